@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Set-up on a fresh Debian 12: installs what is missing, builds, then either
+# runs the application ("run") or builds and passes every test ("test").
+set -euo pipefail
+cd "$(dirname "$0")"
+
+mode=${1:-run}
+build_dir=${TOVEL3_BUILD_DIR:-build}
+
+packages=(
+  cmake g++ make pkg-config qtbase5-dev qtdeclarative5-dev qtquickcontrols2-5-dev
+  libqt5serialport5-dev qttools5-dev qttools5-dev-tools libssl-dev
+  qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
+  qml-module-qtquick-templates2 qml-module-qtquick-layouts qml-module-qtquick-extras
+  qml-module-qtquick-controls qml-module-qt-labs-platform qml-module-qttest
+)
+if [ "$mode" = test ]; then
+  packages+=(xvfb xauth x11-utils trayer imagemagick socat iputils-ping procps
+             desktop-file-utils appstream openssl python3)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}"
+cmake --build "$build_dir" -j"$(nproc)"
+
+case "$mode" in
+  run)
+    exec "$build_dir/app/tovel3" "${@:2}"
+    ;;
+  test)
+    cd "$build_dir"
+    ctest --output-on-failure -j2
+    ;;
+  *)
+    echo "usage: $0 [run|test]" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,2 @@
+#include "boardsimulator.h"
+BoardSimulator::BoardSimulator(QObject *parent) : QObject(parent) {}

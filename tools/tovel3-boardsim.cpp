@@ -1,0 +1,2 @@
+#include "boardsimulator.h"
+int main() { return 0; }
