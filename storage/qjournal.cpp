@@ -1,0 +1,173 @@
+#include "qjournal.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QStandardPaths>
+
+namespace
+{
+quint64 clampSize(quint64 bytes)
+{
+    return qBound(QJournal::MinSize, bytes, QJournal::MaxSize);
+}
+
+QString indexed(const QString &file, qint64 index)
+{
+    return file + QLatin1Char('.') + QString::number(index);
+}
+} // namespace
+
+QJournal::QJournal(QObject *parent, const QString &file)
+    : QObject(parent)
+    , m_file(file)
+{
+}
+
+void QJournal::log(const QString &data)
+{
+    if (m_pause)
+        return;
+    // A rotation that fails (a rename refused, an old copy that cannot be
+    // removed) must not cost the entry: it then goes to the current file,
+    // which grows beyond the limit until a later rotation succeeds.
+    if (!checkRotation() && !QFileInfo(m_file).isFile())
+        return;
+
+    QFile out(m_file);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    QByteArray line;
+    if (m_time)
+        line = QLocale::system()
+                   .toString(QDateTime::currentDateTime(),
+                             QStringLiteral("ddd MMM d hh:mm:ss t yyyy "))
+                   .toUtf8();
+    line += data.toUtf8();
+    line += "\r\n";
+    out.write(line);
+    out.flush();
+    out.close();
+}
+
+void QJournal::pause()
+{
+    setPaused(true);
+}
+
+void QJournal::resume()
+{
+    setPaused(false);
+}
+
+void QJournal::setup(const QString &logdir, const QString &fileName)
+{
+    const QString dir = resolveLogDir(logdir);
+    m_file = dir + QLatin1Char('/') + fileName;
+    emit fileChanged(m_file);
+}
+
+QString QJournal::getLogFile() const
+{
+    return m_file;
+}
+
+void QJournal::setLogFile(const QString &file)
+{
+    m_file = file;
+    emit fileChanged(m_file);
+}
+
+bool QJournal::isPaused() const
+{
+    return m_pause;
+}
+
+void QJournal::setPaused(bool on)
+{
+    if (m_pause == on)
+        return;
+    m_pause = on;
+    emit paused(on);
+}
+
+quint64 QJournal::getMaxSize() const
+{
+    return m_size;
+}
+
+void QJournal::setMaxSizeMB(quint64 mb)
+{
+    // Saturate before multiplying so that huge arguments cannot wrap around.
+    const quint64 mib = 1048576;
+    setMaxSize(mb >= MaxSize / mib ? MaxSize : mb * mib);
+}
+
+void QJournal::setMaxSize(quint64 ms)
+{
+    m_size = clampSize(ms);
+    checkRotation();
+}
+
+bool QJournal::getWriteTimeStamp() const
+{
+    return m_time;
+}
+
+void QJournal::setWriteTimeStamp(bool on)
+{
+    m_time = on;
+}
+
+quint32 QJournal::getBackupCount() const
+{
+    return m_backups;
+}
+
+void QJournal::setBackupCount(quint32 cnt)
+{
+    m_backups = qMin(cnt, MaxBackups);
+    checkRotation();
+}
+
+bool QJournal::checkRotation()
+{
+    if (m_file.isEmpty())
+        return false;
+    const QFileInfo info(m_file);
+    if (!QDir().mkpath(info.absolutePath()))
+        return false;
+    if (!info.exists())
+        return true;
+    if (quint64(info.size()) < m_size)
+        return true;
+    if (m_backups == 0)
+        return QFile::remove(m_file);
+
+    const qint64 keep = m_backups;
+    qint64 n = 0;
+    while (QFile::exists(indexed(m_file, n)))
+        ++n;
+    qint64 k = n;
+    if (n >= keep - 1) {
+        for (qint64 i = n; i >= keep - 1; --i)
+            QFile::remove(indexed(m_file, i));
+        k = keep - 2;
+    }
+    for (; k >= 0; --k)
+        QFile::rename(indexed(m_file, k), indexed(m_file, k + 1));
+    return QFile::rename(m_file, indexed(m_file, 0));
+}
+
+QString QJournal::resolveLogDir(const QString &logdir)
+{
+    QString dir;
+    if (!logdir.isEmpty() && QDir().mkpath(logdir))
+        dir = logdir;
+    else
+        dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(dir);
+    return dir;
+}
