@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+class QLocalSocket;
+class QSharedMemory;
+
+// Makes sure only one instance of the application runs. The first instance
+// keeps a marker and listens on a user-only local socket; later starts send it
+// one line of text and exit. Every complete, non-empty line received is
+// emitted as incomingMessage().
+class SingleAppHandler : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SingleAppHandler(QObject *parent = nullptr);
+    ~SingleAppHandler() override;
+
+    // Largest unfinished line kept for one client; a client that exceeds it
+    // without sending a line feed is disconnected.
+    static constexpr int maxPendingLine = 64 * 1024;
+
+    // 64 lowercase hex digits of SHA-256 over the UTF-8 application name.
+    static QString serverName();
+
+    bool claimInstance();
+    void sendMessage(const QString &msg);
+
+signals:
+    void incomingMessage(const QString &msg);
+
+private slots:
+    void processConnection();
+    void processDisconnected();
+    void clientReadyRead();
+
+private:
+    void dropClient(QLocalSocket *socket);
+
+    QObject *application;
+    QSharedMemory *sharedMemory = nullptr;
+    QLocalServer *server = nullptr;
+    QHash<QLocalSocket *, QByteArray> clients;
+};
