@@ -16,7 +16,7 @@ packages=(
 )
 if [ "$mode" = test ]; then
   packages+=(xvfb xauth x11-utils trayer imagemagick socat iputils-ping procps
-             desktop-file-utils appstream openssl python3)
+             desktop-file-utils appstream openssl python3 dpkg-dev)
 fi
 
 missing=()
@@ -40,6 +40,10 @@ case "$mode" in
     exec "$build_dir/app/tovel3" "${@:2}"
     ;;
   test)
+    # In CI the package is also built, installed and started first.
+    if [ -n "${CI:-}" ] || [ -n "${TOVEL3_PACKAGE_CHECK:-}" ]; then
+      packaging/check-installed.sh "$build_dir"
+    fi
     cd "$build_dir"
     ctest --output-on-failure -j2
     ;;
