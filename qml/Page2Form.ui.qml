@@ -1,4 +1,264 @@
 import QtQuick 2.10
+import QtQuick.Controls 2.3
+import QtQuick.Layouts 1.3
 
 Item {
+    id: page2form
+
+    property alias t1Box: t1Box
+    property alias t2Box: t2Box
+    property alias t3Box: t3Box
+    property alias t4Box: t4Box
+    property alias t5Box: t5Box
+    property alias p6Box: p6Box
+    property alias p7Box: p7Box
+    property alias p8Box: p8Box
+    property alias p9Box: p9Box
+    property alias p10spinBox: p10spinBox
+    property alias t1Group: t1Group
+    property alias t2Group: t2Group
+    property alias t3Group: t3Group
+    property alias channelGroup: channelGroup
+    property alias tempGroup: tempGroup
+    property alias readbutton: readbutton
+    property alias writebutton: writebutton
+
+    readonly property string unitMin: " " + qsTr("min")
+    readonly property string unitMs: " " + qsTr("ms")
+    readonly property string unitS: " " + qsTr("s")
+    readonly property var channelModes: [qsTr("OFF"), qsTr("RESET"), qsTr("POWER"), qsTr(
+            "OUT OPENED"), qsTr("OUT CLOSED")]
+
+    Flickable {
+        id: flickable
+        anchors.fill: parent
+        clip: true
+        contentWidth: width
+        contentHeight: pane.implicitHeight
+        boundsBehavior: Flickable.StopAtBounds
+        ScrollBar.vertical: ScrollBar {}
+
+        Pane {
+            id: pane
+            width: flickable.width
+
+            ColumnLayout {
+                id: column
+                anchors.left: parent.left
+                anchors.right: parent.right
+                spacing: 8
+
+                GroupBox {
+                    id: t1Group
+                    Layout.fillWidth: true
+
+                    RowLayout {
+                        anchors.fill: parent
+                        spacing: 10
+
+                        Label {
+                            text: qsTr("PC will be restarted if there has been<br>no signal from the app for")
+                            textFormat: Text.StyledText
+                        }
+
+                        ComboBox {
+                            id: t1Box
+                            Layout.fillWidth: true
+                            model: ["0" + unitMin, "1" + unitMin, "2" + unitMin, "3" + unitMin, "4"
+                                + unitMin, "5" + unitMin, "6" + unitMin, "7" + unitMin, "8"
+                                + unitMin, "9" + unitMin, "10" + unitMin, "11" + unitMin, "12"
+                                + unitMin, "13" + unitMin, "14" + unitMin, "15" + unitMin]
+                        }
+                    }
+                }
+
+                GroupBox {
+                    id: t2Group
+                    Layout.fillWidth: true
+
+                    RowLayout {
+                        anchors.fill: parent
+                        spacing: 10
+
+                        Label {
+                            text: qsTr("When restarting the PC, hold the reset button for")
+                        }
+
+                        ComboBox {
+                            id: t2Box
+                            Layout.fillWidth: true
+                            model: ["0" + unitMs, "100" + unitMs, "200" + unitMs, "300" + unitMs, "400"
+                                + unitMs, "500" + unitMs, "600" + unitMs, "700" + unitMs, "800"
+                                + unitMs, "900" + unitMs, "1000" + unitMs, "1100" + unitMs, "1200"
+                                + unitMs, "1300" + unitMs, "1400" + unitMs, "1500" + unitMs]
+                        }
+                    }
+                }
+
+                GroupBox {
+                    id: t3Group
+                    Layout.fillWidth: true
+
+                    GridLayout {
+                        anchors.fill: parent
+                        columns: 4
+                        columnSpacing: 10
+
+                        Label {
+                            text: qsTr("Hard reset sequence: hold the power button for")
+                            Layout.columnSpan: 3
+                        }
+
+                        ComboBox {
+                            id: t3Box
+                            Layout.fillWidth: true
+                            model: ["0" + unitS, "1" + unitS, "2" + unitS, "3" + unitS, "4" + unitS, "5"
+                                + unitS, "6" + unitS, "7" + unitS, "8" + unitS, "9" + unitS, "10" + unitS]
+                        }
+
+                        Label {
+                            text: qsTr("release, wait")
+                        }
+
+                        ComboBox {
+                            id: t4Box
+                            Layout.fillWidth: true
+                            model: ["0" + unitS, "1" + unitS, "2" + unitS, "3" + unitS, "4" + unitS, "5"
+                                + unitS, "6" + unitS, "7" + unitS, "8" + unitS, "9" + unitS, "10"
+                                + unitS, "11" + unitS, "12" + unitS, "13" + unitS, "14" + unitS, "15" + unitS]
+                        }
+
+                        Label {
+                            text: qsTr(", press the button for")
+                        }
+
+                        ComboBox {
+                            id: t5Box
+                            Layout.fillWidth: true
+                            model: ["0" + unitMs, "100" + unitMs, "200" + unitMs, "300" + unitMs, "400"
+                                + unitMs, "500" + unitMs, "600" + unitMs, "700" + unitMs, "800"
+                                + unitMs, "900" + unitMs, "1000" + unitMs, "1100" + unitMs, "1200"
+                                + unitMs, "1300" + unitMs, "1400" + unitMs, "1500" + unitMs]
+                        }
+                    }
+                }
+
+                RowLayout {
+                    id: lowerRow
+                    Layout.fillWidth: true
+                    spacing: 8
+
+                    ColumnLayout {
+                        id: leftColumn
+                        Layout.minimumWidth: 270
+                        Layout.alignment: Qt.AlignTop
+
+                        GroupBox {
+                            id: channelGroup
+                            Layout.fillWidth: true
+
+                            GridLayout {
+                                anchors.fill: parent
+                                columns: 2
+                                columnSpacing: 10
+
+                                Label {
+                                    text: qsTr("CH1")
+                                }
+
+                                ComboBox {
+                                    id: p6Box
+                                    Layout.fillWidth: true
+                                    model: channelModes
+                                }
+
+                                Label {
+                                    text: qsTr("CH2")
+                                }
+
+                                ComboBox {
+                                    id: p7Box
+                                    Layout.fillWidth: true
+                                    model: channelModes
+                                }
+                            }
+                        }
+
+                        RowLayout {
+                            id: buttonRow
+                            Layout.fillWidth: true
+                            spacing: 4
+
+                            Button {
+                                id: readbutton
+                                text: qsTr("Read")
+                                Layout.preferredWidth: buttonRow.width / 2 - 2
+                            }
+
+                            Button {
+                                id: writebutton
+                                text: qsTr("Write")
+                                Layout.preferredWidth: buttonRow.width / 2 - 2
+                                contentItem: Text {
+                                    text: writebutton.text
+                                    textFormat: Text.StyledText
+                                    font: writebutton.font
+                                    color: writebutton.enabled ? "#de000000" : "#42000000"
+                                    horizontalAlignment: Text.AlignHCenter
+                                    verticalAlignment: Text.AlignVCenter
+                                    elide: Text.ElideRight
+                                }
+                            }
+                        }
+                    }
+
+                    GroupBox {
+                        id: tempGroup
+                        Layout.fillWidth: true
+                        Layout.alignment: Qt.AlignTop
+
+                        GridLayout {
+                            anchors.fill: parent
+                            columns: 2
+                            columnSpacing: 10
+
+                            Label {
+                                text: qsTr("Reset Limit")
+                            }
+
+                            ComboBox {
+                                id: p8Box
+                                Layout.fillWidth: true
+                                model: ["0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15"]
+                            }
+
+                            Label {
+                                text: qsTr("IN Channel")
+                            }
+
+                            ComboBox {
+                                id: p9Box
+                                Layout.fillWidth: true
+                                model: [qsTr("OFF"), qsTr("INPUT"), qsTr("OUTPUT"), qsTr("TEMP")]
+                            }
+
+                            Label {
+                                text: qsTr("Temperature\nThreshold")
+                            }
+
+                            SpinBox {
+                                id: p10spinBox
+                                Layout.fillWidth: true
+                                from: 0
+                                to: 125
+                                stepSize: 1
+                                value: 0
+                                editable: true
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
 }

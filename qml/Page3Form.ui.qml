@@ -1,4 +1,167 @@
 import QtQuick 2.10
+import QtQuick.Controls 2.3
+import QtQuick.Layouts 1.3
 
 Item {
+    id: page3form
+
+    property alias hideSwitch: hideSwitch
+    property alias autostartSwitch: autostartSwitch
+    property alias softwareSwitch: softwareSwitch
+    property alias text1: text1
+    property alias updateText: updateText
+    property alias legacySwitch: legacySwitch
+    property alias logSwitch: logSwitch
+    property alias logSetupText: logSetupText
+    property alias logViewText: logViewText
+    property alias langCombo: langCombo
+    property alias langWarn: langWarn
+
+    ColumnLayout {
+        id: columnLayout
+        anchors.fill: parent
+        anchors.margins: 10
+        spacing: 30
+
+        Text {
+            id: text1
+            Layout.fillWidth: true
+            wrapMode: Text.WordWrap
+            textFormat: Text.RichText
+            font.pixelSize: 15
+            horizontalAlignment: Text.AlignHCenter
+
+            MouseArea {
+                anchors.fill: parent
+                acceptedButtons: Qt.NoButton
+                cursorShape: text1.hoveredLink ? Qt.PointingHandCursor : Qt.ArrowCursor
+            }
+        }
+
+        GridLayout {
+            id: switchGrid
+            columns: 4
+            Layout.alignment: Qt.AlignHCenter
+
+            Switch {
+                id: autostartSwitch
+                text: qsTr("Autostart")
+                Layout.columnSpan: 2
+                ToolTip.visible: hovered
+                ToolTip.text: qsTr("Checked: start the application automatically on boot")
+            }
+
+            Switch {
+                id: hideSwitch
+                text: qsTr("Hide on Startup")
+                Layout.columnSpan: 2
+                ToolTip.visible: hovered
+                ToolTip.text: qsTr("Checked: start the application minimized to system tray")
+            }
+
+            Switch {
+                id: softwareSwitch
+                text: qsTr("Software Rendering")
+                Layout.columnSpan: 2
+                ToolTip.visible: hovered
+                ToolTip.text: qsTr("Checked: use software rendering (less resource-demanding, ugly interface)")
+                              + "\n" + qsTr("Unchecked: use OpenGL based rendering (resource-demanding)")
+            }
+
+            Switch {
+                id: legacySwitch
+                text: qsTr("Compatibility Mode")
+                Layout.columnSpan: 2
+                ToolTip.visible: hovered
+                ToolTip.text: qsTr("Enable in order to communicate with older Ostrel S (v2.2 and earlier)")
+                              + "\n" + qsTr("Disable for all newer devices")
+            }
+
+            Switch {
+                id: logSwitch
+                text: qsTr("Logging")
+                ToolTip.visible: hovered
+                ToolTip.text: qsTr("Enable/Disable logging")
+            }
+
+            Text {
+                id: logSetupText
+                visible: logSwitch.checked
+                textFormat: Text.RichText
+                font.pixelSize: 14
+
+                MouseArea {
+                    anchors.fill: parent
+                    acceptedButtons: Qt.NoButton
+                    cursorShape: logSetupText.hoveredLink ? Qt.PointingHandCursor : Qt.ArrowCursor
+                }
+            }
+
+            Text {
+                id: logViewText
+                visible: logSwitch.checked
+                textFormat: Text.RichText
+                font.pixelSize: 14
+
+                MouseArea {
+                    anchors.fill: parent
+                    acceptedButtons: Qt.NoButton
+                    cursorShape: logViewText.hoveredLink ? Qt.PointingHandCursor : Qt.ArrowCursor
+                }
+            }
+        }
+
+        Flickable {
+            id: updateFlickable
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            clip: true
+            contentWidth: width
+            contentHeight: updatePane.implicitHeight
+            boundsBehavior: Flickable.StopAtBounds
+
+            Pane {
+                id: updatePane
+                width: updateFlickable.width
+
+                Text {
+                    id: updateText
+                    width: updatePane.availableWidth
+                    wrapMode: Text.WordWrap
+                    textFormat: Text.RichText
+                    font.pixelSize: 14
+
+                    MouseArea {
+                        anchors.fill: parent
+                        acceptedButtons: Qt.NoButton
+                        cursorShape: updateText.hoveredLink ? Qt.PointingHandCursor : Qt.ArrowCursor
+                    }
+                }
+            }
+        }
+
+        RowLayout {
+            id: langRow
+            Layout.fillWidth: true
+            spacing: 10
+
+            Text {
+                id: langWarn
+                Layout.fillWidth: true
+                text: ""
+                color: "transparent"
+                wrapMode: Text.WordWrap
+                font.pixelSize: 14
+            }
+
+            Label {
+                text: qsTr("Language")
+            }
+
+            ComboBox {
+                id: langCombo
+                model: [qsTr("English"), qsTr("Russian")]
+            }
+        }
+    }
 }
