@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <QTextCodec>
 #include <QUrl>
 
@@ -33,15 +34,13 @@ QVariant convert(const QString &value, const QString &type)
     return value;
 }
 
-// QSettings accepts almost anything as INI: lines without "=" are skipped
-// silently. A file that holds bytes no text file has (NUL, other control
-// characters) or that is not valid UTF-8 is not a settings file.
-bool looksLikeText(const QString &path)
+// QSettings accepts almost anything as INI: lines without "=" and binary
+// bytes are skipped or turned into odd keys without any error. A file is
+// taken for INI text only when it is valid UTF-8 without control characters
+// and every line is blank, a comment, a section header, an assignment or the
+// continuation of one.
+bool isIniText(const QByteArray &data)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray data = f.readAll();
     for (const char c : data) {
         const uchar u = uchar(c);
         if (u < 0x20 && u != '\t' && u != '\n' && u != '\r' && u != '\f')
@@ -49,7 +48,20 @@ bool looksLikeText(const QString &path)
     }
     QTextCodec::ConverterState state;
     QTextCodec::codecForName("UTF-8")->toUnicode(data.constData(), data.size(), &state);
-    return state.invalidChars == 0 && state.remainingChars == 0;
+    if (state.invalidChars != 0 || state.remainingChars != 0)
+        return false;
+
+    bool continued = false;
+    const QList<QByteArray> lines = data.split('\n');
+    for (const QByteArray &raw : lines) {
+        const QByteArray line = raw.trimmed();
+        const bool ok = continued || line.isEmpty() || line.startsWith(';') ||
+                        line.startsWith('#') || line.startsWith('[') || line.contains('=');
+        if (!ok)
+            return false;
+        continued = line.endsWith('\\');
+    }
+    return true;
 }
 } // namespace
 
@@ -124,13 +136,36 @@ bool Settings::importSettings(const QString &file)
     const QString path = localPath(file);
     if (path.isEmpty())
         return false;
-    const QFileInfo info(path);
-    if (info.exists() && (!info.isFile() || !info.isReadable() || !looksLikeText(path)))
-        return false;
+    // Nothing must be merged into a store that cannot keep it: the caller
+    // closes the application after a successful import.
     if (!m_store->isWritable())
         return false;
 
-    QSettings ini(path, QSettings::IniFormat);
+    QString source = path;
+    QTemporaryFile withoutBom;
+    const QFileInfo info(path);
+    if (info.exists()) {
+        QFile in(path);
+        if (!info.isFile() || !in.open(QIODevice::ReadOnly))
+            return false;
+        QByteArray data = in.readAll();
+        if (in.error() != QFileDevice::NoError)
+            return false;
+        const QByteArray bom("\xEF\xBB\xBF");
+        const bool hasBom = data.startsWith(bom);
+        if (hasBom)
+            data.remove(0, bom.size());
+        if (!isIniText(data))
+            return false;
+        // QSettings would take a byte-order mark for part of the first key.
+        if (hasBom) {
+            if (!withoutBom.open() || withoutBom.write(data) != data.size() || !withoutBom.flush())
+                return false;
+            source = withoutBom.fileName();
+        }
+    }
+
+    QSettings ini(source, QSettings::IniFormat);
     ini.setIniCodec("UTF-8");
     if (ini.status() != QSettings::NoError)
         return false;
@@ -138,5 +173,9 @@ bool Settings::importSettings(const QString &file)
     for (const QString &key : keys)
         m_store->setValue(key, ini.value(key));
     m_store->sync();
-    return m_store->status() == QSettings::NoError;
+    // A settings object keeps its first error for ever; a fresh one on the
+    // same store tells whether the merged values reached the disk now.
+    QSettings probe;
+    probe.sync();
+    return probe.status() == QSettings::NoError;
 }
