@@ -1,10 +1,125 @@
+#include "loadtranslations.h"
+#include "qjournal.h"
+#include "qmlhost.h"
+#include "singleapphandler.h"
+#include "startup.h"
+#include "unixsignalwatcher.h"
+
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QIcon>
 #include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+#include <QSessionManager>
+#include <QSettings>
+#include <QTranslator>
+
+namespace
+{
+QJournal *journal = nullptr;
+
+void logAboutToClose()
+{
+    if (journal)
+        journal->log(QCoreApplication::translate("Logger", "application is about to be closed"));
+}
+
+quint64 unsignedSetting(const QSettings &settings, const QString &key, quint64 fallback)
+{
+    bool ok = false;
+    const quint64 value = settings.value(key, fallback).toULongLong(&ok);
+    return ok ? value : fallback;
+}
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    QmlHost::registerTypes();
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    Startup::chooseHeadlessPlatform(argc, argv);
+
     QApplication app(argc, argv);
-    QQmlApplicationEngine engine;
-    engine.load(QUrl("qrc:/main.qml"));
-    return app.exec();
+    app.setOrganizationName(QStringLiteral("Brennic"));
+    app.setApplicationName(QStringLiteral("Tovel3"));
+    app.setApplicationVersion(QStringLiteral(TOVEL3_VERSION));
+    app.setWindowIcon(QIcon(QStringLiteral(":/tovel3.png")));
+    app.addLibraryPath(app.applicationDirPath());
+
+    SingleAppHandler guard(&app);
+    if (!guard.claimInstance()) {
+        guard.sendMessage(QStringLiteral("show"));
+        return 0;
+    }
+
+    // The counterpart of the session manager's request on Linux: a
+    // termination signal logs the same line and ends the event loop normally.
+    // Installed as soon as this process is the instance, so a signal that
+    // arrives while starting up is handled once the event loop runs.
+    UnixSignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &app, [&app](int) {
+        logAboutToClose();
+        app.quit();
+    });
+
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addVersionOption();
+    QCommandLineOption langOption(QStringLiteral("lang"),
+                                  QStringLiteral("Set UI language to <lang>"),
+                                  QStringLiteral("lang"));
+    QCommandLineOption softglOption(QStringLiteral("softgl"),
+                                    QStringLiteral("User software rendering instead of OpenGL"));
+    QCommandLineOption legacyOption(QStringLiteral("legacy"),
+                                    QStringLiteral("Run in tovel2 compability mode"));
+    parser.addOption(langOption);
+    parser.addOption(softglOption);
+    parser.addOption(legacyOption);
+    parser.process(app);
+
+    QSettings settings;
+    Startup::settleLanguage(settings, parser.isSet(langOption), parser.value(langOption));
+    if (parser.isSet(softglOption))
+        settings.setValue(QStringLiteral("softgl"), true);
+    if (parser.isSet(legacyOption))
+        settings.setValue(QStringLiteral("legacy"), true);
+    settings.sync();
+
+    QTranslator *translator = loadTranslations(&app, nullptr, QStringLiteral("lang"));
+
+    QQuickStyle::setStyle(QStringLiteral("Material"));
+    if (settings.value(QStringLiteral("softgl"), false).toBool())
+        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    app.setQuitOnLastWindowClosed(false);
+
+    journal = new QJournal(nullptr, QString());
+    journal->setup(QString(), QStringLiteral("tovel3.log"));
+    journal->setMaxSizeMB(unsignedSetting(settings, QStringLiteral("logging/size"), 64));
+    journal->setBackupCount(static_cast<quint32>(qMin<quint64>(
+        unsignedSetting(settings, QStringLiteral("logging/count"), 3), QJournal::MaxBackups)));
+    journal->setPaused(!settings.value(QStringLiteral("logging/enable"), false).toBool());
+    journal->log(QCoreApplication::translate("Logger", "application started"));
+
+    QObject::connect(
+        &app, &QGuiApplication::commitDataRequest, &app,
+        [](QSessionManager &) { logAboutToClose(); }, Qt::DirectConnection);
+
+    int exitCode = 0;
+    {
+        QQmlApplicationEngine engine;
+        engine.addImportPath(app.applicationDirPath());
+        QmlHost::publishContext(engine.rootContext(), &guard, journal);
+        QObject::connect(&engine, &QQmlApplicationEngine::quit, &app, &QCoreApplication::quit);
+        engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+
+        exitCode = app.exec();
+
+        journal->log(QCoreApplication::translate("Logger", "application closed"));
+        delete translator;
+        delete journal;
+        journal = nullptr;
+    }
+    return exitCode;
 }

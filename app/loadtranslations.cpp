@@ -1,0 +1,39 @@
+#include "loadtranslations.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QSettings>
+#include <QTranslator>
+
+QTranslator *loadTranslations(QCoreApplication *app, QSettings *settings, const QString &directory)
+{
+    const QString systemName = QLocale::system().name();
+    const QString key = QStringLiteral("UI/Language");
+    QString language;
+    if (settings) {
+        language = settings->value(key, systemName).toString();
+    } else {
+        QSettings own;
+        language = own.value(key, systemName).toString();
+    }
+    if (language.isEmpty())
+        language = systemName;
+
+    auto *qtTranslator = new QTranslator(app);
+    qtTranslator->setObjectName(QStringLiteral("qtTranslator"));
+    qtTranslator->load(QStringLiteral("qt_") + language,
+                       QLibraryInfo::location(QLibraryInfo::TranslationsPath));
+    app->installTranslator(qtTranslator);
+
+    auto *appTranslator = new QTranslator;
+    const QString code = language.section(QLatin1Char('_'), 0, 0);
+    const QDir dir(QStringLiteral(":/") + directory + QStringLiteral("/"));
+    const QStringList matches =
+        dir.entryList(QStringList{QStringLiteral("*_%1*.qm").arg(code)}, QDir::Files, QDir::Name);
+    if (!matches.isEmpty())
+        appTranslator->load(QStringLiteral(":/%1/%2").arg(directory, matches.first()));
+    app->installTranslator(appTranslator);
+    return appTranslator;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+class QCoreApplication;
+class QSettings;
+class QTranslator;
+
+// Installs two translators into app: one for Qt's own texts and, last, the
+// application catalogue from the resource directory ":/<directory>/" chosen by
+// "UI/Language" (read from settings, or from the current organisation's store
+// when settings is null; an empty value means the system locale). Returns the
+// application translator, which the caller deletes; it is installed even when
+// no catalogue matched. The Qt translator is a child of app.
+QTranslator *loadTranslations(QCoreApplication *app, QSettings *settings, const QString &directory);
