@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// Starts the application at logon through the per-user autostart entry:
+// on Windows the Run value "BrennicTovel3", elsewhere the XDG autostart file
+// "BrennicTovel3.desktop". Every call reads the entry afresh.
+class AutoStarter : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AutoStarter(QObject *parent = nullptr);
+
+    Q_INVOKABLE void checkAutostart();
+    Q_INVOKABLE bool autostartSet();
+    Q_INVOKABLE void setAutostart(bool on);
+
+    // The program file that runs now (the AppImage itself when run from one).
+    static QString executablePath();
+    // The command the entry must hold for the given program file.
+    static QString expectedCommand(const QString &program);
+
+#ifndef Q_OS_WIN
+    // The user's entry file, in $XDG_CONFIG_HOME/autostart.
+    static QString entryFile();
+    // A complete desktop entry starting the given program.
+    static QByteArray desktopEntry(const QString &program);
+    // Quoting of one argument for the Exec key, before string escaping.
+    static QString execQuote(const QString &argument);
+#endif
+
+private:
+    QString readCommand() const;
+    void writeCommand(const QString &command);
+    void removeCommand();
+};

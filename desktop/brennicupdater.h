@@ -1,0 +1,13 @@
+#pragma once
+
+// What the update element needs of a platform's update mechanism.
+class BrennicUpdater
+{
+public:
+    virtual ~BrennicUpdater() = default;
+    // Starts a check and returns at once.
+    virtual void checkUpdate() = 0;
+    // Takes up the update a check announced; back-ends with a user
+    // interface of their own do that there and ignore this.
+    virtual void doUpdate() {}
+};

@@ -1,0 +1,44 @@
+#include "sparkleupdater.h"
+
+#ifdef Q_OS_WIN
+
+#include <QCoreApplication>
+
+#include <winsparkle.h>
+
+namespace
+{
+// Longer texts are cut to what the fixed buffers hold, terminator included.
+template <int N> void fill(wchar_t (&buffer)[N], const QString &text)
+{
+    const int n = text.left(N - 1).toWCharArray(buffer);
+    buffer[n] = L'\0';
+}
+} // namespace
+
+SparkleUpdater::SparkleUpdater(const QString &url)
+{
+    wchar_t company[128];
+    wchar_t app[128];
+    wchar_t version[32];
+    fill(company, QCoreApplication::organizationName());
+    fill(app, QCoreApplication::applicationName());
+    fill(version, QCoreApplication::applicationVersion());
+    win_sparkle_set_app_details(company, app, version);
+    win_sparkle_set_appcast_url(url.toLocal8Bit().constData());
+    win_sparkle_set_automatic_check_for_updates(1);
+    win_sparkle_set_update_check_interval(86400);
+    win_sparkle_init();
+}
+
+SparkleUpdater::~SparkleUpdater()
+{
+    win_sparkle_cleanup();
+}
+
+void SparkleUpdater::checkUpdate()
+{
+    win_sparkle_check_update_with_ui();
+}
+
+#endif

@@ -1,0 +1,51 @@
+#include "updater.h"
+
+#include "brennicupdater.h"
+
+#include <QSettings>
+
+#ifdef Q_OS_WIN
+#include "sparkleupdater.h"
+#else
+#include "appcastupdater.h"
+#endif
+
+Updater::Updater(QObject *parent)
+    : QObject(parent)
+{
+    QString url;
+    {
+        QSettings settings;
+        url = settings.value(QStringLiteral("Update/URL"), defaultFeedUrl()).toString();
+    }
+#ifdef Q_OS_WIN
+    backend = new SparkleUpdater(url);
+#else
+    auto *appcast = new AppcastUpdater(url);
+    connect(appcast, &AppcastUpdater::newVersion, this, &Updater::newVersion);
+    connect(appcast, &AppcastUpdater::updateStatus, this, &Updater::updateStatus);
+    backend = appcast;
+#endif
+}
+
+Updater::~Updater()
+{
+    delete backend;
+}
+
+QString Updater::defaultFeedUrl()
+{
+    return QStringLiteral("https://update.brennic.com/software/tovel3/updates/win/appcast.xml");
+}
+
+void Updater::checkUpdate()
+{
+    if (backend)
+        backend->checkUpdate();
+}
+
+void Updater::doUpdate()
+{
+    if (backend)
+        backend->doUpdate();
+}
