@@ -1,0 +1,131 @@
+#include "pingprocess.h"
+
+#include <QDebug>
+#include <QProcessEnvironment>
+
+namespace
+{
+constexpr int minimumWaitMs = 200;
+constexpr int crashCode = 255;
+} // namespace
+
+PingProcess::PingProcess(QObject *parent)
+    : QObject(parent)
+    , m_runner(new QProcess(this))
+{
+    connect(m_runner, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+            &PingProcess::runner_finished);
+    connect(m_runner, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            qWarning() << "ping could not be started:" << m_runner->errorString();
+    });
+}
+
+PingProcess::~PingProcess()
+{
+    // No result is wanted any more; a kill during teardown must not reach QML.
+    disconnect(m_runner, nullptr, this, nullptr);
+    while (m_runner->state() != QProcess::NotRunning) {
+        m_runner->kill();
+        m_runner->waitForFinished(2000);
+    }
+}
+
+QStringList PingProcess::arguments(const QString &address, int timeoutMs)
+{
+    const QString target = address.isEmpty() ? QStringLiteral("127.0.0.1") : address;
+    const int waitMs = timeoutMs >= minimumWaitMs ? timeoutMs : minimumWaitMs;
+#ifdef Q_OS_WIN
+    return {QStringLiteral("-n"), QStringLiteral("1"), QStringLiteral("-w"),
+            QString::number(waitMs), target};
+#else
+    // iputils takes the reply wait in (fractional) seconds; "--" keeps an
+    // address that starts with "-" from being read as an option.
+    QString seconds = QString::number(waitMs / 1000);
+    if (waitMs % 1000) {
+        seconds += QLatin1Char('.') + QString::number(waitMs % 1000).rightJustified(3, '0');
+        while (seconds.endsWith(QLatin1Char('0')))
+            seconds.chop(1);
+    }
+    return {QStringLiteral("-n"),
+            QStringLiteral("-c"),
+            QStringLiteral("1"),
+            QStringLiteral("-W"),
+            seconds,
+            QStringLiteral("--"),
+            target};
+#endif
+}
+
+int PingProcess::timeout() const
+{
+    return m_timeout;
+}
+
+void PingProcess::setTimeout(int ms)
+{
+    m_timeout = ms;
+}
+
+void PingProcess::start(const QString &address)
+{
+    if (m_runner->state() != QProcess::NotRunning) {
+        m_runner->kill();
+        return;
+    }
+#ifdef Q_OS_WIN
+    // The Windows tool takes no end-of-options marker and reads both "-x"
+    // and "/x" as options, so such an address is refused, never passed on.
+    if (address.startsWith(QLatin1Char('-')) || address.startsWith(QLatin1Char('/'))) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, address] {
+                m_exitCode = 1;
+                m_output = QStringLiteral("Invalid address: ") + address;
+                emit finished();
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+#else
+    // A locale with a decimal comma would make the tool misread a fractional
+    // wait as garbage, and a garbage wait never times out.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (env.contains(QStringLiteral("LC_ALL"))) {
+        env.insert(QStringLiteral("LANG"), env.value(QStringLiteral("LC_ALL")));
+        env.remove(QStringLiteral("LC_ALL"));
+    }
+    env.insert(QStringLiteral("LC_NUMERIC"), QStringLiteral("C"));
+    m_runner->setProcessEnvironment(env);
+#endif
+    m_runner->setProcessChannelMode(QProcess::SeparateChannels);
+    m_runner->start(QStringLiteral("ping"), arguments(address, m_timeout), QIODevice::ReadWrite);
+}
+
+QString PingProcess::output() const
+{
+    return m_output;
+}
+
+int PingProcess::exitCode() const
+{
+    return m_exitCode;
+}
+
+void PingProcess::runner_finished(int code, QProcess::ExitStatus exitStatus)
+{
+    if (exitStatus == QProcess::NormalExit) {
+        QByteArray text = m_runner->readAllStandardOutput();
+        text += '\n';
+        text += m_runner->readAllStandardError();
+        const int nul = text.indexOf('\0');
+        if (nul >= 0)
+            text.truncate(nul);
+        m_output = QString::fromUtf8(text);
+        m_exitCode = code;
+    } else {
+        m_exitCode = crashCode;
+        m_output = QStringLiteral("Crashed");
+    }
+    emit finished();
+}

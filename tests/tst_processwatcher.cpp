@@ -1,0 +1,243 @@
+#include "processwatcher.h"
+#include "testenvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char **environ;
+
+namespace
+{
+QString uniqueName(const QString &prefix, int randomChars)
+{
+    QString s = prefix;
+    for (int i = 0; i < randomChars; ++i)
+        s += QChar('a' + QRandomGenerator::global()->bounded(26));
+    return s;
+}
+
+// The kernel's state letter of a process, or 0 when it is gone.
+char stateOf(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = f.readAll();
+    const int close = stat.lastIndexOf(')');
+    return close > 0 && close + 2 < stat.size() ? stat.at(close + 2) : 0;
+}
+} // namespace
+
+class ProcessWatcherTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::vector<std::unique_ptr<QProcess>> m_children;
+    std::vector<pid_t> m_spawned;
+
+    // A copy of sleep under the given file name, so the image name is ours alone.
+    QString program(const QString &name)
+    {
+        const QString path = m_dir->filePath(name);
+        if (!QFile::exists(path) && !QFile::copy("/bin/sleep", path))
+            return QString();
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path;
+    }
+
+    QProcess *run(const QString &name)
+    {
+        auto p = std::make_unique<QProcess>();
+        p->start(program(name), {"60"});
+        if (!p->waitForStarted(5000))
+            return nullptr;
+        m_children.push_back(std::move(p));
+        return m_children.back().get();
+    }
+
+    // A child that exits at once and is not reaped: it stays a zombie.
+    pid_t zombie(const QString &name)
+    {
+        const QByteArray path = QFile::encodeName(program(name));
+        char *argv[] = {const_cast<char *>(path.constData()), const_cast<char *>("0"), nullptr};
+        pid_t pid = 0;
+        if (posix_spawn(&pid, path.constData(), nullptr, nullptr, argv, environ) != 0)
+            return 0;
+        m_spawned.push_back(pid);
+        return pid;
+    }
+
+private slots:
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+
+    void cleanup()
+    {
+        for (auto &p : m_children) {
+            ::kill(pid_t(p->processId()), SIGCONT);
+            p->kill();
+            p->waitForFinished(3000);
+        }
+        m_children.clear();
+        for (pid_t pid : m_spawned) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        m_spawned.clear();
+        m_dir.reset();
+    }
+
+    void findsExactImageName_data()
+    {
+        QTest::addColumn<QString>("name");
+        // the kernel keeps only 15 bytes of a command name; the image name is whole
+        QTest::newRow("short name") << uniqueName("tw", 8);
+        QTest::newRow("long name") << uniqueName("tovel3-watched-", 12) + "-program";
+        QTest::newRow("name with dots and spaces") << uniqueName("tw ", 6) + ".v2.exe";
+    }
+
+    void findsExactImageName()
+    {
+        QFETCH(QString, name);
+        ProcessWatcher watcher;
+        QCOMPARE(watcher.check(name), 1); // not running yet
+        QVERIFY(run(name));
+        QCOMPARE(watcher.check(name), 0);
+        QCOMPARE(watcher.check(name.toUpper()), 1);
+        QCOMPARE(watcher.check(name.left(1).toUpper() + name.mid(1)), 1);
+        QCOMPARE(watcher.check(name.chopped(1)), 1);
+        QCOMPARE(watcher.check(name.mid(1)), 1);
+        QCOMPARE(watcher.check(name + "x"), 1);
+        if (name.size() > 15)
+            QCOMPARE(watcher.check(name.left(15)), 1);
+        QCOMPARE(watcher.check(m_dir->filePath(name)), 1); // a path is not an image name
+        QCOMPARE(watcher.check(name), 0);
+    }
+
+    void endedProcessIsNotAlive()
+    {
+        const QString name = uniqueName("tw", 8);
+        ProcessWatcher watcher;
+        QProcess *p = run(name);
+        QVERIFY(p);
+        QCOMPARE(watcher.check(name), 0);
+        p->kill();
+        QVERIFY(p->waitForFinished(3000));
+        QCOMPARE(watcher.check(name), 1);
+    }
+
+    void stoppedProcessIsNotResponding_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("others");
+        QTest::newRow("alone") << uniqueName("tw", 8) << 0;
+        QTest::newRow("one of three") << uniqueName("tw", 8) << 2;
+        QTest::newRow("long name, one of two") << uniqueName("tovel3-stopped-", 12) << 1;
+    }
+
+    void stoppedProcessIsNotResponding()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, others);
+        ProcessWatcher watcher;
+        for (int i = 0; i < others; ++i)
+            QVERIFY(run(name));
+        QProcess *p = run(name);
+        QVERIFY(p);
+        const qint64 pid = p->processId();
+        QCOMPARE(watcher.check(name), 0);
+
+        ::kill(pid_t(pid), SIGSTOP);
+        QTRY_COMPARE(stateOf(pid), 'T');
+        QCOMPARE(watcher.check(name), 1);
+
+        ::kill(pid_t(pid), SIGCONT);
+        QTRY_VERIFY(stateOf(pid) != 'T');
+        QCOMPARE(watcher.check(name), 0);
+    }
+
+    void zombieIsNotResponding_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("short name") << uniqueName("tz", 8);
+        // a zombie has no executable left; only the kernel's 15 bytes of its name
+        QTest::newRow("long name") << uniqueName("tovel3-zombie-", 12);
+    }
+
+    void zombieIsNotResponding()
+    {
+        QFETCH(QString, name);
+        ProcessWatcher watcher;
+        QVERIFY(run(name));
+        QCOMPARE(watcher.check(name), 0);
+        const pid_t pid = zombie(name);
+        QVERIFY(pid > 0);
+        QTRY_COMPARE(stateOf(pid), 'Z');
+        QCOMPARE(watcher.check(name), 1);
+        // the zombie does not count against another program
+        const QString other = uniqueName("tw", 8);
+        QVERIFY(run(other));
+        QCOMPARE(watcher.check(other), 0);
+        QCOMPARE(::waitpid(pid, nullptr, 0), pid);
+        m_spawned.clear();
+        QCOMPARE(watcher.check(name), 0);
+    }
+
+    void emptyNameIsNeverAlive()
+    {
+        QVERIFY(run(uniqueName("tw", 8)));
+        ProcessWatcher watcher;
+        QCOMPARE(watcher.check(QString()), 1);
+        QCOMPARE(watcher.check(""), 1);
+    }
+
+    void fileExists_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("regular file") << "file" << true;
+        QTest::newRow("empty regular file") << "empty" << true;
+        QTest::newRow("directory") << "dir" << false;
+        QTest::newRow("missing") << "missing" << false;
+        QTest::newRow("link to file") << "link-file" << true;
+        QTest::newRow("link to directory") << "link-dir" << false;
+        QTest::newRow("dangling link") << "link-missing" << false;
+        QTest::newRow("empty path") << "" << false;
+    }
+
+    void fileExists()
+    {
+        QFETCH(QString, entry);
+        QFETCH(bool, exists);
+        const QDir dir(m_dir->path());
+        QFile file(dir.filePath("file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("x");
+        file.close();
+        QFile empty(dir.filePath("empty"));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        QVERIFY(dir.mkdir("dir"));
+        QVERIFY(QFile::link(dir.filePath("file"), dir.filePath("link-file")));
+        QVERIFY(QFile::link(dir.filePath("dir"), dir.filePath("link-dir")));
+        QVERIFY(QFile::link(dir.filePath("missing"), dir.filePath("link-missing")));
+
+        ProcessWatcher watcher;
+        QCOMPARE(watcher.fileExists(entry.isEmpty() ? QString() : dir.filePath(entry)), exists);
+    }
+};
+
+TOVEL3_TEST_MAIN(ProcessWatcherTest)
+#include "tst_processwatcher.moc"
