@@ -48,21 +48,21 @@ int main(int argc, char *argv[])
     app.setWindowIcon(QIcon(QStringLiteral(":/tovel3.png")));
     app.addLibraryPath(app.applicationDirPath());
 
-    SingleAppHandler guard(&app);
-    if (!guard.claimInstance()) {
-        guard.sendMessage(QStringLiteral("show"));
-        return 0;
-    }
-
     // The counterpart of the session manager's request on Linux: a
     // termination signal logs the same line and ends the event loop normally.
-    // Installed as soon as this process is the instance, so a signal that
-    // arrives while starting up is handled once the event loop runs.
+    // Installed before anything can be claimed, so a signal that arrives
+    // while starting up is handled once the event loop runs.
     UnixSignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &app, [&app](int) {
         logAboutToClose();
         app.quit();
     });
+
+    SingleAppHandler guard(&app);
+    if (!guard.claimInstance()) {
+        guard.sendMessage(QStringLiteral("show"));
+        return 0;
+    }
 
     QCommandLineParser parser;
     parser.addHelpOption();
