@@ -1,0 +1,201 @@
+#include "systemprocesslistmodel.h"
+
+#include <QBrush>
+#include <QtConcurrent>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <tlhelp32.h>
+#else
+#include <QFile>
+
+#include <cstring>
+#include <dirent.h>
+#include <unistd.h>
+#endif
+
+#ifdef Q_OS_WIN
+
+QList<SystemProcess> enumerateSystemProcesses()
+{
+    QList<SystemProcess> result;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return result;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof(PROCESSENTRY32W);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        SystemProcess record;
+        record.setName(QString::fromWCharArray(entry.szExeFile));
+        HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID);
+        if (!process)
+            continue;
+        wchar_t buffer[MAX_PATH];
+        DWORD size = MAX_PATH;
+        if (QueryFullProcessImageNameW(process, 0, buffer, &size)) {
+            record.setPath(QString::fromWCharArray(buffer, int(size)));
+            result.append(record);
+        }
+        CloseHandle(process);
+        entry.dwSize = sizeof(PROCESSENTRY32W);
+    }
+    CloseHandle(snapshot);
+    return result;
+}
+
+#else
+
+QList<SystemProcess> enumerateSystemProcesses()
+{
+    QList<SystemProcess> result;
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
+        return result;
+    while (dirent *entry = ::readdir(proc)) {
+        const char *pid = entry->d_name;
+        if (*pid < '1' || *pid > '9' || std::strspn(pid, "0123456789") != std::strlen(pid))
+            continue;
+        char link[sizeof "/proc//exe" + sizeof entry->d_name];
+        std::snprintf(link, sizeof link, "/proc/%s/exe", pid);
+        char target[4096];
+        ssize_t n = ::readlink(link, target, sizeof target);
+        if (n <= 0 || n == ssize_t(sizeof target))
+            continue; // kernel thread, zombie, gone, or not ours to look at
+        static const char deleted[] = " (deleted)";
+        constexpr ssize_t deletedLen = sizeof deleted - 1;
+        if (n > deletedLen && std::memcmp(target + n - deletedLen, deleted, deletedLen) == 0)
+            n -= deletedLen;
+        const QString path = QFile::decodeName(QByteArray(target, int(n)));
+        SystemProcess record;
+        record.setName(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+        record.setPath(path);
+        result.append(record);
+    }
+    ::closedir(proc);
+    return result;
+}
+
+#endif
+
+SystemProcessListModel::SystemProcessListModel(QObject *parent)
+    : QAbstractListModel(parent)
+{
+    connect(&m_watcher, &QFutureWatcherBase::finished, this,
+            &SystemProcessListModel::procEnumerated);
+}
+
+SystemProcessListModel::~SystemProcessListModel()
+{
+    // Waiting without running the event loop: a result delivered now would
+    // notify views that may already be half torn down.
+    disconnect(&m_watcher, nullptr, this, nullptr);
+    m_watcher.waitForFinished();
+}
+
+int SystemProcessListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_rows.size();
+}
+
+QHash<int, QByteArray> SystemProcessListModel::roleNames() const
+{
+    return {{NameRole, "pname"},
+            {PathRole, "ppath"},
+            {CountRole, "pcount"},
+            {MemoryRole, "pmem"},
+            {StatusRole, "pstat"}};
+}
+
+QVariant SystemProcessListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() < 0 || index.row() >= m_rows.size())
+        return QVariant();
+    const QString &key = m_rows.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return m_records.value(key).name() + QStringLiteral(" (%1)").arg(m_records.count(key));
+    case Qt::DecorationRole: {
+        bool failed = false;
+        for (auto it = m_records.constFind(key); it != m_records.cend() && it.key() == key; ++it)
+            failed = failed || it.value().isFailed();
+        return QBrush(failed ? Qt::red : Qt::green);
+    }
+    case NameRole:
+        return m_records.value(key).name();
+    case PathRole:
+        return key;
+    case CountRole:
+        return m_records.count(key);
+    case MemoryRole: {
+        double sum = 0.0;
+        for (auto it = m_records.constFind(key); it != m_records.cend() && it.key() == key; ++it)
+            sum += it.value().memory();
+        return sum;
+    }
+    case StatusRole: {
+        bool failed = false;
+        bool flagged = false;
+        for (auto it = m_records.constFind(key); it != m_records.cend() && it.key() == key; ++it) {
+            failed = failed || it.value().isFailed();
+            flagged = flagged || it.value().status() != 0;
+        }
+        return int(failed ? NotResponding : flagged ? Running : Unknown);
+    }
+    default:
+        return QVariant();
+    }
+}
+
+void SystemProcessListModel::reload()
+{
+    // Also covers the moment between the end of the work and the delivery
+    // of its result, which the watcher alone would not report as running.
+    if (m_enumerating || m_watcher.isRunning())
+        return;
+    if (!m_records.isEmpty()) {
+        beginRemoveRows(QModelIndex(), 0, m_rows.size() - 1);
+        m_records.clear();
+        m_rows.clear();
+        endRemoveRows();
+    }
+    m_enumerating = true;
+    m_watcher.setFuture(QtConcurrent::run(enumerateSystemProcesses));
+}
+
+void SystemProcessListModel::procEnumerated()
+{
+    m_enumerating = false;
+    const QList<SystemProcess> found = m_watcher.future().result();
+    if (!found.isEmpty()) {
+        QMultiHash<QString, SystemProcess> records;
+        QStringList rows;
+        for (const SystemProcess &record : found) {
+            const QString &key = record.path();
+            if (!records.contains(key))
+                rows.append(key);
+            records.insert(key, record);
+        }
+        std::vector<std::pair<QString, QString>> keyed;
+        keyed.reserve(size_t(rows.size()));
+        for (const QString &path : qAsConst(rows)) {
+            const int sep =
+                std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+            keyed.emplace_back(path.mid(sep + 1).toLower(), path);
+        }
+        std::sort(keyed.begin(), keyed.end(),
+                  [](const auto &a, const auto &b) { return a.first < b.first; });
+        for (size_t i = 0; i < keyed.size(); ++i)
+            rows[int(i)] = keyed[i].second;
+        beginInsertRows(QModelIndex(), 0, rows.size() - 1);
+        m_records.swap(records);
+        m_rows.swap(rows);
+        endInsertRows();
+    }
+    emit reloaded();
+}
