@@ -6,11 +6,14 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
 
+#include <memory>
 #include <unistd.h>
 
 namespace
@@ -266,6 +269,9 @@ private slots:
         settings.write("visible", "false", "bool");
         settings.write("logging/size", "5", "int_mb");
         settings.write("names", "alpha;beta;гамма", "stringlist");
+        settings.write("accent", "#00ff80", "color");
+        settings.write("ratio", "0.25", "double");
+        settings.write("tab", "a\tb\nc");
 
         settings.exportSettings(url(dir.path() + "/backup"));
         const QString exported = dir.path() + "/backup.ini";
@@ -290,6 +296,9 @@ private slots:
         QCOMPARE(QSettings().value("names").toStringList(),
                  (QStringList{"alpha", "beta", "гамма"}));
         QCOMPARE(settings.read("extra"), QString("kept"));
+        QCOMPARE(settings.read("accent"), QString("#00ff80"));
+        QCOMPARE(settings.read("ratio"), QString("0.25"));
+        QCOMPARE(settings.read("tab"), QString("a\tb\nc"));
 
         // Committed: a store read from disk alone sees the imported values.
         const QString copy = dir.path() + "/store-copy.ini";
@@ -443,6 +452,33 @@ private slots:
         const QByteArray before = contents(storePath());
         QVERIFY(!settings.importSettings(file));
         QCOMPARE(contents(storePath()), before);
+    }
+
+    void usableFromQml()
+    {
+        qmlRegisterType<Settings>("Settings", 1, 0, "Settings");
+        QQmlEngine engine;
+        QQmlComponent component(&engine);
+        component.setData("import QtQml 2.0\n"
+                          "import Settings 1.0\n"
+                          "QtObject {\n"
+                          "  property Settings store: Settings {}\n"
+                          "  property var results: []\n"
+                          "  Component.onCompleted: {\n"
+                          "    store.write('logging/size', '64', 'int')\n"
+                          "    store.write('monitor', 'svc')\n"
+                          "    store.write('visible', 'TRUE', 'bool')\n"
+                          "    results = [store.read('logging/size', '1'), store.read('monitor'),\n"
+                          "               store.read('port'), store.read('visible', 'false'),\n"
+                          "               store.hasKey('monitor'), store.hasKey('Monitor')]\n"
+                          "  }\n"
+                          "}\n",
+                          QUrl("qrc:/settingstest.qml"));
+        std::unique_ptr<QObject> object(component.create());
+        QVERIFY2(object, qPrintable(component.errorString()));
+        const QVariantList results = object->property("results").toList();
+        QCOMPARE(results, (QVariantList{"64", "svc", "", "true", true, false}));
+        QCOMPARE(QSettings().value("logging/size").userType(), int(QMetaType::Int));
     }
 
     void storeWithWrongPermissions()
