@@ -1,0 +1,401 @@
+// The single-instance guard, in this process and against the real tovel3
+// executable. Every case gets its own TMPDIR, where the marker, the lock and
+// the server socket live, so no other test run can interfere.
+#include "singleapphandler.h"
+#include "testenvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QSharedMemory>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+#include <unistd.h>
+
+namespace
+{
+QString binary()
+{
+    return qEnvironmentVariable("TOVEL3_BIN");
+}
+
+QString socketPath()
+{
+    return QDir::tempPath() + "/" + SingleAppHandler::serverName();
+}
+
+// Environment for a child start: the case's TMPDIR (inherited) and a HOME of
+// its own, so that whatever the child writes can be seen.
+QProcessEnvironment childEnvironment(const QString &home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home);
+    env.insert("XDG_CONFIG_HOME", home + "/.config");
+    env.insert("XDG_DATA_HOME", home + "/.local/share");
+    env.insert("XDG_CACHE_HOME", home + "/.cache");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("QT_QUICK_BACKEND", "software");
+    return env;
+}
+
+bool waitForSocketFile(const QProcess *p = nullptr)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 20000) {
+        if (QFileInfo::exists(socketPath()))
+            return true;
+        if (p && p->state() == QProcess::NotRunning)
+            return false;
+        QTest::qWait(20);
+    }
+    return false;
+}
+} // namespace
+
+class TestSingleAppHandler : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void serverNameIsDigestOfApplicationName();
+    void onlyOneHandlerClaims();
+    void releasedOnDestruction();
+    void serverSocketIsUserOnly();
+    void lineSplitting_data();
+    void lineSplitting();
+    void multiByteCharacterAcrossWrites();
+    void unfinishedHugeLineDropsClient();
+    void sendMessageWithoutServerReturns();
+
+    void secondStartDeliversShow_data();
+    void secondStartDeliversShow();
+    void secondStartWithUnreachableInstanceExits();
+    void killedInstanceDoesNotBlock();
+    void simultaneousStarts();
+
+private:
+    std::unique_ptr<QTemporaryDir> tmp;
+    QByteArray savedTmpDir;
+};
+
+void TestSingleAppHandler::init()
+{
+    savedTmpDir = qgetenv("TMPDIR");
+    // Short base path: a local socket path is limited to 107 bytes.
+    tmp.reset(new QTemporaryDir("/tmp/s-XXXXXX"));
+    QVERIFY(tmp->isValid());
+    qputenv("TMPDIR", QFile::encodeName(tmp->path()));
+    QCOMPARE(QDir::tempPath(), QDir::cleanPath(tmp->path()));
+}
+
+void TestSingleAppHandler::cleanup()
+{
+    if (savedTmpDir.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", savedTmpDir);
+    tmp.reset();
+}
+
+void TestSingleAppHandler::serverNameIsDigestOfApplicationName()
+{
+    // Earlier and later versions must find each other: the name is fixed.
+    QCOMPARE(SingleAppHandler::serverName(),
+             QString("45b60dd5e658d565f488790321c6c8cc3527777d33b30a7ef3d8d9bf9fa14e60"));
+    QCoreApplication::setApplicationName("Другое");
+    const QString other = SingleAppHandler::serverName();
+    QCoreApplication::setApplicationName("Tovel3");
+    QCOMPARE(other, QString("001f75c6b3f4631ac413cc7a268dd669e4513f507ef6aebfcd98f06bbd19f0a3"));
+}
+
+void TestSingleAppHandler::onlyOneHandlerClaims()
+{
+    SingleAppHandler first;
+    SingleAppHandler second;
+    QVERIFY(first.claimInstance());
+    QVERIFY(!second.claimInstance());
+    QVERIFY(QFileInfo::exists(socketPath()));
+
+    QSignalSpy received(&first, &SingleAppHandler::incomingMessage);
+    second.sendMessage("show");
+    QTRY_COMPARE(received.count(), 1);
+    QCOMPARE(received.at(0).at(0).toString(), QString("show"));
+}
+
+void TestSingleAppHandler::releasedOnDestruction()
+{
+    {
+        SingleAppHandler first;
+        QVERIFY(first.claimInstance());
+    }
+    SingleAppHandler next;
+    QVERIFY(next.claimInstance());
+    QSignalSpy received(&next, &SingleAppHandler::incomingMessage);
+    SingleAppHandler().sendMessage("show");
+    QTRY_COMPARE(received.count(), 1);
+}
+
+void TestSingleAppHandler::serverSocketIsUserOnly()
+{
+    SingleAppHandler first;
+    QVERIFY(first.claimInstance());
+    const QFileInfo info(socketPath());
+    QVERIFY(info.exists());
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    QCOMPARE(info.permissions() & others, QFile::Permissions());
+    QCOMPARE(info.ownerId(), uint(::getuid()));
+}
+
+void TestSingleAppHandler::lineSplitting_data()
+{
+    QTest::addColumn<QList<QByteArray>>("writes");
+    QTest::addColumn<QStringList>("expected");
+
+    using W = QList<QByteArray>;
+    QTest::newRow("one line") << W{"show\n"} << QStringList{"show"};
+    QTest::newRow("several lines, empty one dropped") << W{"a\n\nb\n"} << QStringList{"a", "b"};
+    QTest::newRow("one line in pieces") << W{"a", "b\n"} << QStringList{"ab"};
+    QTest::newRow("leading line feed") << W{"\n", "show\n"} << QStringList{"show"};
+    QTest::newRow("no line feed") << W{"show"} << QStringList();
+    QTest::newRow("trailing partial line") << W{"a\nb"} << QStringList{"a"};
+    QTest::newRow("partial line completed later") << W{"a\nb", "c\nd"} << QStringList{"a", "bc"};
+    QTest::newRow("carriage return kept") << W{"show\r\n"} << QStringList{"show\r"};
+    QTest::newRow("bytes after NUL dropped")
+        << W{QByteArray("ab\0cd\n", 6), "e\n"} << QStringList{"abe"};
+    QTest::newRow("Cyrillic") << W{"показать\n"} << QStringList{"показать"};
+}
+
+void TestSingleAppHandler::lineSplitting()
+{
+    QFETCH(QList<QByteArray>, writes);
+    QFETCH(QStringList, expected);
+
+    SingleAppHandler server;
+    QVERIFY(server.claimInstance());
+    QSignalSpy received(&server, &SingleAppHandler::incomingMessage);
+
+    QLocalSocket client;
+    client.connectToServer(SingleAppHandler::serverName());
+    QVERIFY(client.waitForConnected(2000));
+    for (const QByteArray &chunk : writes) {
+        client.write(chunk);
+        QVERIFY(client.waitForBytesWritten(2000) || client.bytesToWrite() == 0);
+        // Let the server read this piece on its own.
+        QTest::qWait(100);
+    }
+    client.disconnectFromServer();
+    QTest::qWait(200);
+
+    QStringList messages;
+    for (const QList<QVariant> &args : qAsConst(received))
+        messages << args.at(0).toString();
+    QCOMPARE(messages, expected);
+}
+
+void TestSingleAppHandler::multiByteCharacterAcrossWrites()
+{
+    SingleAppHandler server;
+    QVERIFY(server.claimInstance());
+    QSignalSpy received(&server, &SingleAppHandler::incomingMessage);
+
+    const QByteArray line = QString("окно\n").toUtf8();
+    QLocalSocket client;
+    client.connectToServer(SingleAppHandler::serverName());
+    QVERIFY(client.waitForConnected(2000));
+    client.write(line.left(3)); // ends inside the second letter
+    client.flush();
+    QTest::qWait(100);
+    client.write(line.mid(3));
+    client.flush();
+    QTRY_COMPARE(received.count(), 1);
+    QCOMPARE(received.at(0).at(0).toString(), QString("окно"));
+}
+
+void TestSingleAppHandler::unfinishedHugeLineDropsClient()
+{
+    SingleAppHandler server;
+    QVERIFY(server.claimInstance());
+    QSignalSpy received(&server, &SingleAppHandler::incomingMessage);
+
+    // Just under the limit a long line is still a message.
+    QLocalSocket fine;
+    fine.connectToServer(SingleAppHandler::serverName());
+    QVERIFY(fine.waitForConnected(2000));
+    const QByteArray longLine(SingleAppHandler::maxPendingLine - 10, 'a');
+    fine.write(longLine.left(30000));
+    fine.flush();
+    QTest::qWait(100);
+    fine.write(longLine.mid(30000) + "\n");
+    fine.flush();
+    QTRY_COMPARE(received.count(), 1);
+    QCOMPARE(received.at(0).at(0).toString().size(), longLine.size());
+
+    // A client that keeps sending without a line feed is cut off.
+    QLocalSocket flood;
+    flood.connectToServer(SingleAppHandler::serverName());
+    QVERIFY(flood.waitForConnected(2000));
+    const QByteArray block(16 * 1024, 'z');
+    int sent = 0;
+    while (flood.state() == QLocalSocket::ConnectedState && sent < 64 * 1024 * 1024) {
+        if (flood.write(block) < 0)
+            break;
+        flood.flush();
+        sent += block.size();
+        QTest::qWait(5);
+    }
+    QTRY_COMPARE(flood.state(), QLocalSocket::UnconnectedState);
+    QVERIFY2(sent < 1024 * 1024, qPrintable(QString::number(sent)));
+    QCOMPARE(received.count(), 1);
+
+    // The server keeps serving other clients.
+    SingleAppHandler().sendMessage("show");
+    QTRY_COMPARE(received.count(), 2);
+    QCOMPARE(received.at(1).at(0).toString(), QString("show"));
+}
+
+void TestSingleAppHandler::sendMessageWithoutServerReturns()
+{
+    SingleAppHandler lonely;
+    QElapsedTimer t;
+    t.start();
+    lonely.sendMessage("show");
+    QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+}
+
+void TestSingleAppHandler::secondStartDeliversShow_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("no options") << QStringList();
+    QTest::newRow("help") << QStringList{"--help"};
+    QTest::newRow("options") << QStringList{"--lang", "xx", "--softgl", "--legacy"};
+}
+
+void TestSingleAppHandler::secondStartDeliversShow()
+{
+    QFETCH(QStringList, args);
+    SingleAppHandler first;
+    QVERIFY(first.claimInstance());
+    QSignalSpy received(&first, &SingleAppHandler::incomingMessage);
+
+    QTemporaryDir home;
+    QProcess second;
+    second.setProcessEnvironment(childEnvironment(home.path()));
+    QElapsedTimer t;
+    t.start();
+    second.start(binary(), args);
+    QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20000);
+    const qint64 elapsed = t.elapsed();
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QTRY_COMPARE(received.count(), 1);
+    QCOMPARE(received.at(0).at(0).toString(), QString("show"));
+    // Nothing of the ordinary start happened: no help text, no setting.
+    QCOMPARE(second.readAllStandardOutput(), QByteArray());
+    QVERIFY(!QFileInfo::exists(home.path() + "/.config/Brennic/Tovel3.conf"));
+    QVERIFY(!QFileInfo::exists(home.path() + "/.local/share/Brennic/Tovel3"));
+    // About half a second normally; generous for a loaded machine.
+    QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
+}
+
+void TestSingleAppHandler::secondStartWithUnreachableInstanceExits()
+{
+    // A marker without a listening server: an instance that hangs or whose
+    // server failed. The second start gives up and still exits with 0.
+    QSharedMemory marker(SingleAppHandler::serverName());
+    QVERIFY(marker.create(1));
+
+    QTemporaryDir home;
+    QProcess second;
+    second.setProcessEnvironment(childEnvironment(home.path()));
+    second.start(binary(), QStringList());
+    QVERIFY(second.waitForFinished(20000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(!QFileInfo::exists(socketPath()));
+}
+
+void TestSingleAppHandler::killedInstanceDoesNotBlock()
+{
+    QTemporaryDir home;
+    QProcess killed;
+    killed.setProcessEnvironment(childEnvironment(home.path()));
+    killed.start(binary(), QStringList());
+    QVERIFY(waitForSocketFile(&killed));
+    ::kill(static_cast<pid_t>(killed.processId()), SIGKILL);
+    QVERIFY(killed.waitForFinished(10000));
+    QCOMPARE(killed.exitStatus(), QProcess::CrashExit);
+    QVERIFY(QFileInfo::exists(socketPath())); // left behind
+
+    // The next start becomes the instance and its server works.
+    SingleAppHandler next;
+    QVERIFY(next.claimInstance());
+    QSignalSpy received(&next, &SingleAppHandler::incomingMessage);
+    QProcess later;
+    later.setProcessEnvironment(childEnvironment(home.path()));
+    later.start(binary(), QStringList());
+    QVERIFY(later.waitForFinished(20000));
+    QCOMPARE(later.exitCode(), 0);
+    QTRY_COMPARE(received.count(), 1);
+    QCOMPARE(received.at(0).at(0).toString(), QString("show"));
+}
+
+void TestSingleAppHandler::simultaneousStarts()
+{
+    for (int round = 0; round < 3; ++round) {
+        QTemporaryDir home;
+        std::vector<std::unique_ptr<QProcess>> starts;
+        for (int i = 0; i < 3; ++i) {
+            starts.emplace_back(new QProcess);
+            starts.back()->setProcessEnvironment(childEnvironment(home.path()));
+        }
+        for (auto &p : starts)
+            p->start(binary(), QStringList());
+        QVERIFY(waitForSocketFile());
+        // The others hand over and exit; exactly one keeps running.
+        QElapsedTimer t;
+        t.start();
+        int running = 3;
+        while (t.elapsed() < 20000) {
+            running = 0;
+            for (auto &p : starts)
+                running += p->state() != QProcess::NotRunning;
+            if (running <= 1)
+                break;
+            QTest::qWait(50);
+        }
+        QTest::qWait(500);
+        running = 0;
+        for (auto &p : starts) {
+            if (p->state() != QProcess::NotRunning) {
+                ++running;
+                continue;
+            }
+            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p->exitCode(), 0);
+        }
+        QCOMPARE(running, 1);
+        for (auto &p : starts) {
+            if (p->state() == QProcess::NotRunning)
+                continue;
+            ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
+            QVERIFY(p->waitForFinished(20000));
+            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p->exitCode(), 0);
+        }
+        // The instance that ended normally leaves nothing behind.
+        QVERIFY(!QFileInfo::exists(socketPath()));
+    }
+}
+
+TOVEL3_TEST_MAIN(TestSingleAppHandler)
+#include "tst_singleapphandler.moc"
