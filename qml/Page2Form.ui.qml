@@ -1,6 +1,7 @@
 import QtQuick 2.10
 import QtQuick.Controls 2.3
 import QtQuick.Layouts 1.3
+import QtQuick.Controls.Material 2.1
 
 Item {
     id: page2form
@@ -192,18 +193,32 @@ Item {
                             Button {
                                 id: readbutton
                                 text: qsTr("Read")
-                                Layout.preferredWidth: buttonRow.width / 2 - 2
+                                Layout.fillWidth: true
+                                Layout.preferredWidth: (buttonRow.width - buttonRow.spacing) / 2
+                                background: Rectangle {
+                                    implicitWidth: 64
+                                    implicitHeight: 36
+                                    radius: 2
+                                    color: !readbutton.enabled ? readbutton.Material.buttonDisabledColor : readbutton.pressed ? Qt.darker(readbutton.Material.buttonColor, 1.15) : readbutton.Material.buttonColor
+                                }
                             }
 
                             Button {
                                 id: writebutton
                                 text: qsTr("Write")
-                                Layout.preferredWidth: buttonRow.width / 2 - 2
+                                Layout.fillWidth: true
+                                Layout.preferredWidth: (buttonRow.width - buttonRow.spacing) / 2
+                                background: Rectangle {
+                                    implicitWidth: 64
+                                    implicitHeight: 36
+                                    radius: 2
+                                    color: !writebutton.enabled ? writebutton.Material.buttonDisabledColor : writebutton.pressed ? Qt.darker(writebutton.Material.buttonColor, 1.15) : writebutton.Material.buttonColor
+                                }
                                 contentItem: Text {
                                     text: writebutton.text
                                     textFormat: Text.StyledText
                                     font: writebutton.font
-                                    color: writebutton.enabled ? "#de000000" : "#42000000"
+                                    color: writebutton.enabled ? writebutton.Material.foreground : writebutton.Material.hintTextColor
                                     horizontalAlignment: Text.AlignHCenter
                                     verticalAlignment: Text.AlignVCenter
                                     elide: Text.ElideRight

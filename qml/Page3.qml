@@ -185,6 +185,10 @@ Page3Form {
                 updateDlg.open()
             }
         }
+        onUpdateStatus: {
+            noUpdTimer.stop()
+            page3.showUpdateLink(text)
+        }
     }
 
     Timer {

@@ -5,12 +5,12 @@
 #include "testenvironment.h"
 
 #include <QQmlComponent>
-#include <QScreen>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickStyle>
 #include <QQuickWindow>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QtTest>
@@ -248,8 +248,8 @@ private slots:
         QTest::addColumn<QVariantList>("indexes"); // t1 t2 t3 t4 t5 p6 p7 p8 p9
         QTest::addColumn<int>("threshold");
         QTest::addColumn<QString>("command");
-        QTest::newRow("untouched page") << QVariantList{0, 0, 0, 0, 0, 0, 0, 0, 0} << 0
-                                        << "~W00000000000";
+        QTest::newRow("untouched page")
+            << QVariantList{0, 0, 0, 0, 0, 0, 0, 0, 0} << 0 << "~W00000000000";
         QTest::newRow("example") << QVariantList{5, 2, 4, 2, 5, 1, 2, 10, 3} << 125
                                  << "~W5242512A37d";
         QTest::newRow("t1 ten minutes, threshold 5")
