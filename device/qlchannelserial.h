@@ -1,0 +1,46 @@
+#pragma once
+
+#include "qlchannel.h"
+
+#include <QSerialPort>
+
+// The text channel over one serial port. The port object lives as long as
+// the channel and is re-targeted by name on every open(). Received bytes are
+// Latin-1 text cut at the first NUL; sent text uses the local 8-bit encoding.
+//
+// isOpen() is the channel's own flag: it stays true from a successful open()
+// until close(), even when the device vanishes meanwhile. The device itself is
+// released at once on a read or resource error (a vanished device would
+// otherwise report errors in a busy loop); writes then fail until the next
+// successful open().
+class QlChannelSerial : public QlChannel
+{
+    Q_OBJECT
+public:
+    explicit QlChannelSerial(QObject *parent = nullptr);
+    ~QlChannelSerial() override;
+
+signals:
+    void dataReady(const QString &data);
+
+protected slots:
+    void portReadyRead();
+
+public slots:
+    QStringList channels() override;
+    bool open(const QString &name) override;
+    void close() override;
+    bool isOpen() override;
+    QString name() override;
+    QString param(const QString &name) override;
+    bool paramSet(const QString &name, const QString &value) override;
+    QString readString() override;
+    bool writeString(const QString &s) override;
+
+private:
+    void portError(QSerialPort::SerialPortError error);
+    static QString toText(const QByteArray &bytes);
+
+    QSerialPort *m_port;
+    bool m_opened = false;
+};
