@@ -33,9 +33,9 @@ bool isPid(const char *s)
     return true;
 }
 
-ssize_t readSmallFile(const char *path, char *buf, size_t size)
+ssize_t readSmallFile(int procFd, const char *path, char *buf, size_t size)
 {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = ::openat(procFd, path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
     const ssize_t n = ::read(fd, buf, size);
@@ -44,12 +44,12 @@ ssize_t readSmallFile(const char *path, char *buf, size_t size)
 }
 
 // The process's state letter from /proc/<pid>/stat, or 0 if it has gone.
-char processState(const char *pid)
+char processState(int procFd, const char *pid)
 {
     char path[64];
-    std::snprintf(path, sizeof path, "/proc/%s/stat", pid);
+    std::snprintf(path, sizeof path, "%s/stat", pid);
     char buf[512];
-    const ssize_t n = readSmallFile(path, buf, sizeof buf - 1);
+    const ssize_t n = readSmallFile(procFd, path, buf, sizeof buf - 1);
     if (n <= 0)
         return 0;
     buf[n] = 0;
@@ -65,12 +65,12 @@ enum class Match { No, Yes, Gone };
 // Compares the process's image name with `name`: the file name of its
 // executable, or, where that cannot be read (zombies, other users' processes
 // without the right to look), its command name as the kernel keeps it.
-Match matchesImage(const char *pid, const QByteArray &name)
+Match matchesImage(int procFd, const char *pid, const QByteArray &name)
 {
     char path[64];
-    std::snprintf(path, sizeof path, "/proc/%s/exe", pid);
+    std::snprintf(path, sizeof path, "%s/exe", pid);
     char target[4096];
-    ssize_t n = ::readlink(path, target, sizeof target - 1);
+    ssize_t n = ::readlinkat(procFd, path, target, sizeof target - 1);
     if (n > 0) {
         static const char deleted[] = " (deleted)";
         constexpr ssize_t deletedLen = sizeof deleted - 1;
@@ -83,9 +83,9 @@ Match matchesImage(const char *pid, const QByteArray &name)
                    ? Match::Yes
                    : Match::No;
     }
-    std::snprintf(path, sizeof path, "/proc/%s/comm", pid);
+    std::snprintf(path, sizeof path, "%s/comm", pid);
     char comm[64];
-    n = readSmallFile(path, comm, sizeof comm);
+    n = readSmallFile(procFd, path, comm, sizeof comm);
     if (n <= 0)
         return Match::Gone;
     if (comm[n - 1] == '\n')
@@ -193,6 +193,7 @@ int ProcessWatcher::check(const QString &name)
     DIR *proc = ::opendir("/proc");
     if (!proc)
         return notAlive;
+    const int procFd = ::dirfd(proc);
     bool found = false;
     bool hanging = false;
     while (dirent *entry = ::readdir(proc)) {
@@ -200,9 +201,9 @@ int ProcessWatcher::check(const QString &name)
             continue;
         if (!isPid(entry->d_name))
             continue;
-        if (matchesImage(entry->d_name, image) != Match::Yes)
+        if (matchesImage(procFd, entry->d_name, image) != Match::Yes)
             continue;
-        const char state = processState(entry->d_name);
+        const char state = processState(procFd, entry->d_name);
         if (!state)
             continue; // ended between the two reads
         found = true;

@@ -61,10 +61,10 @@ QList<SystemProcess> enumerateSystemProcesses()
         const char *pid = entry->d_name;
         if (*pid < '1' || *pid > '9' || std::strspn(pid, "0123456789") != std::strlen(pid))
             continue;
-        char link[sizeof "/proc//exe" + sizeof entry->d_name];
-        std::snprintf(link, sizeof link, "/proc/%s/exe", pid);
+        char link[sizeof "/exe" + sizeof entry->d_name];
+        std::snprintf(link, sizeof link, "%s/exe", pid);
         char target[4096];
-        ssize_t n = ::readlink(link, target, sizeof target);
+        ssize_t n = ::readlinkat(::dirfd(proc), link, target, sizeof target);
         if (n <= 0 || n == ssize_t(sizeof target))
             continue; // kernel thread, zombie, gone, or not ours to look at
         static const char deleted[] = " (deleted)";
