@@ -19,10 +19,10 @@ QString unescapeString(const QString &raw)
     for (int i = 0; i < raw.size(); ++i) {
         if (raw[i] == '\\' && i + 1 < raw.size()) {
             const QChar n = raw[++i];
-            out += n == 's' ? QChar(' ')
-                   : n == 'n' ? QChar('\n')
-                   : n == 't' ? QChar('\t')
-                   : n == 'r' ? QChar('\r')
+            out += n == 's'    ? QChar(' ')
+                   : n == 'n'  ? QChar('\n')
+                   : n == 't'  ? QChar('\t')
+                   : n == 'r'  ? QChar('\r')
                    : n == '\\' ? QChar('\\')
                                : (out += '\\', n);
         } else {
@@ -169,19 +169,19 @@ void TestAutoStarter::existingEntry_data()
     QTest::newRow("current program") << quoted << QByteArray() << true << false << true;
     QTest::newRow("spaces around =") << quoted << QByteArray() << true << false << true;
     QTest::newRow("without quotes") << path << QByteArray() << false << true << true;
-    QTest::newRow("with an argument") << quoted + " --hidden" << QByteArray() << false << true
-                                      << true;
+    QTest::newRow("with an argument")
+        << quoted + " --hidden" << QByteArray() << false << true << true;
     QTest::newRow("other letter case")
         << quotedPath(QString::fromUtf8(path).toUpper()) << QByteArray() << false << true << true;
     QTest::newRow("other executable")
         << QByteArray("\"/opt/old place/tovel3\"") << QByteArray() << false << true << true;
     QTest::newRow("hidden") << quoted << QByteArray("Hidden=true\n") << false << false << false;
-    QTest::newRow("disabled by GNOME") << quoted << QByteArray("X-GNOME-Autostart-enabled=false\n")
-                                       << false << false << false;
-    QTest::newRow("stale and hidden") << QByteArray("/opt/old/tovel3")
-                                      << QByteArray("Hidden=true\n") << false << false << false;
-    QTest::newRow("enabled by GNOME") << quoted << QByteArray("X-GNOME-Autostart-enabled=true\n")
-                                      << true << false << true;
+    QTest::newRow("disabled by GNOME")
+        << quoted << QByteArray("X-GNOME-Autostart-enabled=false\n") << false << false << false;
+    QTest::newRow("stale and hidden")
+        << QByteArray("/opt/old/tovel3") << QByteArray("Hidden=true\n") << false << false << false;
+    QTest::newRow("enabled by GNOME")
+        << quoted << QByteArray("X-GNOME-Autostart-enabled=true\n") << true << false << true;
     QTest::newRow("no command") << QByteArray() << QByteArray() << false << false << false;
 }
 

@@ -118,8 +118,9 @@ void TestQQmlSystrayIcon::iconAssignment()
     QVERIFY(!tray.icon().isNull());
     const QImage green = tray.icon().pixmap(16, 16).toImage();
     QVERIFY(!green.isNull());
-    QCOMPARE(green.convertToFormat(QImage::Format_ARGB32),
-             QIcon(":/tovel3_g.png").pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32));
+    QCOMPARE(
+        green.convertToFormat(QImage::Format_ARGB32),
+        QIcon(":/tovel3_g.png").pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32));
 
     tray.setProperty("iconSource", "tovel3_g.png");
     QCOMPARE(changed.count(), 2);
