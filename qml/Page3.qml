@@ -1,6 +1,7 @@
 import QtQuick 2.10
 import QtQuick.Controls 2.3
 import QtQuick.Layouts 1.3
+import QtQuick.Controls.Material 2.1
 import Qt.labs.platform 1.0 as Platform
 import Updater 1.0
 
@@ -12,6 +13,7 @@ Page3Form {
     readonly property string linkStyle: "style=\"color:blue; text-decoration:none\""
     readonly property string updateLink: "<p align=\"center\">&nbsp;<a href=\"upd://check\" "
                                          + linkStyle + ">" + qsTr("Check for updates") + "</a></p>"
+    readonly property bool softwareScene: GraphicsInfo.api === GraphicsInfo.Software
     property alias updater: updater
     property alias chkUpdTimer: chkUpdTimer
     property alias noUpdTimer: noUpdTimer
@@ -87,6 +89,14 @@ Page3Form {
         logSetupText.text = arrowLink("cfg://logging", qsTr("Configure"))
         logViewText.text = arrowLink("cfg://logview", qsTr("Open"))
         chkUpdTimer.start()
+        if (softwareScene) {
+            // The knob's shadow is a shader effect, which the software renderer cannot draw;
+            // without the shadow the knob itself shows.
+            var switches = [autostartSwitch, hideSwitch, softwareSwitch, legacySwitch, logSwitch,
+                            logNetSwitch, logProcSwitch]
+            for (var i = 0; i < switches.length; ++i)
+                switches[i].indicator.Material.elevation = 0
+        }
     }
 
     Connections {
@@ -224,6 +234,8 @@ Page3Form {
         id: logSetupDialog
         title: qsTr("Setup Logging")
         modal: true
+        // The shadow is a shader effect; without one the software renderer draws no background.
+        Material.elevation: page3.softwareScene ? 0 : 24
         standardButtons: Dialog.Ok | Dialog.Cancel
         x: (page3.width - width) / 2
         y: (page3.height - height) / 2
@@ -254,6 +266,13 @@ Page3Form {
             SpinBox {
                 id: logSizeSpin
                 editable: true
+                textFromValue: function (value) {
+                    return String(value)
+                }
+                valueFromText: function (text) {
+                    var v = parseInt(text, 10)
+                    return isNaN(v) ? value : v
+                }
                 from: 1
                 to: 1024
                 value: 64
@@ -270,6 +289,13 @@ Page3Form {
             SpinBox {
                 id: logBkpSpin
                 editable: true
+                textFromValue: function (value) {
+                    return String(value)
+                }
+                valueFromText: function (text) {
+                    var v = parseInt(text, 10)
+                    return isNaN(v) ? value : v
+                }
                 from: 1
                 to: 16
                 value: 3

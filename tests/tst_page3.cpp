@@ -1,0 +1,441 @@
+// The application page: the real Page3 QML from the resources with the real
+// settings store, autostart entry, process watcher, updater and journal, in a
+// window that stands where the main window would be.
+#include "builddate.h"
+#include "qjournal.h"
+#include "qmlhost.h"
+#include "testenvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQmlExpression>
+#include <QQuickItem>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QScreen>
+#include <QSettings>
+#include <QtTest>
+
+#include <memory>
+
+namespace
+{
+const char *harness = R"(
+import QtQuick 2.10
+import QtQuick.Controls 2.3
+import QtQuick.Controls.Material 2.1
+import Settings 1.0
+import AutoStarter 1.0
+import ProcessWatcher 1.0
+ApplicationWindow {
+    id: mainwindow
+    width: 580
+    height: 540
+    visible: true
+    Material.theme: Material.Light
+    Material.primary: Material.Indigo
+    Material.accent: Material.Indigo
+    Material.background: "#fdfdfd"
+    Settings { id: settings }
+    AutoStarter { id: astarter }
+    ProcessWatcher { id: watcher }
+    Page3 { id: page3; anchors.fill: parent }
+}
+)";
+}
+
+class TestPage3 : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QJournal> journal;
+    std::unique_ptr<QQmlEngine> engine;
+    std::unique_ptr<QObject> root;
+
+    QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(root.get()); }
+
+    QVariant eval(const QString &expression) const
+    {
+        QQmlExpression expr(qmlContext(root.get()), root.get(), expression);
+        const QVariant value = expr.evaluate();
+        if (expr.hasError())
+            qWarning() << expression << expr.error().toString();
+        return value;
+    }
+
+    QQuickItem *item(const QString &expression) const
+    {
+        return qobject_cast<QQuickItem *>(eval(expression).value<QObject *>());
+    }
+
+    static QVariant stored(const QString &key) { return QSettings().value(key); }
+
+    QString logFile() const { return journal->getLogFile(); }
+
+    QString journalText() const
+    {
+        QFile f(logFile());
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+    void load(const QString &language = "en", bool softgl = false)
+    {
+        {
+            QSettings s;
+            s.setValue("UI/Language", language);
+            s.setValue("softgl", softgl);
+            // Nothing of a check may leave this machine.
+            s.setValue("Update/URL", "http://127.0.0.1:9/appcast.xml");
+        }
+        journal.reset(new QJournal);
+        journal->setup(TestEnvironment::home() + "/log", "tovel3.log");
+        journal->setPaused(true);
+        engine.reset(new QQmlEngine);
+        QmlHost::publishContext(engine->rootContext(), nullptr, journal.get());
+        QQmlComponent component(engine.get());
+        component.setData(harness, QUrl("qrc:/page3harness.qml"));
+        root.reset(component.create());
+        QVERIFY2(root, qPrintable(component.errorString()));
+        QVERIFY(QTest::qWaitForWindowExposed(window()));
+    }
+
+    void clickAt(QQuickItem *target, qreal fx = 0.5, qreal fy = 0.5)
+    {
+        QVERIFY(target && target->isVisible());
+        const QPointF p = target->mapToScene(QPointF(target->width() * fx, target->height() * fy));
+        QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, p.toPoint());
+    }
+
+    // The link sits at the end of the text, after the arrow.
+    void clickLink(const QString &text) { clickAt(item("page3." + text), 0.7); }
+
+    void typeInto(QQuickItem *spin, const QString &text)
+    {
+        QQuickItem *field = spin->property("contentItem").value<QQuickItem *>();
+        QVERIFY(field);
+        field->forceActiveFocus();
+        QMetaObject::invokeMethod(field, "selectAll");
+        for (const QChar c : text)
+            QTest::keyClick(window(), c.toLatin1());
+    }
+
+    void render(const QString &name)
+    {
+        const QString dir = qEnvironmentVariable("TOVEL3_RENDER_DIR");
+        if (dir.isEmpty())
+            return;
+        QTest::qWait(200);
+        window()->screen()->grabWindow(window()->winId()).save(dir + "/" + name);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QQuickStyle::setStyle("Material");
+        QmlHost::registerTypes();
+    }
+
+    void init() { QSettings().clear(); }
+
+    void cleanup()
+    {
+        root.reset();
+        engine.reset();
+        journal.reset();
+        QFile::remove(TestEnvironment::home() + "/log/tovel3.log");
+    }
+
+    void switchWritesItsKey_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("storedWhenChecked");
+        QTest::newRow("hide on startup") << "hideSwitch"
+                                         << "visible" << false;
+        QTest::newRow("software rendering") << "softwareSwitch"
+                                            << "softgl" << true;
+        QTest::newRow("compatibility") << "legacySwitch"
+                                       << "legacy" << true;
+        QTest::newRow("logging") << "logSwitch"
+                                 << "logging/enable" << true;
+    }
+
+    void switchWritesItsKey()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, key);
+        QFETCH(bool, storedWhenChecked);
+        load();
+        QSettings().remove(key);
+        QQuickItem *sw = item("page3." + control);
+        clickAt(sw);
+        QVERIFY(sw->property("checked").toBool());
+        QCOMPARE(stored(key).userType(), int(QMetaType::Bool));
+        QCOMPARE(stored(key).toBool(), storedWhenChecked);
+        clickAt(sw);
+        QVERIFY(!sw->property("checked").toBool());
+        QCOMPARE(stored(key).toBool(), !storedWhenChecked);
+    }
+
+    void autostartSwitchDrivesTheEntry()
+    {
+        load();
+        const QString entry = TestEnvironment::home() + "/.config/autostart/BrennicTovel3.desktop";
+        QVERIFY(!QFile::exists(entry));
+        clickAt(item("page3.autostartSwitch"));
+        QVERIFY(QFile::exists(entry));
+        QVERIFY(eval("astarter.autostartSet()").toBool());
+        clickAt(item("page3.autostartSwitch"));
+        QVERIFY(!eval("astarter.autostartSet()").toBool());
+    }
+
+    void loggingSwitchPausesTheJournalAtOnce()
+    {
+        load();
+        eval("page3.logSwitch.checked = true");
+        QVERIFY(!journal->isPaused());
+        journal->log("first entry");
+        QVERIFY(journalText().contains("first entry"));
+        QCOMPARE(stored("logging/enable").toString(), QString("true"));
+
+        clickAt(item("page3.logSwitch"));
+        QVERIFY(journal->isPaused());
+        QCOMPARE(stored("logging/enable").toString(), QString("false"));
+        journal->log("second entry");
+        QVERIFY(!journalText().contains("second entry"));
+        QVERIFY(!eval("page3.logSetupText.visible").toBool());
+        QVERIFY(!eval("page3.logViewText.visible").toBool());
+    }
+
+    void renderingNoticeFollowsTheSwitch_data()
+    {
+        QTest::addColumn<bool>("softgl");
+        QTest::newRow("running on OpenGL") << false;
+        QTest::newRow("running in software") << true;
+    }
+
+    void renderingNoticeFollowsTheSwitch()
+    {
+        QFETCH(bool, softgl);
+        load("en", softgl);
+        // The main window puts the switch in the state of this run first.
+        eval(QString("page3.softwareSwitch.checked = %1").arg(softgl ? "true" : "false"));
+        QCOMPARE(eval("page3.langWarn.text").toString(), QString());
+        clickAt(item("page3.softwareSwitch"));
+        QCOMPARE(eval("page3.langWarn.text").toString(),
+                 QString("Restart the app to change rendering method"));
+        QCOMPARE(eval("page3.langWarn.color").value<QColor>(), QColor("red"));
+        render(softgl ? "page3-softgl.png" : "page3-gl.png");
+        clickAt(item("page3.softwareSwitch"));
+        QCOMPARE(eval("page3.langWarn.text").toString(), QString());
+        QCOMPARE(stored("softgl").toBool(), softgl);
+    }
+
+    void languageChoice_data()
+    {
+        QTest::addColumn<QString>("running");
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<int>("picked");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("notice");
+        QTest::newRow("English, pick Russian") << "en" << 0 << 1 << "ru" << true;
+        QTest::newRow("Russian, pick English") << "ru" << 1 << 0 << "en" << true;
+        QTest::newRow("unknown code, pick Russian") << "de" << 0 << 1 << "ru" << false;
+        QTest::newRow("locale name, pick Russian") << "ru_RU" << 0 << 1 << "ru" << false;
+    }
+
+    void languageChoice()
+    {
+        QFETCH(QString, running);
+        QFETCH(int, shown);
+        QFETCH(int, picked);
+        QFETCH(QString, stored);
+        QFETCH(bool, notice);
+        load(running);
+        QCOMPARE(eval("page3.langCombo.currentIndex").toInt(), shown);
+        // Building the page writes nothing.
+        QCOMPARE(QSettings().value("UI/Language").toString(), running);
+
+        QQuickItem *combo = item("page3.langCombo");
+        combo->forceActiveFocus();
+        QTest::keyClick(window(), picked > shown ? Qt::Key_Down : Qt::Key_Up);
+        QCOMPARE(eval("page3.langCombo.currentIndex").toInt(), picked);
+        QCOMPARE(QSettings().value("UI/Language").toString(), stored);
+        QCOMPARE(eval("page3.langWarn.text").toString(),
+                 notice ? QString("Restart the app to change language") : QString());
+        if (notice)
+            QCOMPARE(eval("page3.langWarn.color").value<QColor>(), QColor("red"));
+
+        // Back to the first choice: the notice goes again.
+        QTest::keyClick(window(), picked > shown ? Qt::Key_Up : Qt::Key_Down);
+        QCOMPARE(eval("page3.langCombo.currentIndex").toInt(), shown);
+        QCOMPARE(QSettings().value("UI/Language").toString(), shown == 1 ? "ru" : "en");
+        QCOMPARE(eval("page3.langWarn.text").toString(), QString());
+    }
+
+    void openBeforeTheFirstEntryShowsTheDialog()
+    {
+        load();
+        eval("page3.logSwitch.checked = true");
+        QVERIFY(!QFile::exists(logFile()));
+        QVERIFY(!eval("page3.noLogDlg.visible").toBool());
+        clickLink("logViewText");
+        QTRY_VERIFY(eval("page3.noLogDlg.visible").toBool());
+        QCOMPARE(eval("page3.noLogDlg.text").toString(), QString("Log file not found!"));
+        eval("page3.noLogDlg.close()");
+
+        // With no journal file name at all it is the same dialog.
+        journal->setLogFile(QString());
+        clickLink("logViewText");
+        QTRY_VERIFY(eval("page3.noLogDlg.visible").toBool());
+        eval("page3.noLogDlg.close()");
+    }
+
+    void loggingDialogLoadsTheStoredLimits()
+    {
+        {
+            QSettings s;
+            s.setValue("logging/size", 128);
+            s.setValue("logging/count", 5);
+            s.setValue("logging/network", true);
+        }
+        load();
+        QCOMPARE(eval("page3.logSetupDialog.logSizeSpin.value").toInt(), 128);
+        QCOMPARE(eval("page3.logSetupDialog.logBkpSpin.value").toInt(), 5);
+        QVERIFY(eval("page3.logSetupDialog.logNetSwitch.checked").toBool());
+        QVERIFY(!eval("page3.logSetupDialog.logProcSwitch.checked").toBool());
+    }
+
+    void loggingDialogAppliesItsLimits_data()
+    {
+        QTest::addColumn<QString>("sizeTyped");
+        QTest::addColumn<QString>("countTyped");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("count");
+        QTest::newRow("smallest") << "1"
+                                  << "1" << 1 << 1;
+        QTest::newRow("above the limits") << "5000"
+                                          << "40" << 1024 << 16;
+        QTest::newRow("below the limits") << "0"
+                                          << "0" << 1 << 1;
+        QTest::newRow("ordinary") << "200"
+                                  << "7" << 200 << 7;
+    }
+
+    void loggingDialogAppliesItsLimits()
+    {
+        QFETCH(QString, sizeTyped);
+        QFETCH(QString, countTyped);
+        QFETCH(int, size);
+        QFETCH(int, count);
+        load();
+        eval("page3.logSwitch.checked = true");
+        clickLink("logSetupText");
+        QTRY_VERIFY(eval("page3.logSetupDialog.opened").toBool());
+        render("page3-dialog.png");
+        typeInto(item("page3.logSetupDialog.logSizeSpin"), sizeTyped);
+        typeInto(item("page3.logSetupDialog.logBkpSpin"), countTyped);
+        clickAt(item("page3.logSetupDialog.logProcSwitch"));
+        // OK straight from the field: the typed number counts.
+        eval("page3.logSetupDialog.accept()");
+        QTRY_VERIFY(!eval("page3.logSetupDialog.visible").toBool());
+
+        QCOMPARE(stored("logging/size").toInt(), size);
+        QCOMPARE(stored("logging/size").userType(), int(QMetaType::Int));
+        QCOMPARE(stored("logging/count").toInt(), count);
+        QCOMPARE(stored("logging/network").toString(), QString("false"));
+        QCOMPARE(stored("logging/process").toString(), QString("true"));
+        QCOMPARE(journal->getMaxSize(), quint64(size) * 1048576);
+        QCOMPARE(journal->getBackupCount(), quint32(count));
+        QCOMPARE(eval("page3.logSetupDialog.logSizeSpin.value").toInt(), size);
+        QCOMPARE(eval("page3.logSetupDialog.logSizeSpin.contentItem.text").toString(),
+                 QString::number(size));
+        QCOMPARE(eval("page3.logSetupDialog.logBkpSpin.contentItem.text").toString(),
+                 QString::number(count));
+    }
+
+    void cancellingTheLoggingDialogChangesNothing()
+    {
+        load();
+        const quint64 sizeBefore = journal->getMaxSize();
+        const quint32 countBefore = journal->getBackupCount();
+        eval("page3.logSwitch.checked = true");
+        clickLink("logSetupText");
+        QTRY_VERIFY(eval("page3.logSetupDialog.opened").toBool());
+        eval("page3.logSetupDialog.logSizeSpin.value = 10");
+        eval("page3.logSetupDialog.logBkpSpin.value = 9");
+        eval("page3.logSetupDialog.logNetSwitch.checked = true");
+        eval("page3.logSetupDialog.reject()");
+        QTRY_VERIFY(!eval("page3.logSetupDialog.visible").toBool());
+        for (const char *key :
+             {"logging/size", "logging/count", "logging/network", "logging/process"})
+            QVERIFY2(!QSettings().contains(key), key);
+        QCOMPARE(journal->getMaxSize(), sizeBefore);
+        QCOMPARE(journal->getBackupCount(), countBefore);
+
+        // Opened again, it still shows what was edited.
+        clickLink("logSetupText");
+        QTRY_VERIFY(eval("page3.logSetupDialog.opened").toBool());
+        QCOMPARE(eval("page3.logSetupDialog.logSizeSpin.value").toInt(), 10);
+        QCOMPARE(eval("page3.logSetupDialog.logBkpSpin.value").toInt(), 9);
+        QVERIFY(eval("page3.logSetupDialog.logNetSwitch.checked").toBool());
+    }
+
+    void aboutTextNamesProductVersionDateAndMaker()
+    {
+        load();
+        const QString about = eval("page3.text1.text").toString();
+        QVERIFY2(about.contains("<h3>Tovel v3.3.4 (" + buildDate() + ")</h3>"), qPrintable(about));
+        QVERIFY(about.contains("Brennic LLC"));
+        QVERIFY(about.contains("<a href=\"https://"));
+        QCOMPARE(eval("page3.text1.font.pixelSize").toInt(), 15);
+    }
+
+    void updateTextShowsLinkThenNoUpdates()
+    {
+        load();
+        QCOMPARE(eval("page3.updateText.text").toString(), QString());
+        QTRY_VERIFY(eval("page3.updateText.text").toString().contains("Check for updates"));
+        QVERIFY(eval("page3.updateText.text").toString().contains("href=\"upd://check\""));
+        QCOMPARE(eval("page3.updateText.horizontalAlignment").toInt(), int(Qt::AlignHCenter));
+        render("page3.png");
+
+        QElapsedTimer clock;
+        clock.start();
+        eval("page3.updateText.linkActivated(\"upd://check\")");
+        QVERIFY(eval("page3.noUpdTimer.running").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            eval("page3.updateText.text").toString().contains("No updates available"), 5000);
+        QVERIFY(clock.elapsed() >= 1900);
+        QVERIFY(eval("page3.updateText.text").toString().contains("Check for updates"));
+    }
+
+    void foundVersionIsShownWithItsChangeLog()
+    {
+        load();
+        QTRY_VERIFY(eval("page3.updateText.text").toString().contains("Check for updates"));
+        eval("page3.updateText.linkActivated(\"upd://check\")");
+        QObject *updater = eval("page3.updater").value<QObject *>();
+        QVERIFY(updater);
+        QMetaObject::invokeMethod(updater, "newVersion", Q_ARG(QString, "3.4.0"),
+                                  Q_ARG(QString, "<ul><li>Faster start</li></ul>"));
+        const QString text = eval("page3.updateText.text").toString();
+        QVERIFY(text.contains("An update to <b>version 3.4.0</b> is available"));
+        QVERIFY(text.contains("<li>Faster start</li>"));
+        QCOMPARE(eval("page3.updateText.horizontalAlignment").toInt(), int(Qt::AlignLeft));
+        QVERIFY(!eval("page3.noUpdTimer.running").toBool());
+        QCOMPARE(eval("page3.updateDlg.version").toString(), QString("3.4.0"));
+        QVERIFY(eval("page3.updateDlg.visible").toBool());
+        eval("page3.updateDlg.close()");
+        // The found version stays; no "No updates available" replaces it later.
+        QTest::qWait(2300);
+        QVERIFY(eval("page3.updateText.text").toString().contains("version 3.4.0"));
+    }
+};
+
+TOVEL3_TEST_MAIN(TestPage3)
+#include "tst_page3.moc"
