@@ -44,9 +44,21 @@ Page1Form {
         urlmaintimer.start()
     }
 
+    // A scan keeps the port in use when it is still listed: another device
+    // with the same vendor id listed first must not take the heartbeat away.
+    property bool scanning: false
+
     function scan() {
+        var previous = portsCombo.currentText
         var ports = Array.prototype.slice.call(serial.channels())
+        scanning = true
         portsCombo.model = ports
+        var keep = ports.indexOf(previous)
+        if (keep >= 0)
+            portsCombo.currentIndex = keep
+        scanning = false
+        if (portsCombo.currentText !== previous)
+            portChanged(portsCombo.currentText)
         if (ports.length > 0)
             rescanTimer.stop()
     }
@@ -81,7 +93,10 @@ Page1Form {
         }
     }
 
-    portsCombo.onCurrentTextChanged: portChanged(portsCombo.currentText)
+    portsCombo.onCurrentTextChanged: {
+        if (!scanning)
+            portChanged(portsCombo.currentText)
+    }
 
     scanbtn.onClicked: scan()
 

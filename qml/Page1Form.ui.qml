@@ -54,15 +54,18 @@ Item {
             id: pane
             width: flickable.width
             height: Math.max(flickable.height, implicitHeight)
+            padding: 8
 
             ColumnLayout {
                 id: pageColumn
                 anchors.fill: parent
-                spacing: 6
+                spacing: 4
 
                 GroupBox {
                     id: portGroup
                     Layout.fillWidth: true
+                    topPadding: 6
+                    bottomPadding: 6
 
                     RowLayout {
                         anchors.fill: parent
@@ -94,6 +97,8 @@ Item {
                 GroupBox {
                     id: watcherGroup
                     Layout.fillWidth: true
+                    topPadding: 6
+                    bottomPadding: 6
 
                     RowLayout {
                         anchors.fill: parent
@@ -101,6 +106,8 @@ Item {
 
                         GroupBox {
                             id: urlGroup
+                            topPadding: padding + implicitLabelHeight + spacing
+                            bottomPadding: padding
                             padding: 2
                             spacing: 2
                             Layout.fillWidth: true
@@ -144,6 +151,8 @@ Item {
 
                         GroupBox {
                             id: monitorGroup
+                            topPadding: padding + implicitLabelHeight + spacing
+                            bottomPadding: padding
                             padding: 2
                             spacing: 2
                             Layout.fillWidth: true
@@ -198,6 +207,8 @@ Item {
 
                 GroupBox {
                     id: groupContol
+                    topPadding: padding + implicitLabelHeight + spacing
+                    bottomPadding: padding
                     Layout.fillWidth: true
                     Layout.fillHeight: true
                     padding: 2
