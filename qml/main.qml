@@ -520,14 +520,16 @@ ApplicationWindow {
         setLamp("#2aff00", true)
         trayIcon.iconSource = "tovel3_g.png"
         // An identification that got no identity reply ("upd") is retried
-        // too, or a board that lost it would never be identified again. At
-        // most one handshake per cycle: the handshake restarts the cycle, so
-        // a board answering each handshake with "~A" would otherwise starve
-        // the heartbeat.
+        // too, or a board that lost it would never be identified again.
         var type = page1.wdg_type
         if (!(first_ack || type === "" || type === "upd"))
             return
-        if (handshakeCycle === cycle)
+        // The handshake carries "~P", which restarts the board's clock like
+        // a heartbeat, so it only answers an acknowledgement of a heartbeat
+        // that this cycle's checks allowed. Once per cycle: the handshake
+        // restarts the cycle, and a board answering every handshake with
+        // "~A" must not starve the heartbeat.
+        if (heartbeatCycle !== cycle || handshakeCycle === cycle)
             return
         handshakeCycle = cycle
         if (!first_ack)
@@ -693,7 +695,6 @@ ApplicationWindow {
     function wdgPing() {
         if (heartbeatCycle === cycle)
             return
-        heartbeatCycle = cycle
         try {
             setLamp("#f8eb2d", true)
             trayIcon.iconSource = "tovel3_y.png"
@@ -702,6 +703,7 @@ ApplicationWindow {
         }
         serial.open(page1.portsCombo ? page1.portsCombo.currentText : "")
         if (serial.isOpen()) {
+            heartbeatCycle = cycle
             serial.writeString(page1.wdg_type === "U" ? "~U~G" : "~U")
         } else {
             page1.wdg_type = ""
