@@ -2,10 +2,13 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QPointer>
 #include <QSharedMemory>
+#include <QStandardPaths>
 #include <QSystemSemaphore>
 
 SingleAppHandler::SingleAppHandler(QObject *parent)
@@ -32,12 +35,25 @@ SingleAppHandler::~SingleAppHandler()
         delete sharedMemory;
         sharedMemory = nullptr;
     }
+    if (lockFile) {
+        lockFile->unlock();
+        delete lockFile;
+        lockFile = nullptr;
+    }
 }
 
 QString SingleAppHandler::serverName()
 {
     const QByteArray name = QCoreApplication::applicationName().toUtf8();
     return QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha256).toHex());
+}
+
+QString SingleAppHandler::lockFilePath()
+{
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty() || !QDir().mkpath(dir))
+        dir = QDir::tempPath();
+    return dir + QLatin1Char('/') + serverName() + QStringLiteral(".lock");
 }
 
 bool SingleAppHandler::claimInstance()
@@ -47,16 +63,29 @@ bool SingleAppHandler::claimInstance()
     {
         QSystemSemaphore lock(key + QStringLiteral("_semaphore"), 1, QSystemSemaphore::Open);
         lock.acquire();
+#ifdef Q_OS_WIN
+        // The system removes the segment together with its last holder.
         delete sharedMemory;
         sharedMemory = new QSharedMemory(key);
-        // A segment left behind by a killed instance has no users any more:
-        // attaching and detaching again removes it, while a live instance
-        // keeps its segment. Only a successful creation makes us first.
-        if (sharedMemory->attach(QSharedMemory::ReadWrite))
-            sharedMemory->detach();
-        first = sharedMemory->create(1, QSharedMemory::ReadWrite);
-        if (!first)
-            sharedMemory->attach(QSharedMemory::ReadWrite);
+        first = !sharedMemory->attach(QSharedMemory::ReadWrite);
+        if (first)
+            sharedMemory->create(1, QSharedMemory::ReadWrite);
+#else
+        // A System V segment outlives a killed holder, and its key keeps only
+        // 16 bits of the key file's inode, so unrelated segments can collide.
+        // A lock file that records its owner's process is neither: it is
+        // recognised as stale once that process is gone.
+        delete lockFile;
+        lockFile = new QLockFile(lockFilePath());
+        lockFile->setStaleLockTime(0);
+        first = lockFile->tryLock(0);
+        if (!first && lockFile->error() != QLockFile::LockFailedError) {
+            // No marker can be kept at all (unwritable directory): running
+            // unguarded beats not running.
+            qWarning("Single instance marker unavailable: %s", qPrintable(lockFilePath()));
+            first = true;
+        }
+#endif
         lock.release();
     }
     if (!first)

@@ -7,6 +7,7 @@
 
 class QLocalServer;
 class QLocalSocket;
+class QLockFile;
 class QSharedMemory;
 
 // Makes sure only one instance of the application runs. The first instance
@@ -26,6 +27,9 @@ public:
 
     // 64 lowercase hex digits of SHA-256 over the UTF-8 application name.
     static QString serverName();
+    // Where the instance marker lives outside Windows: a lock file in the
+    // user's runtime directory (the temporary directory when there is none).
+    static QString lockFilePath();
 
     bool claimInstance();
     void sendMessage(const QString &msg);
@@ -43,6 +47,7 @@ private:
 
     QObject *application;
     QSharedMemory *sharedMemory = nullptr;
+    QLockFile *lockFile = nullptr;
     QLocalServer *server = nullptr;
     QHash<QLocalSocket *, QByteArray> clients;
 };

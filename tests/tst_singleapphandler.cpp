@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QProcess>
-#include <QSharedMemory>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -78,31 +77,41 @@ private slots:
 
     void secondStartDeliversShow_data();
     void secondStartDeliversShow();
-    void secondStartWithUnreachableInstanceExits();
+    void secondStartWithStoppedInstanceExits();
     void killedInstanceDoesNotBlock();
     void simultaneousStarts();
 
 private:
     std::unique_ptr<QTemporaryDir> tmp;
     QByteArray savedTmpDir;
+    QByteArray savedRuntimeDir;
 };
 
 void TestSingleAppHandler::init()
 {
     savedTmpDir = qgetenv("TMPDIR");
+    savedRuntimeDir = qgetenv("XDG_RUNTIME_DIR");
     // Short base path: a local socket path is limited to 107 bytes.
     tmp.reset(new QTemporaryDir("/tmp/s-XXXXXX"));
     QVERIFY(tmp->isValid());
+    const QString runtime = tmp->path() + "/run";
+    QVERIFY(QDir().mkpath(runtime));
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("TMPDIR", QFile::encodeName(tmp->path()));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     QCOMPARE(QDir::tempPath(), QDir::cleanPath(tmp->path()));
+    QVERIFY(SingleAppHandler::lockFilePath().startsWith(runtime + "/"));
 }
 
 void TestSingleAppHandler::cleanup()
 {
-    if (savedTmpDir.isNull())
-        qunsetenv("TMPDIR");
-    else
-        qputenv("TMPDIR", savedTmpDir);
+    for (const auto &[name, value] : {std::make_pair("TMPDIR", savedTmpDir),
+                                      std::make_pair("XDG_RUNTIME_DIR", savedRuntimeDir)}) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
     tmp.reset();
 }
 
@@ -307,21 +316,36 @@ void TestSingleAppHandler::secondStartDeliversShow()
     QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
 }
 
-void TestSingleAppHandler::secondStartWithUnreachableInstanceExits()
+void TestSingleAppHandler::secondStartWithStoppedInstanceExits()
 {
-    // A marker without a listening server: an instance that hangs or whose
-    // server failed. The second start gives up and still exits with 0.
-    QSharedMemory marker(SingleAppHandler::serverName());
-    QVERIFY(marker.create(1));
-
+    // A running instance that does not serve its socket (stopped, hung):
+    // the second start hands over what it can and still exits with 0.
     QTemporaryDir home;
+    QProcess first;
+    first.setProcessEnvironment(childEnvironment(home.path()));
+    first.start(binary(), QStringList());
+    QVERIFY(waitForSocketFile(&first));
+    ::kill(static_cast<pid_t>(first.processId()), SIGSTOP);
+
     QProcess second;
     second.setProcessEnvironment(childEnvironment(home.path()));
+    QElapsedTimer t;
+    t.start();
     second.start(binary(), QStringList());
-    QVERIFY(second.waitForFinished(20000));
+    const bool finished = second.waitForFinished(20000);
+    const qint64 elapsed = t.elapsed();
+    ::kill(static_cast<pid_t>(first.processId()), SIGCONT);
+    QVERIFY(finished);
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
-    QVERIFY(!QFileInfo::exists(socketPath()));
+    QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
+
+    // The stopped instance was not taken for a dead one.
+    QCOMPARE(first.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    QVERIFY(first.waitForFinished(20000));
+    QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first.exitCode(), 0);
 }
 
 void TestSingleAppHandler::killedInstanceDoesNotBlock()
@@ -334,7 +358,9 @@ void TestSingleAppHandler::killedInstanceDoesNotBlock()
     ::kill(static_cast<pid_t>(killed.processId()), SIGKILL);
     QVERIFY(killed.waitForFinished(10000));
     QCOMPARE(killed.exitStatus(), QProcess::CrashExit);
-    QVERIFY(QFileInfo::exists(socketPath())); // left behind
+    // Both the marker and the socket file are left behind.
+    QVERIFY(QFileInfo::exists(socketPath()));
+    QVERIFY(QFileInfo::exists(SingleAppHandler::lockFilePath()));
 
     // The next start becomes the instance and its server works.
     SingleAppHandler next;
