@@ -63,7 +63,14 @@ Page1Form {
             rescanTimer.stop()
     }
 
+    function processModelReloaded() {
+        console.log("Process model reloaded")
+        bHolder.running = false
+    }
+
     Component.onCompleted: {
+        processList.sysProcModel.reloaded.connect(processModelReloaded)
+
         if (Qt.platform.os === "windows")
             monitorField.placeholderText = "explorer.exe"
         else if (Qt.platform.os === "osx")
@@ -207,14 +214,6 @@ Page1Form {
             width: selectProcessDialog.width / 2
             height: selectProcessDialog.height / 2
             running: true
-        }
-
-        Connections {
-            target: processList.sysProcModel
-            function onReloaded() {
-                console.log("Process model reloaded")
-                bHolder.running = false
-            }
         }
     }
 }

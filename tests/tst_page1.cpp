@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTranslator>
 #include <QtTest>
 
 #include <memory>
@@ -663,6 +664,24 @@ private slots:
         QCOMPARE(eval("page1.monitorField.text").toString(), self);
         QCOMPARE(setting("monitor"), self);
         QTRY_VERIFY(!eval("page1.selectProcessDialog.visible").toBool());
+    }
+
+    void textsAreTranslated()
+    {
+        QTranslator russian;
+        QVERIFY(russian.load(":/lang/tovel_ru.qm"));
+        QCoreApplication::installTranslator(&russian);
+        const bool loaded = load();
+        QCoreApplication::removeTranslator(&russian);
+        QVERIFY(loaded);
+        QCOMPARE(eval("page1.scanbtn.text").toString(), QString("Поиск"));
+        QCOMPARE(eval("page1.urlField.text").toString(), QString("отключено"));
+        QCOMPARE(eval("page1.label_info.text").toString(),
+                 QString("Тип: н/д, версия: н/д, каналов: н/д"));
+        QCOMPARE(eval("page1.pingTimeoutText.text").toString(), QString("1000мс"));
+        QCOMPARE(eval("page1.selectProcessDialog.title").toString(), QString("Выберите процесс"));
+        QCOMPARE(eval("page1.urlFieldMenu.items[0].text").toString(), QString("Вы&резать"));
+        QVERIFY(eval("page1.checkBox_p.ToolTip.text").toString().contains("\n"));
     }
 
     void renderPage_data()
