@@ -467,7 +467,8 @@ void TestBoardSimulator::unplugAndPlugKeepLink()
     QVERIFY(board.slavePath().isEmpty());
     QVERIFY(!board.clockRunning());
     QVERIFY(QFileInfo(link).isSymLink());
-    QVERIFY(!QFileInfo::exists(link) || !QSerialPort(link).open(QIODevice::ReadWrite));
+    QVERIFY(!QFileInfo::exists(link));
+    QVERIFY(!QSerialPort(link).open(QIODevice::ReadWrite));
     c.port.close();
     board.sendRaw("~A\n"); // nowhere to go; must not fail
 
@@ -493,6 +494,9 @@ void TestBoardSimulator::linkPathRules()
     }
     BoardSimulator refused;
     QVERIFY(!refused.start(file));
+    QVERIFY(!refused.start(dir.path() + "/no/such/dir/board"));
+    QVERIFY(!refused.isPlugged());
+    QVERIFY(refused.start(dir.path() + "/second-try"));
     QFile f(file);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("keep me"));

@@ -21,7 +21,7 @@ namespace
 {
 const int partialTimeoutMs = 500;
 const int splitGapMs = 100;
-const int openerPollMs = 10;
+const int openerPollMs = 20;
 
 bool isHex(const QByteArray &s)
 {
@@ -68,8 +68,7 @@ BoardSimulator::BoardSimulator(Model model, QObject *parent)
     m_openerPoll->setInterval(openerPollMs);
     connect(m_openerPoll, &QTimer::timeout, this, &BoardSimulator::pollForOpener);
     m_partialTimer->setSingleShot(true);
-    connect(m_partialTimer, &QTimer::timeout, this,
-            [this] { finishCommand(QDateTime::currentMSecsSinceEpoch()); });
+    connect(m_partialTimer, &QTimer::timeout, this, &BoardSimulator::finishCommand);
     m_clock->setSingleShot(true);
     m_clock->setTimerType(Qt::PreciseTimer);
     connect(m_clock, &QTimer::timeout, this, &BoardSimulator::clockExpired);
@@ -104,7 +103,14 @@ bool BoardSimulator::start(const QString &linkPath)
             return false;
     }
     m_link = QFileInfo(path).absoluteFilePath();
-    return plug();
+    if (plug())
+        return true;
+    m_link.clear();
+    if (!m_ownLinkDir.isEmpty()) {
+        QDir(m_ownLinkDir).removeRecursively();
+        m_ownLinkDir.clear();
+    }
+    return false;
 }
 
 QString BoardSimulator::portPath() const
@@ -153,7 +159,7 @@ bool BoardSimulator::plug()
     m_master = fd;
     m_slave = QString::fromLocal8Bit(slaveName);
     ++m_generation;
-    if (!pointLink()) {
+    if (!pointLink(m_slave)) {
         ::close(m_master);
         m_master = -1;
         m_slave.clear();
@@ -172,12 +178,12 @@ bool BoardSimulator::plug()
     return true;
 }
 
-bool BoardSimulator::pointLink()
+bool BoardSimulator::pointLink(const QString &target)
 {
     // Re-point atomically so that an opener never sees the link missing.
     const QString tmp = m_link + ".new";
     QFile::remove(tmp);
-    if (::symlink(QFile::encodeName(m_slave).constData(), QFile::encodeName(tmp).constData()) != 0)
+    if (::symlink(QFile::encodeName(target).constData(), QFile::encodeName(tmp).constData()) != 0)
         return false;
     if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(m_link).constData()) != 0) {
         QFile::remove(tmp);
@@ -200,6 +206,9 @@ void BoardSimulator::unplug()
     ::close(m_master);
     m_master = -1;
     m_slave.clear();
+    // The freed /dev/pts number is soon reused by some other terminal; the
+    // port name must lead nowhere until the board is back.
+    pointLink(QStringLiteral("/dev/null/tovel3-board-unplugged"));
     emit pluggedChanged(false);
 }
 
@@ -400,9 +409,8 @@ void BoardSimulator::feed(const QByteArray &bytes, qint64 when)
     deliver(replies);
 }
 
-void BoardSimulator::finishCommand(qint64 when)
+void BoardSimulator::finishCommand()
 {
-    Q_UNUSED(when)
     if (m_pending.isEmpty())
         return;
     const QByteArray cmd = m_pending;

@@ -120,7 +120,7 @@ private:
     void onMasterReadable();
     void pollForOpener();
     void feed(const QByteArray &bytes, qint64 when);
-    void finishCommand(qint64 when);
+    void finishCommand();
     QByteArray handle(const QByteArray &cmd);
     void deliver(const QByteArray &replies);
     void writeNow(const QByteArray &bytes);
@@ -129,7 +129,7 @@ private:
     void restartClock();
     void clockExpired();
     QByteArray inputReading() const;
-    bool pointLink();
+    bool pointLink(const QString &target);
 
     Model m_model;
     QString m_link;
