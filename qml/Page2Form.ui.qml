@@ -24,11 +24,22 @@ Item {
     property alias readbutton: readbutton
     property alias writebutton: writebutton
 
-    readonly property string unitMin: " " + qsTr("min")
-    readonly property string unitMs: " " + qsTr("ms")
-    readonly property string unitS: " " + qsTr("s")
-    readonly property var channelModes: [qsTr("OFF"), qsTr("RESET"), qsTr("POWER"), qsTr(
-            "OUT OPENED"), qsTr("OUT CLOSED")]
+    // Plain qsTr() bindings only: they are looked up under this form's own translation context.
+    readonly property string textMin: qsTr("min")
+    readonly property string textMs: qsTr("ms")
+    readonly property string textS: qsTr("s")
+    readonly property string textOff: qsTr("OFF")
+    readonly property string textReset: qsTr("RESET")
+    readonly property string textPower: qsTr("POWER")
+    readonly property string textOutOpened: qsTr("OUT OPENED")
+    readonly property string textOutClosed: qsTr("OUT CLOSED")
+    readonly property string textInput: qsTr("INPUT")
+    readonly property string textOutput: qsTr("OUTPUT")
+    readonly property string textTemp: qsTr("TEMP")
+    readonly property string unitMin: " " + textMin
+    readonly property string unitMs: " " + textMs
+    readonly property string unitS: " " + textS
+    readonly property var channelModes: [textOff, textReset, textPower, textOutOpened, textOutClosed]
 
     Flickable {
         id: flickable
@@ -254,7 +265,7 @@ Item {
                             ComboBox {
                                 id: p9Box
                                 Layout.fillWidth: true
-                                model: [qsTr("OFF"), qsTr("INPUT"), qsTr("OUTPUT"), qsTr("TEMP")]
+                                model: [textOff, textInput, textOutput, textTemp]
                             }
 
                             Label {

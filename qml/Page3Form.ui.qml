@@ -17,6 +17,14 @@ Item {
     property alias langCombo: langCombo
     property alias langWarn: langWarn
 
+    // Plain qsTr() bindings only: they are looked up under this form's own translation context.
+    readonly property string tipSoftwareOn: qsTr("Checked: use software rendering (less resource-demanding, ugly interface)")
+    readonly property string tipSoftwareOff: qsTr("Unchecked: use OpenGL based rendering (resource-demanding)")
+    readonly property string tipLegacyOn: qsTr("Enable in order to communicate with older Ostrel S (v2.2 and earlier)")
+    readonly property string tipLegacyOff: qsTr("Disable for all newer devices")
+    readonly property string textEnglish: qsTr("English")
+    readonly property string textRussian: qsTr("Russian")
+
     ColumnLayout {
         id: columnLayout
         anchors.fill: parent
@@ -64,8 +72,7 @@ Item {
                 text: qsTr("Software Rendering")
                 Layout.columnSpan: 2
                 ToolTip.visible: hovered
-                ToolTip.text: qsTr("Checked: use software rendering (less resource-demanding, ugly interface)")
-                              + "\n" + qsTr("Unchecked: use OpenGL based rendering (resource-demanding)")
+                ToolTip.text: tipSoftwareOn + "\n" + tipSoftwareOff
             }
 
             Switch {
@@ -73,8 +80,7 @@ Item {
                 text: qsTr("Compatibility Mode")
                 Layout.columnSpan: 2
                 ToolTip.visible: hovered
-                ToolTip.text: qsTr("Enable in order to communicate with older Ostrel S (v2.2 and earlier)")
-                              + "\n" + qsTr("Disable for all newer devices")
+                ToolTip.text: tipLegacyOn + "\n" + tipLegacyOff
             }
 
             Switch {
@@ -160,7 +166,7 @@ Item {
 
             ComboBox {
                 id: langCombo
-                model: [qsTr("English"), qsTr("Russian")]
+                model: [textEnglish, textRussian]
             }
         }
     }
