@@ -1,6 +1,9 @@
 // Runs the real tovel3 executable as a process, each run in a throwaway HOME
 // and TMPDIR, and checks what start-up leaves in the settings store and the
 // journal.
+#include "qjournal.h"
+#include "qmlhost.h"
+#include "singleapphandler.h"
 #include "testenvironment.h"
 
 #include <QApplication>
@@ -8,6 +11,10 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -134,6 +141,10 @@ class TestStartup : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void qmlElements_data();
+    void qmlElements();
+    void contextProperties_data();
+    void contextProperties();
     void standardOptions_data();
     void standardOptions();
     void settingsFromCommandLine_data();
@@ -150,7 +161,126 @@ private slots:
 
 void TestStartup::initTestCase()
 {
+    QmlHost::registerTypes();
     QVERIFY2(QFileInfo(binary()).isExecutable(), "TOVEL3_BIN must name the tovel3 executable");
+}
+
+void TestStartup::qmlElements_data()
+{
+    QTest::addColumn<QString>("module");
+    QTest::addColumn<QString>("element");
+    QTest::addColumn<QString>("className"); // empty: not creatable
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("serial channel") << "QlChannelSerial"
+                                    << "QlChannelSerial"
+                                    << "QlChannelSerial" << QString();
+    QTest::newRow("ping") << "PingProcess"
+                          << "PingProcess"
+                          << "PingProcess" << QString();
+    QTest::newRow("process check") << "ProcessWatcher"
+                                   << "ProcessWatcher"
+                                   << "ProcessWatcher" << QString();
+    QTest::newRow("autostart") << "AutoStarter"
+                               << "AutoStarter"
+                               << "AutoStarter" << QString();
+    QTest::newRow("settings") << "Settings"
+                              << "Settings"
+                              << "Settings" << QString();
+    QTest::newRow("updater") << "Updater"
+                             << "Updater"
+                             << "Updater" << QString();
+    QTest::newRow("tray icon") << "brennic.qmlsystray"
+                               << "QmlSystray"
+                               << "QQmlSystrayIcon" << QString();
+    QTest::newRow("process") << "brennic.systemprocess"
+                             << "SystemProcess"
+                             << "SystemProcess" << QString();
+    QTest::newRow("process model") << "brennic.systemprocess"
+                                   << "SystemProcessModel"
+                                   << "SystemProcessListModel" << QString();
+    QTest::newRow("single-instance guard")
+        << "brennic.SingleAppHandler"
+        << "SingleAppHandler" << QString()
+        << "Cannot create an instance of SingleAppHandler from QML";
+    QTest::newRow("journal") << "brennic.qjournal"
+                             << "QJournal" << QString()
+                             << "Cannot create an instance of QJournal from QML";
+}
+
+void TestStartup::qmlElements()
+{
+    QFETCH(QString, module);
+    QFETCH(QString, element);
+    QFETCH(QString, className);
+    QFETCH(QString, error);
+
+    QQmlEngine engine;
+    QQmlComponent component(&engine);
+    component.setData(QString("import %1 1.0\n%2 {}\n").arg(module, element).toUtf8(), QUrl());
+    QScopedPointer<QObject> object(component.create());
+    if (className.isEmpty()) {
+        QVERIFY(!object);
+        QVERIFY2(component.errorString().contains(error), qPrintable(component.errorString()));
+    } else {
+        QVERIFY2(object, qPrintable(component.errorString()));
+        QCOMPARE(object->metaObject()->className(), className.toLatin1().constData());
+    }
+}
+
+void TestStartup::contextProperties_data()
+{
+    QTest::addColumn<QVariantMap>("preset");
+    QTest::addColumn<bool>("softwareRendering");
+    QTest::addColumn<QString>("language");
+
+    QTest::newRow("defaults") << QVariantMap() << false << "en";
+    QTest::newRow("stored") << QVariantMap{{"softgl", true}, {"UI/Language", "xx"}} << true << "xx";
+    QTest::newRow("stored as text")
+        << QVariantMap{{"softgl", "false"}, {"UI/Language", "ru"}} << false << "ru";
+}
+
+void TestStartup::contextProperties()
+{
+    QFETCH(QVariantMap, preset);
+    QFETCH(bool, softwareRendering);
+    QFETCH(QString, language);
+
+    {
+        QSettings settings;
+        settings.clear();
+        for (auto it = preset.begin(); it != preset.end(); ++it)
+            settings.setValue(it.key(), it.value());
+    }
+    SingleAppHandler server;
+    QJournal journal;
+    QQmlEngine engine;
+    QmlHost::publishContext(engine.rootContext(), &server, &journal);
+    QSettings().clear();
+
+    QQmlContext *context = engine.rootContext();
+    QCOMPARE(context->contextProperty("appversion").toString(), QString("3.3.4"));
+    QVERIFY(QRegularExpression("^[A-Z][a-z]{2} [ 123]\\d \\d{4}$")
+                .match(context->contextProperty("__DATE__").toString())
+                .hasMatch());
+    QCOMPARE(context->contextProperty("PWD").toString(), QCoreApplication::applicationDirPath());
+    QCOMPARE(context->contextProperty("appServer").value<QObject *>(), &server);
+    QCOMPARE(context->contextProperty("journal").value<QObject *>(), &journal);
+    QCOMPARE(context->contextProperty("lang_key").toString(), QString("UI/Language"));
+    QCOMPARE(context->contextProperty("software_rendering").type(), QVariant::Bool);
+    QCOMPARE(context->contextProperty("software_rendering").toBool(), softwareRendering);
+    QCOMPARE(context->contextProperty("lang_current").toString(), language);
+
+    // What QML sees of them.
+    QQmlComponent component(&engine);
+    component.setData(
+        "import QtQml 2.2\nQtObject { property var v: [typeof appServer.incomingMessage,"
+        " typeof journal.log, software_rendering === " +
+            QByteArray(softwareRendering ? "true" : "false") + "] }\n",
+        QUrl());
+    QScopedPointer<QObject> object(component.create());
+    QVERIFY2(object, qPrintable(component.errorString()));
+    QCOMPARE(object->property("v").toStringList(), (QStringList{"function", "function", "true"}));
 }
 
 void TestStartup::standardOptions_data()
