@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -72,8 +71,10 @@ public:
     QString portPath() const;  // the stable link; survives unplug()/plug()
     QString slavePath() const; // the current /dev/pts/N, empty when unplugged
 
-    void unplug(); // closes the PTY master: the open port sees a dead device
-    bool plug();   // a fresh PTY; the link is re-pointed at it
+    // Closes the PTY master: an open port sees a dead device, and the link
+    // leads nowhere ("/dev/null/tovel3-board-unplugged") until plug().
+    void unplug();
+    bool plug(); // a fresh PTY; the link is re-pointed at it
     bool isPlugged() const;
 
     Model model() const { return m_model; }
