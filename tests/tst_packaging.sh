@@ -16,7 +16,7 @@ for f in usr/bin/tovel3 \
          usr/share/metainfo/com.brennic.Tovel3.metainfo.xml \
          usr/share/icons/hicolor/16x16/apps/tovel3.png \
          usr/share/icons/hicolor/48x48/apps/tovel3.png \
-         usr/share/icons/hicolor/256x256/apps/tovel3.png \
+         usr/share/icons/hicolor/128x128/apps/tovel3.png \
          usr/lib/udev/rules.d/60-tovel3.rules \
          usr/lib/systemd/user/tovel3.service; do
   [ -e "$root/$f" ] || fail "not installed: $f"
@@ -32,7 +32,7 @@ grep -q '<release version="3.3.4"' "$root/usr/share/metainfo/com.brennic.Tovel3.
 grep -q '<screenshot' "$root/usr/share/metainfo/com.brennic.Tovel3.metainfo.xml" || fail "screenshot"
 echo "ok: metainfo"
 
-for size in 16 22 32 48 64 128 256; do
+for size in 16 22 24 32 48 64 128; do
   got=$(identify -format '%wx%h' "$root/usr/share/icons/hicolor/${size}x${size}/apps/tovel3.png")
   [ "$got" = "${size}x${size}" ] || fail "icon $size is $got"
 done
@@ -77,9 +77,6 @@ echo "ok: udev rule"
 unit="$root/usr/lib/systemd/user/tovel3.service"
 grep -q '^ExecStart=/usr/bin/tovel3$' "$unit" || fail "unit ExecStart"
 grep -q '^Restart=on-failure$' "$unit" || fail "unit Restart"
-if command -v systemd-analyze >/dev/null; then
-  systemd-analyze verify --user "$unit" 2>&1 | grep -v -e 'Failed to connect' -e 'tovel3' || true
-fi
 echo "ok: systemd unit"
 
 (cd "$build" && cpack -G DEB -B "$work/pkg" >/dev/null) || fail "cpack"
@@ -91,5 +88,9 @@ for dep in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5 libqt5qml5 libq
            qml-module-qtquick-extras qml-module-qtquick-controls qml-module-qt-labs-platform iputils-ping; do
   grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "package does not depend on $dep: $depends"
 done
-dpkg-deb -c "$deb" | grep -q './usr/bin/tovel3$' || fail "package lacks the executable"
+contents=$(dpkg-deb -c "$deb")
+for f in ./usr/bin/tovel3 ./usr/lib/udev/rules.d/60-tovel3.rules ./usr/lib/systemd/user/tovel3.service \
+         ./usr/share/applications/com.brennic.Tovel3.desktop; do
+  grep -q " $f\$" <<<"$contents" || fail "package lacks $f"
+done
 echo "ok: package $(basename "$deb")"

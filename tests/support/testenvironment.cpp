@@ -17,7 +17,7 @@ void TestEnvironment::isolate()
         return;
     tree = new QTemporaryDir(QDir::tempPath() + "/tovel3-test-XXXXXX");
     const QString root = tree->path();
-    const QStringList dirs = {"home", "home/.config", "home/.local/share", "home/.cache", "run"};
+    const QStringList dirs = {"home", "home/.config", "home/.local/share", "home/.cache", "run", "tmp"};
     for (const QString &d : dirs)
         QDir().mkpath(root + "/" + d);
     QFile::setPermissions(root + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -26,6 +26,9 @@ void TestEnvironment::isolate()
     qputenv("XDG_DATA_HOME", QFile::encodeName(root + "/home/.local/share"));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(root + "/home/.cache"));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root + "/run"));
+    // Local sockets and temporary files of the test and its child processes
+    // stay private too, so parallel test programs never meet in /tmp.
+    qputenv("TMPDIR", QFile::encodeName(root + "/tmp"));
     std::atexit([] {
         delete tree;
         tree = nullptr;
