@@ -8,8 +8,8 @@ import Updater 1.0
 Page3Form {
     id: page3
 
-    readonly property string supportUrl: "https://brennic.example/support"
-    readonly property string supportHost: "brennic.example"
+    readonly property string supportUrl: "https://www.brennic.example/support"
+    readonly property string supportHost: "www.brennic.example"
     readonly property string linkStyle: "style=\"color:blue; text-decoration:none\""
     readonly property string updateLink: "<p align=\"center\">&nbsp;<a href=\"upd://check\" "
                                          + linkStyle + ">" + qsTr("Check for updates") + "</a></p>"
