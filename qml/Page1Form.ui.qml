@@ -10,6 +10,12 @@ Item {
     height: 492
 
     property color ctrl_background: "#f4f4f4"
+    // Tool tips joined from two texts: each text is its own plain binding so
+    // that the translation catalogue reaches it.
+    readonly property string tipSuspendOn: qsTr("Checked: Timer suspended, device is inactive")
+    readonly property string tipSuspendOff: qsTr("Unchecked: Timer is running, device is active (the default)")
+    readonly property string tipLedOn: qsTr("Checked: Green led on the device is enabled")
+    readonly property string tipLedOff: qsTr("Unchecked: green led is disabled")
 
     property alias flickable: flickable
     property alias portsCombo: portsCombo
@@ -267,8 +273,7 @@ Item {
                                 hoverEnabled: true
                                 ToolTip.visible: hovered
                                 ToolTip.delay: 500
-                                ToolTip.text: qsTr("Checked: Timer suspended, device is inactive") + "\n"
-                                              + qsTr("Unchecked: Timer is running, device is active (the default)")
+                                ToolTip.text: tipSuspendOn + "\n" + tipSuspendOff
                             }
                         }
 
@@ -314,8 +319,7 @@ Item {
                                 hoverEnabled: true
                                 ToolTip.visible: hovered
                                 ToolTip.delay: 500
-                                ToolTip.text: qsTr("Checked: Green led on the device is enabled") + "\n"
-                                              + qsTr("Unchecked: green led is disabled")
+                                ToolTip.text: tipLedOn + "\n" + tipLedOff
                             }
                         }
 
