@@ -35,7 +35,7 @@ Updater::~Updater()
 
 QString Updater::defaultFeedUrl()
 {
-    return QStringLiteral("https://update.brennic.com/software/tovel3/updates/win/appcast.xml");
+    return QStringLiteral("https://update.brennic.example/software/tovel3/updates/win/appcast.xml");
 }
 
 void Updater::checkUpdate()
