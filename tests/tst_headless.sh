@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# Runs the installed program the way its systemd user unit does: from a login
+# session's environment (with a display that is not reachable from a service)
+# the unit's own UnsetEnvironment= and ExecStart= lines decide what runs.
+# Without a display the program must keep a simulated board fed through the
+# loopback ping and the process check, journal its start, the board and its
+# end, and leave with code 0 on SIGTERM.
+set -euo pipefail
+build=${TOVEL3_BUILD_DIR:?}
+sim=${TOVEL3_BOARDSIM:?}
+work=$(mktemp -d)
+chmod 700 "$work"
+pids=()
+log=""
+cleanup() {
+  for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  for f in sim.log app.err; do
+    [ -f "$work/$f" ] && { echo "--- $f"; tail -n 40 "$work/$f"; }
+  done
+  [ -n "$log" ] && [ -f "$log" ] && { echo "--- journal"; cat "$log"; }
+  exit 1
+}
+
+# --- the unit, as a staging install writes it
+DESTDIR="$work/stage" cmake --install "$build" --prefix /usr >/dev/null
+unit="$work/stage/usr/lib/systemd/user/tovel3.service"
+[ -f "$unit" ] || fail "no user unit in the staging install"
+unset_names=()
+for line in $(sed -n 's/^UnsetEnvironment=//p' "$unit"); do unset_names+=("$line"); done
+exec_line=$(sed -n 's/^ExecStart=[-@:+!]*//p' "$unit")
+[ -n "$exec_line" ] || fail "unit has no ExecStart"
+read -r -a exec_argv <<<"$exec_line"
+[ "${exec_argv[0]}" = /usr/bin/tovel3 ] || fail "ExecStart names ${exec_argv[0]}"
+exec_argv[0]="$work/stage${exec_argv[0]}"
+[ -x "${exec_argv[0]}" ] || fail "ExecStart program not installed"
+for name in DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; do
+  [[ " ${unset_names[*]} " == *" $name "* ]] || fail "unit keeps $name"
+done
+echo "ok: unit unsets ${unset_names[*]} and runs ${exec_line}"
+
+# --- a private home, as the service's user would have it
+home="$work/home"
+mkdir -p "$home/.config/Brennic" "$work/runtime" "$work/tmp"
+chmod 700 "$work/runtime"
+cat >"$home/.config/Brennic/Tovel3.conf" <<'EOF'
+[General]
+monitor=tovel3-boardsim
+monitoron=true
+
+[logging]
+enable=true
+network=true
+process=true
+
+[ping]
+on=true
+url=127.0.0.1
+EOF
+log="$home/.local/share/Brennic/Tovel3/tovel3.log"
+
+# A display number with no server behind it, as a session would export one.
+dnum=77
+while [ -e "/tmp/.X11-unix/X$dnum" ] || [ -e "/tmp/.X$dnum-lock" ]; do dnum=$((dnum + 1)); done
+session_env=(env -i "PATH=$PATH" "HOME=$home" "USER=${USER:-tovel}" "LANG=C.UTF-8"
+  "XDG_RUNTIME_DIR=$work/runtime" "TMPDIR=$work/tmp" "TOVEL3_EXTRA_PORTS=$work/board"
+  "DISPLAY=:$dnum" "WAYLAND_DISPLAY=wayland-$dnum" "QT_QPA_PLATFORM=xcb")
+unit_env=()
+for word in "${session_env[@]}"; do
+  [[ " ${unset_names[*]} " == *" ${word%%=*} "* ]] || unit_env+=("$word")
+done
+
+# The session's variables alone cannot start the program: it is the unit's
+# lines that make the service work.
+set +e
+(cd / && timeout 20 "${session_env[@]}" "${exec_argv[@]}" </dev/null >/dev/null 2>"$work/control.err")
+control=$?
+set -e
+[ "$control" -ne 0 ] || fail "started with an unreachable display; this run proves nothing"
+[ ! -e "$log" ] || fail "the failed start wrote a journal"
+echo "ok: with the session's display variables the program cannot start (code $control)"
+
+# --- the board
+"$sim" --model x2 --link "$work/board" --verbose >"$work/sim.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+  [ "$(head -n 1 "$work/sim.log" 2>/dev/null)" = "$work/board" ] && break
+  sleep 0.1
+done
+[ "$(head -n 1 "$work/sim.log")" = "$work/board" ] || fail "simulator did not report its port"
+
+# --- the service
+started=$(date +%s)
+(cd / && exec "${unit_env[@]}" "${exec_argv[@]}" </dev/null >"$work/app.out" 2>"$work/app.err") &
+app=$!
+pids+=("$app")
+
+heartbeats() { grep -c ' << ~U$' "$work/sim.log" || true; }
+want=5
+while :; do
+  kill -0 "$app" 2>/dev/null || fail "the program ended by itself"
+  if [ "$(heartbeats)" -ge "$want" ] && tr -d '\r' <"$log" 2>/dev/null | grep -q ' connected$'; then break; fi
+  [ $(($(date +%s) - started)) -lt 30 ] || fail "only $(heartbeats) heartbeats within 30 s"
+  sleep 0.2
+done
+
+for name in DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; do
+  if tr '\0' '\n' <"/proc/$app/environ" | grep -q "^$name="; then fail "service runs with $name"; fi
+done
+
+# Heartbeat cadence, from the board's own arrival times (HH:MM:SS.mmm).
+mapfile -t times < <(awk '$2 == "<<" && $3 == "~U" {
+  split($1, t, /[:.]/); print ((t[1] * 60 + t[2]) * 60 + t[3]) * 1000 + t[4] }' "$work/sim.log")
+gaps=()
+sum=0
+for ((i = 1; i < ${#times[@]}; i++)); do
+  gap=$((times[i] - times[i - 1]))
+  [ "$gap" -lt 0 ] && gap=$((gap + 86400000))
+  gaps+=("$gap")
+  sum=$((sum + gap))
+  [ "$gap" -ge 2000 ] && [ "$gap" -le 5000 ] || fail "heartbeats ${gap} ms apart: ${gaps[*]}"
+done
+mean=$((sum / ${#gaps[@]}))
+[ "$mean" -ge 2700 ] && [ "$mean" -le 3600 ] || fail "heartbeats ${mean} ms apart on average"
+echo "ok: ${#times[@]} heartbeats reached the board, ${gaps[*]} ms apart"
+
+# Every heartbeat was acknowledged, and the first acknowledgement brought the
+# identification handshake.
+acks=$(grep -c ' >> ~A\\n' "$work/sim.log" || true)
+[ "$acks" -ge "$want" ] || fail "the board acknowledged only $acks heartbeats"
+first_u=$(grep -n ' << ~U$' "$work/sim.log" | head -n 1 | cut -d: -f1)
+for cmd in '~L1' '~P0' '~I'; do
+  at=$(grep -n " << $cmd\$" "$work/sim.log" | head -n 1 | cut -d: -f1)
+  [ -n "$at" ] || fail "handshake lacks $cmd"
+  [ "$at" -gt "$first_u" ] || fail "$cmd came before the first heartbeat"
+done
+[ "$(grep -c ' << ~I$' "$work/sim.log")" -eq 1 ] || fail "the board was identified more than once"
+grep -q ' >> .*~I3\.1U' "$work/sim.log" || fail "the board's identity reply is missing"
+echo "ok: handshake ~L1 ~P0 ~I after the first acknowledgement"
+
+kill -TERM "$app"
+code=
+for _ in $(seq 100); do
+  if ! kill -0 "$app" 2>/dev/null; then break; fi
+  sleep 0.1
+done
+kill -0 "$app" 2>/dev/null && fail "still running 10 s after SIGTERM"
+set +e
+wait "$app"
+code=$?
+set -e
+[ "$code" -eq 0 ] || fail "exit code $code after SIGTERM"
+echo "ok: SIGTERM ends the service with code 0"
+
+# The journal, in order, and nothing else from a healthy run.
+[ -f "$log" ] || fail "no journal at $log"
+expected=("application started" "Ostrel X2 v3.1U connected"
+  "application is about to be closed" "application closed")
+mapfile -t messages < <(sed -E 's/^[A-Z][a-z]{2} [A-Z][a-z]{2} +[0-9]{1,2} [0-9:]{8} [A-Z+0-9-]+ [0-9]{4} //' "$log" | tr -d '\r')
+[ "${#messages[@]}" -eq "${#expected[@]}" ] || fail "journal has ${#messages[@]} lines"
+for i in "${!expected[@]}"; do
+  [ "${messages[$i]}" = "${expected[$i]}" ] || fail "journal line $((i + 1)) is '${messages[$i]}'"
+done
+echo "ok: journal: ${messages[*]}"
+grep -qiE 'segmentation|abort|qrc:/.*(error|is not a type)' "$work/app.err" &&
+  fail "errors on standard error"
+echo "ok: headless service run took $(($(date +%s) - started)) s"
