@@ -1,0 +1,568 @@
+// Start-up time to the first frame, and the running program's heartbeat,
+// lamp latency, idle CPU and peak memory, all measured from outside the real
+// tovel3 executable and beside a bare Qt Quick Controls 2 Material window.
+//
+//   bench_startup --tovel3 PATH [--runs N] [--idle SECONDS] [--only startup|running]
+//
+// Every child runs with Qt's scene-graph timing log switched on and a message
+// pattern that stamps each line with the monotonic clock; the parent reads the
+// stamp of the first "Frame rendered" line, so nothing inside the program has
+// to change. The board is the simulator, in this process, on a PTY handed to
+// the program through TOVEL3_EXTRA_PORTS. Each child has a private HOME.
+//
+// Start-up compares three things with the same warm QML cache:
+//   - the real executable beside a bare window (this program, --child bare);
+//   - this program mirroring the executable's start-up (--child mirror) with
+//     and without the Application page: in the second the page's file is
+//     swapped for a stand-in with the few properties the window sets, so no
+//     updater, network manager or dialogs exist.
+//
+// Results are printed as "<what>: <value> (goal: <goal>): met|not met".
+
+#include "boardsimulator.h"
+#include "loadtranslations.h"
+#include "qjournal.h"
+#include "qmlhost.h"
+#include "singleapphandler.h"
+#include "startup.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QIcon>
+#include <QProcess>
+#include <QQmlAbstractUrlInterceptor>
+#include <QQmlApplicationEngine>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTranslator>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+const char barePage[] = R"(import QtQuick 2.10
+import QtQuick.Window 2.2
+import QtQuick.Controls 2.3
+import QtQuick.Layouts 1.3
+import QtQuick.Extras 1.4
+import QtQuick.Controls.Material 2.1
+
+ApplicationWindow {
+    width: 580
+    height: 540
+    visible: true
+    title: "bare"
+    Material.theme: Material.Light
+    Material.primary: Material.Indigo
+    Material.accent: Material.Indigo
+    header: TabBar {
+        id: tabBar
+        TabButton { text: "Main" }
+        TabButton { text: "Settings" }
+        TabButton { text: "Application" }
+    }
+    StackLayout {
+        anchors.fill: parent
+        currentIndex: tabBar.currentIndex
+        Page {
+            StatusIndicator { anchors.centerIn: parent; color: "green"; active: true }
+        }
+        Page { Label { anchors.centerIn: parent; text: "Settings" } }
+        Page { Label { anchors.centerIn: parent; text: "Application" } }
+    }
+}
+)";
+
+// Holds what the window sets on the Application page at start-up, and nothing else.
+const char standInPage[] = R"(import QtQuick 2.10
+import QtQuick.Controls 2.3
+
+Page {
+    property QtObject hideSwitch: QtObject { property bool checked }
+    property QtObject autostartSwitch: QtObject { property bool checked }
+    property QtObject softwareSwitch: QtObject { property bool checked }
+    property QtObject legacySwitch: QtObject { property bool checked }
+    property QtObject logSwitch: QtObject { property bool checked }
+}
+)";
+
+qint64 monotonicMs()
+{
+    QElapsedTimer now; // the clock Qt stamps "%{time boot}" with
+    now.start();
+    return now.msecsSinceReference();
+}
+
+// ---------------------------------------------------------------- children
+
+class PageSwap : public QQmlAbstractUrlInterceptor
+{
+public:
+    explicit PageSwap(const QUrl &standIn)
+        : m_standIn(standIn)
+    {
+    }
+    QUrl intercept(const QUrl &url, DataType type) override
+    {
+        if (type == QmlFile && !m_standIn.isEmpty() && url.scheme() == QLatin1String("qrc") &&
+            url.path() == QLatin1String("/Page3.qml"))
+            return m_standIn;
+        return url;
+    }
+
+private:
+    QUrl m_standIn;
+};
+
+// The executable's start-up, step by step, with one difference: the engine
+// gets a URL interceptor (a pass-through unless a stand-in page is given).
+int runMirror(int argc, char **argv, const QString &standIn)
+{
+    QmlHost::registerTypes();
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    Startup::chooseHeadlessPlatform(argc, argv);
+    QApplication app(argc, argv);
+    app.setOrganizationName(QStringLiteral("Brennic"));
+    app.setApplicationName(QStringLiteral("Tovel3"));
+    app.setApplicationVersion(QStringLiteral(TOVEL3_VERSION));
+    app.setWindowIcon(QIcon(QStringLiteral(":/tovel3.png")));
+    app.addLibraryPath(app.applicationDirPath());
+
+    SingleAppHandler guard(&app);
+    if (!guard.claimInstance())
+        return 3;
+    QSettings settings;
+    Startup::settleLanguage(settings, false, QString());
+    QTranslator *translator = loadTranslations(&app, nullptr, QStringLiteral("lang"));
+    QQuickStyle::setStyle(QStringLiteral("Material"));
+    if (settings.value(QStringLiteral("softgl"), false).toBool())
+        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    app.setQuitOnLastWindowClosed(false);
+    auto *journal = new QJournal(nullptr, QString());
+    journal->setup(QString(), QStringLiteral("tovel3.log"));
+    journal->setPaused(!settings.value(QStringLiteral("logging/enable"), false).toBool());
+    journal->log(QCoreApplication::translate("Logger", "application started"));
+
+    int code = 0;
+    {
+        QQmlApplicationEngine engine;
+        engine.addImportPath(app.applicationDirPath());
+        PageSwap swap(standIn.isEmpty() ? QUrl() : QUrl::fromLocalFile(standIn));
+        engine.setUrlInterceptor(&swap);
+        QmlHost::publishContext(engine.rootContext(), &guard, journal);
+        QObject::connect(&engine, &QQmlApplicationEngine::quit, &app, &QCoreApplication::quit);
+        engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+        code = app.exec();
+    }
+    delete translator;
+    delete journal;
+    return code;
+}
+
+int runBare(int argc, char **argv, const QString &file)
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication app(argc, argv);
+    app.setOrganizationName(QStringLiteral("Brennic"));
+    app.setApplicationName(QStringLiteral("BareWindow"));
+    QQuickStyle::setStyle(QStringLiteral("Material"));
+    QQmlApplicationEngine engine;
+    engine.load(QUrl::fromLocalFile(file));
+    return engine.rootObjects().isEmpty() ? 1 : app.exec();
+}
+
+// ---------------------------------------------------------------- parent
+
+struct Stamped {
+    qint64 ms;
+    QString text;
+};
+
+// One child process whose stderr lines carry the monotonic clock.
+class Child
+{
+public:
+    Child(const QString &program, const QStringList &args, const QProcessEnvironment &env)
+    {
+        proc.setProcessEnvironment(env);
+        proc.setProcessChannelMode(QProcess::MergedChannels);
+        proc.setWorkingDirectory(QDir::rootPath());
+        QObject::connect(&proc, &QProcess::readyReadStandardOutput, [this] { readLines(); });
+        startMs = monotonicMs();
+        proc.start(program, args);
+    }
+    ~Child() { stop(); }
+
+    bool waitFor(const std::function<bool()> &done, int timeoutMs)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done()) {
+            if (clock.elapsed() > timeoutMs || proc.state() == QProcess::NotRunning)
+                return done();
+            QEventLoop loop;
+            QTimer::singleShot(5, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        return true;
+    }
+
+    // Stamp of the first line at or after fromMs that contains text, or -1.
+    qint64 lineAfter(qint64 fromMs, const QString &text) const
+    {
+        for (const Stamped &line : lines)
+            if (line.ms >= fromMs && line.text.contains(text))
+                return line.ms;
+        return -1;
+    }
+    qint64 frameAfter(qint64 fromMs) const
+    {
+        return lineAfter(fromMs, QStringLiteral("Frame rendered"));
+    }
+
+    void stop()
+    {
+        if (proc.state() == QProcess::NotRunning)
+            return;
+        proc.terminate();
+        if (!proc.waitForFinished(10000)) {
+            proc.kill();
+            proc.waitForFinished(5000);
+        }
+    }
+
+    qint64 pid() const { return proc.processId(); }
+
+    QProcess proc;
+    qint64 startMs = 0;
+    std::vector<Stamped> lines;
+
+private:
+    void readLines()
+    {
+        buffer += proc.readAllStandardOutput();
+        int nl;
+        while ((nl = buffer.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(buffer.left(nl));
+            buffer.remove(0, nl + 1);
+            bool ok = false;
+            const double secs =
+                line.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty).toDouble(&ok);
+            if (ok)
+                lines.push_back({qint64(std::llround(secs * 1000.0)), line});
+        }
+    }
+    QByteArray buffer;
+};
+
+struct CpuMem {
+    qint64 ticks = -1;
+    qint64 peakKb = -1;
+};
+
+CpuMem sample(qint64 pid)
+{
+    CpuMem r;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray text = stat.readAll();
+        // Fields after the parenthesised command name; utime and stime are 14 and 15.
+        const QList<QByteArray> f = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (f.size() > 12)
+            r.ticks = f.at(11).toLongLong() + f.at(12).toLongLong();
+    }
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("VmHWM:"))
+                r.peakKb = line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return r;
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
+}
+
+void result(const QString &what, const QString &value, const QString &goal, bool met)
+{
+    std::printf("%s: %s (goal: %s): %s\n", qPrintable(what), qPrintable(value), qPrintable(goal),
+                met ? "met" : "not met");
+    std::fflush(stdout);
+}
+
+class Bench
+{
+public:
+    Bench(const QString &tovel3, const QString &self)
+        : m_tovel3(tovel3)
+        , m_self(self)
+    {
+        m_root.setAutoRemove(true);
+        const QString root = m_root.path();
+        QDir().mkpath(root + "/home/.config/Brennic");
+        QDir().mkpath(root + "/runtime");
+        QDir().mkpath(root + "/tmp");
+        QFile::setPermissions(root + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                     QFileDevice::ExeOwner);
+        writeFile(root + "/bare.qml", barePage);
+        writeFile(root + "/standin/Page3.qml", standInPage);
+
+        m_env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+                                 "QT_LOGGING_CONF", "TOVEL3_EXTRA_PORTS"})
+            m_env.remove(name);
+        m_env.insert("HOME", root + "/home");
+        m_env.insert("XDG_RUNTIME_DIR", root + "/runtime");
+        m_env.insert("TMPDIR", root + "/tmp");
+        m_env.insert("QT_LOGGING_RULES", "qt.scenegraph.time.renderloop.debug=true");
+        m_env.insert("QT_MESSAGE_PATTERN", "%{time boot} %{category}: %{message}");
+        m_env.insert("LANG", "C.UTF-8");
+
+        m_board.setTimeScale(60);
+        if (m_board.start(root + "/board"))
+            m_env.insert("TOVEL3_EXTRA_PORTS", m_board.portPath());
+        else
+            std::fprintf(stderr, "board simulator did not start\n");
+    }
+
+    bool ok() const { return m_env.contains("TOVEL3_EXTRA_PORTS"); }
+
+    enum Kind { Real, Bare, Mirror, MirrorWithoutPage };
+
+    std::unique_ptr<Child> launch(Kind kind)
+    {
+        QString program = m_self;
+        QStringList args;
+        switch (kind) {
+        case Real:
+            program = m_tovel3;
+            break;
+        case Bare:
+            args << "--child"
+                 << "bare" << m_root.path() + "/bare.qml";
+            break;
+        case Mirror:
+            args << "--child"
+                 << "mirror";
+            break;
+        case MirrorWithoutPage:
+            args << "--child"
+                 << "mirror" << m_root.path() + "/standin/Page3.qml";
+            break;
+        }
+        return std::make_unique<Child>(program, args, m_env);
+    }
+
+    // Milliseconds from the start of the process to its first frame, or -1.
+    double startup(Kind kind)
+    {
+        auto child = launch(kind);
+        const bool framed = child->waitFor([&] { return child->frameAfter(0) >= 0; }, 20000);
+        const qint64 frame = child->frameAfter(0);
+        child->stop();
+        return framed ? double(frame - child->startMs) : -1.0;
+    }
+
+    void measureStartup(int runs)
+    {
+        const std::vector<Kind> kinds = {Bare, Real, Mirror, MirrorWithoutPage};
+        std::vector<std::vector<double>> times(kinds.size());
+        // Round 0 fills the QML caches of the private HOME and is not counted.
+        for (int round = 0; round <= runs; ++round) {
+            for (size_t k = 0; k < kinds.size(); ++k) {
+                const double ms = startup(kinds[k]);
+                if (ms < 0) {
+                    std::fprintf(stderr, "start-up %zu produced no frame\n", k);
+                    continue;
+                }
+                if (round > 0)
+                    times[k].push_back(ms);
+            }
+        }
+        const double bare = median(times[0]), real = median(times[1]);
+        const double with = median(times[2]), without = median(times[3]);
+        std::printf("start-up runs %d; medians: bare window %.0f ms, tovel3 %.0f ms, mirrored "
+                    "start-up %.0f ms, mirrored without the Application page %.0f ms\n",
+                    runs, bare, real, with, without);
+        result("start-up to first frame, tovel3 beside a bare Material window with tab bar and "
+               "lamp",
+               QString("%1 ms vs %2 ms (median of %3)")
+                   .arg(real, 0, 'f', 0)
+                   .arg(bare, 0, 'f', 0)
+                   .arg(runs),
+               "at most twice the bare window", real <= 2 * bare);
+        const double extra = (with - without) / without * 100.0;
+        result("start-up with the Application page and its updater vs with a stand-in page "
+               "(mirrored start-up)",
+               QString("%1%2 % (%3 ms vs %4 ms)")
+                   .arg(extra >= 0 ? "+" : "")
+                   .arg(extra, 0, 'f', 1)
+                   .arg(with, 0, 'f', 0)
+                   .arg(without, 0, 'f', 0),
+               "within 10 %", extra <= 10.0);
+    }
+
+    void measureRunning(int idleSeconds)
+    {
+        std::vector<qint64> heartbeats, acks;
+        const auto onCommand = QObject::connect(&m_board, &BoardSimulator::commandReceived,
+                                                [&](const QByteArray &cmd) {
+                                                    if (cmd == "~U")
+                                                        heartbeats.push_back(monotonicMs());
+                                                });
+        const auto onReply =
+            QObject::connect(&m_board, &BoardSimulator::replySent, [&](const QByteArray &bytes) {
+                if (bytes.startsWith("~A\n"))
+                    acks.push_back(monotonicMs());
+            });
+
+        CpuMem appUse, bareUse;
+        double appCpu = -1;
+        const std::unique_ptr<Child> app = idle(Real, idleSeconds, &appUse, &appCpu);
+        QObject::disconnect(onCommand);
+        QObject::disconnect(onReply);
+        double bareCpu = -1;
+        idle(Bare, idleSeconds, &bareUse, &bareCpu);
+
+        std::vector<double> gaps;
+        for (size_t i = 1; i < heartbeats.size(); ++i)
+            gaps.push_back(double(heartbeats[i] - heartbeats[i - 1]));
+        double jitter = 0;
+        for (double g : gaps)
+            jitter = std::max(jitter, std::fabs(g - 3000.0));
+        const double period = median(gaps);
+        result("heartbeat period at the board",
+               QString("%1 ms (median of %2 intervals)").arg(period, 0, 'f', 0).arg(gaps.size()),
+               "3000 ms +- 50", gaps.size() >= 3 && std::fabs(period - 3000.0) <= 50.0);
+        result("heartbeat jitter at the board, largest deviation from 3000 ms",
+               QString("%1 ms").arg(jitter, 0, 'f', 0), "at most 100 ms",
+               gaps.size() >= 3 && jitter <= 100.0);
+
+        std::vector<double> green;
+        // The first frame after the program logged the reply ("<<~A") carries
+        // the lamp it sets right after logging.
+        for (qint64 t : acks) {
+            const qint64 handled = app ? app->lineAfter(t, QStringLiteral("<<~A")) : -1;
+            const qint64 frame = handled >= 0 ? app->frameAfter(handled) : -1;
+            if (frame >= 0 && frame - t < 3000)
+                green.push_back(double(frame - t));
+        }
+        const double greenMs = median(green);
+        const double greenMax = green.empty() ? NAN : *std::max_element(green.begin(), green.end());
+        result("\"~A\" from the board to the first frame with the green lamp",
+               QString("%1 ms median, %2 ms max (%3 replies)")
+                   .arg(greenMs, 0, 'f', 0)
+                   .arg(greenMax, 0, 'f', 0)
+                   .arg(green.size()),
+               "median under 50 ms", !green.empty() && greenMs < 50.0);
+
+        result(QString("idle CPU over %1 s, tovel3 with its heartbeat beside a bare window")
+                   .arg(idleSeconds),
+               QString("%1 % vs %2 % of one core").arg(appCpu, 0, 'f', 2).arg(bareCpu, 0, 'f', 2),
+               "at most 1 % of one core", appCpu >= 0 && appCpu <= 1.0);
+        result("peak memory (VmHWM), tovel3 beside a bare window",
+               QString("%1 MB vs %2 MB")
+                   .arg(appUse.peakKb / 1024.0, 0, 'f', 1)
+                   .arg(bareUse.peakKb / 1024.0, 0, 'f', 1),
+               "at most 1.5 times the bare window",
+               appUse.peakKb > 0 && bareUse.peakKb > 0 && appUse.peakKb <= 1.5 * bareUse.peakKb);
+    }
+
+private:
+    // Runs a program for a settling time and then idleSeconds; gives its CPU
+    // share of one core over the latter (-1 when unknown) and its peak memory,
+    // and returns the ended child with its log.
+    std::unique_ptr<Child> idle(Kind kind, int idleSeconds, CpuMem *use, double *cpu)
+    {
+        auto child = launch(kind);
+        if (!child->waitFor([&] { return child->frameAfter(0) >= 0; }, 20000)) {
+            std::fprintf(stderr, "no frame from the %s window\n", kind == Real ? "tovel3" : "bare");
+            return nullptr;
+        }
+        const auto settle = [&](int ms) { child->waitFor([] { return false; }, ms); };
+        settle(5000);
+        const CpuMem before = sample(child->pid());
+        QElapsedTimer clock;
+        clock.start();
+        settle(idleSeconds * 1000);
+        const CpuMem after = sample(child->pid());
+        const double secs = clock.nsecsElapsed() / 1e9;
+        *use = after;
+        if (before.ticks >= 0 && after.ticks >= 0)
+            *cpu = double(after.ticks - before.ticks) / double(sysconf(_SC_CLK_TCK)) / secs * 100.0;
+        child->stop();
+        return child;
+    }
+
+    static void writeFile(const QString &path, const char *text)
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(text);
+    }
+
+    QString m_tovel3, m_self;
+    QTemporaryDir m_root;
+    QProcessEnvironment m_env;
+    BoardSimulator m_board{BoardSimulator::X2};
+};
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc >= 3 && QByteArray(argv[1]) == "--child") {
+        const QByteArray mode = argv[2];
+        const QString file = argc >= 4 ? QString::fromLocal8Bit(argv[3]) : QString();
+        int childArgc = 1;
+        if (mode == "bare")
+            return runBare(childArgc, argv, file);
+        if (mode == "mirror")
+            return runMirror(childArgc, argv, file);
+        return 2;
+    }
+
+    QCoreApplication app(argc, argv);
+    QCommandLineParser cli;
+    cli.addHelpOption();
+    cli.addOption({"tovel3", "The tovel3 executable.", "path"});
+    cli.addOption({"runs", "Timed start-ups of each kind.", "n", "7"});
+    cli.addOption({"idle", "Seconds of idle measurement per program.", "seconds", "30"});
+    cli.addOption({"only", "Measure only \"startup\" or \"running\".", "what"});
+    cli.process(app);
+    const QString tovel3 = cli.value("tovel3");
+    if (tovel3.isEmpty() || !QFileInfo(tovel3).isExecutable()) {
+        std::fprintf(stderr, "give the tovel3 executable with --tovel3\n");
+        return 2;
+    }
+    Bench bench(QFileInfo(tovel3).absoluteFilePath(), QCoreApplication::applicationFilePath());
+    if (!bench.ok())
+        return 1;
+    const QString only = cli.value("only");
+    if (only.isEmpty() || only == "startup")
+        bench.measureStartup(qMax(1, cli.value("runs").toInt()));
+    if (only.isEmpty() || only == "running")
+        bench.measureRunning(qMax(5, cli.value("idle").toInt()));
+    return 0;
+}
