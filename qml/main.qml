@@ -262,7 +262,10 @@ ApplicationWindow {
     // Window
 
     function showRaised() {
-        mainwindow.show()
+        if (mainwindow.visibility === Window.Minimized)
+            mainwindow.showNormal()
+        else
+            mainwindow.show()
         mainwindow.raise()
         mainwindow.requestActivate()
     }

@@ -209,6 +209,9 @@ private slots:
         window->close();
         QCoreApplication::processEvents();
         QVERIFY(window->isVisible());
+        QCOMPARE(window->visibility(), QWindow::Minimized);
+        emit h.server.incomingMessage(QStringLiteral("show"));
+        QCOMPARE(window->visibility(), QWindow::Windowed);
 
         // Hidden by other means, the next cycle brings it back.
         window->hide();

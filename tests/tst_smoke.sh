@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# The real program on a virtual X display with a real tray host and the board
+# simulator: it starts hidden in the tray, feeds the board, a second start
+# shows the window and exits 0, and a termination signal ends it cleanly.
+# The screenshot stays in the build directory for a look.
+set -uo pipefail
+bin=${TOVEL3_BIN:?}
+sim=${TOVEL3_BOARDSIM:?}
+build=${TOVEL3_BUILD_DIR:?}
+title="USB Tovel v3.3.4"
+shot="$build/tests/tst_smoke-screenshot.png"
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  for f in app.log sim.log; do echo "--- $f"; cat "$work/$f" 2>/dev/null; done
+  exit 1
+}
+wait_for() { # tries (0.2 s each), command...
+  local tries=$1
+  shift
+  for ((i = 0; i < tries; i++)); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
+export XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/run"
+# The single-instance socket lives in the temp directory: a private one keeps
+# other programs' instances (other tests running at the same time) apart.
+export TMPDIR="$work/tmp"
+mkdir -p "$XDG_CONFIG_HOME/Brennic" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+# The program as users start it: X11 and the default renderer.
+unset QT_QPA_PLATFORM QT_QUICK_BACKEND
+printf '[General]\nvisible=false\n\n[logging]\nenable=true\n' >"$XDG_CONFIG_HOME/Brennic/Tovel3.conf"
+
+# X server on a free display, then the tray host.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+wait_for 50 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$work/display")"
+trayer --edge top --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
+pids+=($!)
+wait_for 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "no tray panel"
+panel=$(xwininfo -root -tree | awk '/"panel"/ { print $1; exit }')
+
+"$sim" --link "$work/board" --verbose >"$work/sim.log" 2>&1 &
+pids+=($!)
+wait_for 25 test -e "$work/board" || fail "board simulator did not start"
+
+TOVEL3_EXTRA_PORTS="$work/board" "$bin" >"$work/app.log" 2>&1 &
+app=$!
+pids+=($app)
+
+wait_for 50 sh -c "xwininfo -id $panel -tree | grep -q '\"Tovel3\"'" || fail "tray icon not embedded in the tray"
+echo "ok: tray icon embedded"
+
+viewable() { xwininfo -name "$title" 2>/dev/null | grep -q IsViewable; }
+sleep 1
+viewable && fail "window shown although the tray is there and it was told to start hidden"
+echo "ok: started hidden in the tray"
+
+wait_for 40 grep -q '<< ~I' "$work/sim.log" || fail "no heartbeat and handshake reached the board"
+echo "ok: heartbeat and handshake"
+
+start=$(date +%s%N)
+timeout 10 env TOVEL3_EXTRA_PORTS="$work/board" "$bin" >"$work/second.log" 2>&1
+rc=$?
+took=$((($(date +%s%N) - start) / 1000000))
+[ "$rc" -eq 0 ] || fail "second start exited with $rc"
+echo "ok: second start exited 0 after $took ms"
+wait_for 25 viewable || fail "second start did not show the window"
+echo "ok: window \"$title\" shown"
+kill -0 "$app" 2>/dev/null || fail "first instance is gone"
+
+wait_for 40 grep -q '<< ~G' "$work/sim.log" || fail "two-channel heartbeat never sent"
+sleep 1
+import -window root "$shot" || fail "no screenshot"
+colours=$(identify -format '%k' "$shot")
+[ "$colours" -gt 20 ] || fail "screenshot looks blank ($colours colours)"
+echo "screenshot: $shot"
+
+wait_for 25 grep -q 'Ostrel X2 v3.1U connected' "$XDG_DATA_HOME/Brennic/Tovel3/tovel3.log" || fail "board not journaled"
+kill -TERM "$app"
+wait "$app"
+rc=$?
+[ "$rc" -eq 0 ] || fail "terminated with $rc"
+grep -q 'application closed' "$XDG_DATA_HOME/Brennic/Tovel3/tovel3.log" || fail "no closing line"
+echo "ok: clean exit"
