@@ -40,12 +40,11 @@ fi
 work=$(mktemp -d)
 pids=()
 cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do
-    kill -TERM "$pid" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do
-    wait "$pid" 2>/dev/null || true
+  # Newest first: the program ends before its X server and its board go.
+  local i
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill -TERM "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
   done
   rm -rf "$work"
 }
@@ -92,7 +91,8 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" \
   >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 wait_for 10 test -s "$work/display" || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$(head -n1 "$work/display")
+DISPLAY=:$(head -n1 "$work/display")
+export DISPLAY
 
 # The tray host sits at the bottom edge, clear of the window at the top left.
 trayer --edge bottom --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
