@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QColor>
 #include <QElapsedTimer>
+#include <QTimer>
 #include <QtTest>
 
 using namespace WindowTest;
@@ -163,6 +164,39 @@ private slots:
         QCOMPARE(tray->iconResource(), QStringLiteral("tovel3_y.png"));
         QCOMPARE(lamp->property("color").value<QColor>(), QColor("#f8eb2d"));
         QVERIFY(lamp->property("active").toBool());
+    }
+
+    void identificationRecoversFromLostIdentityReplies()
+    {
+        Harness h;
+        BoardSimulator *board = h.addBoard(BoardSimulator::X2);
+        QVERIFY(board);
+        // The board's answer to the first handshake never reaches the PC.
+        bool dropped = false;
+        QObject::connect(board, &BoardSimulator::commandReceived, [&](const QByteArray &c) {
+            if (c == "~I" && !dropped) {
+                dropped = true;
+                board->setSilent(true);
+                QTimer::singleShot(300, board, [board] { board->setSilent(false); });
+            }
+        });
+        QVERIFY(h.load());
+        QTRY_VERIFY_WITH_TIMEOUT(dropped, 5000);
+        QCOMPARE(h.page1->property("wdg_type").toString(), QString());
+
+        // The next acknowledged heartbeat identifies it, and it is still
+        // announced once.
+        QTRY_COMPARE_WITH_TIMEOUT(h.page1->property("wdg_type").toString(), QStringLiteral("U"),
+                                  4500);
+        QCOMPARE(h.received("~I"), 2);
+        QCOMPARE(h.journalCount("Ostrel X2 v3.1U connected"), 1);
+
+        // A re-identification whose answer went missing is tried again.
+        h.page1->setProperty("wdg_type", QStringLiteral("upd"));
+        QTRY_COMPARE_WITH_TIMEOUT(h.received("~I"), 3, 4500);
+        QTRY_COMPARE_WITH_TIMEOUT(h.page1->property("wdg_type").toString(), QStringLiteral("U"),
+                                  1000);
+        QCOMPARE(h.journalCount("Ostrel X2 v3.1U connected"), 1);
     }
 
     void oneChannelBoardKeepsThePlainHeartbeat()
