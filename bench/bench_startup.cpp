@@ -371,7 +371,10 @@ public:
                  << "mirror" << m_root.path() + "/standin/Page3.qml";
             break;
         }
-        return std::make_unique<Child>(program, args, m_env);
+        // Each kind keeps its own QML cache, warmed by its own first run.
+        QProcessEnvironment env = m_env;
+        env.insert("XDG_CACHE_HOME", m_root.path() + QStringLiteral("/cache%1").arg(int(kind)));
+        return std::make_unique<Child>(program, args, env);
     }
 
     // Milliseconds from the start of the process to its first frame, or -1.
@@ -402,9 +405,14 @@ public:
         }
         const double bare = median(times[0]), real = median(times[1]);
         const double with = median(times[2]), without = median(times[3]);
-        std::printf("start-up runs %d; medians: bare window %.0f ms, tovel3 %.0f ms, mirrored "
-                    "start-up %.0f ms, mirrored without the Application page %.0f ms\n",
-                    runs, bare, real, with, without);
+        const auto least = [&](size_t k) {
+            return times[k].empty() ? NAN : *std::min_element(times[k].begin(), times[k].end());
+        };
+        std::printf(
+            "start-up runs %d; medians (minima): bare window %.0f ms (%.0f), tovel3 %.0f ms "
+            "(%.0f), mirrored start-up %.0f ms (%.0f), mirrored without the Application "
+            "page %.0f ms (%.0f)\n",
+            runs, bare, least(0), real, least(1), with, least(2), without, least(3));
         result("start-up to first frame, tovel3 beside a bare Material window with tab bar and "
                "lamp",
                QString("%1 ms vs %2 ms (median of %3)")
@@ -413,14 +421,15 @@ public:
                    .arg(runs),
                "at most twice the bare window", real <= 2 * bare);
         const double extra = (with - without) / without * 100.0;
+        const double extraMin = (least(2) - least(3)) / least(3) * 100.0;
         result("start-up with the Application page and its updater vs with a stand-in page "
                "(mirrored start-up)",
-               QString("%1%2 % (%3 ms vs %4 ms)")
-                   .arg(extra >= 0 ? "+" : "")
+               QString("%1 % (%2 ms vs %3 ms; minima %4 %)")
                    .arg(extra, 0, 'f', 1)
                    .arg(with, 0, 'f', 0)
-                   .arg(without, 0, 'f', 0),
-               "within 10 %", extra <= 10.0);
+                   .arg(without, 0, 'f', 0)
+                   .arg(extraMin, 0, 'f', 1),
+               "median within 10 %", extra <= 10.0);
     }
 
     void measureRunning(int idleSeconds)
