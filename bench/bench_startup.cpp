@@ -457,16 +457,28 @@ public:
         std::vector<double> gaps;
         for (size_t i = 1; i < heartbeats.size(); ++i)
             gaps.push_back(double(heartbeats[i] - heartbeats[i - 1]));
-        double jitter = 0;
-        for (double g : gaps)
-            jitter = std::max(jitter, std::fabs(g - 3000.0));
+        // The first two intervals hold the identification handshake, which
+        // restarts the timer, and the window's first lamp changes.
+        const auto worstFrom = [&](size_t first) {
+            double worst = 0;
+            for (size_t i = first; i < gaps.size(); ++i)
+                worst = std::max(worst, std::fabs(gaps[i] - 3000.0));
+            return worst;
+        };
         const double period = median(gaps);
+        QStringList gapTexts;
+        for (double g : gaps)
+            gapTexts << QString::number(g, 'f', 0);
+        std::printf("heartbeat intervals at the board (ms): %s\n", qPrintable(gapTexts.join(' ')));
         result("heartbeat period at the board",
                QString("%1 ms (median of %2 intervals)").arg(period, 0, 'f', 0).arg(gaps.size()),
                "3000 ms +- 50", gaps.size() >= 3 && std::fabs(period - 3000.0) <= 50.0);
-        result("heartbeat jitter at the board, largest deviation from 3000 ms",
-               QString("%1 ms").arg(jitter, 0, 'f', 0), "at most 100 ms",
-               gaps.size() >= 3 && jitter <= 100.0);
+        result("heartbeat jitter at the board from the first heartbeat, largest deviation",
+               QString("%1 ms").arg(worstFrom(0), 0, 'f', 0), "at most 100 ms",
+               gaps.size() >= 3 && worstFrom(0) <= 100.0);
+        result("heartbeat jitter at the board from the third heartbeat, largest deviation",
+               QString("%1 ms").arg(worstFrom(2), 0, 'f', 0), "at most 100 ms",
+               gaps.size() >= 5 && worstFrom(2) <= 100.0);
 
         std::vector<double> green;
         // The first frame after the program logged the reply ("<<~A") carries
@@ -477,6 +489,10 @@ public:
             if (frame >= 0 && frame - t < 3000)
                 green.push_back(double(frame - t));
         }
+        QStringList greenTexts;
+        for (double g : green)
+            greenTexts << QString::number(g, 'f', 0);
+        std::printf("\"~A\" to green lamp frame (ms): %s\n", qPrintable(greenTexts.join(' ')));
         const double greenMs = median(green);
         const double greenMax = green.empty() ? NAN : *std::max_element(green.begin(), green.end());
         result("\"~A\" from the board to the first frame with the green lamp",
