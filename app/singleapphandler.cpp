@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -48,12 +49,31 @@ QString SingleAppHandler::serverName()
     return QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha256).toHex());
 }
 
-QString SingleAppHandler::lockFilePath()
+namespace
+{
+QString runtimeDirectory()
 {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (dir.isEmpty() || !QDir().mkpath(dir))
         dir = QDir::tempPath();
-    return dir + QLatin1Char('/') + serverName() + QStringLiteral(".lock");
+    return dir;
+}
+} // namespace
+
+QString SingleAppHandler::lockFilePath()
+{
+    return runtimeDirectory() + QLatin1Char('/') + serverName() + QStringLiteral(".lock");
+}
+
+QString SingleAppHandler::serverAddress()
+{
+#ifdef Q_OS_WIN
+    return serverName();
+#else
+    // A local socket's path must fit sockaddr_un (108 bytes with the NUL).
+    const QString path = runtimeDirectory() + QLatin1Char('/') + serverName();
+    return QFile::encodeName(path).size() < 108 ? path : serverName();
+#endif
 }
 
 bool SingleAppHandler::claimInstance()
@@ -96,8 +116,8 @@ bool SingleAppHandler::claimInstance()
     connect(server, &QLocalServer::newConnection, this, &SingleAppHandler::processConnection);
     // We hold the marker, so a socket file still present was left by a
     // killed instance and would make listening fail.
-    QLocalServer::removeServer(key);
-    if (!server->listen(key))
+    QLocalServer::removeServer(serverAddress());
+    if (!server->listen(serverAddress()))
         qWarning("Single instance server cannot listen: %s", qPrintable(server->errorString()));
     return true;
 }
@@ -105,7 +125,7 @@ bool SingleAppHandler::claimInstance()
 void SingleAppHandler::sendMessage(const QString &msg)
 {
     QLocalSocket socket;
-    socket.connectToServer(serverName(), QIODevice::ReadWrite);
+    socket.connectToServer(serverAddress(), QIODevice::ReadWrite);
     if (!socket.waitForConnected(500))
         return;
     socket.write((msg + QLatin1Char('\n')).toUtf8());

@@ -30,6 +30,10 @@ public:
     // Where the instance marker lives outside Windows: a lock file in the
     // user's runtime directory (the temporary directory when there is none).
     static QString lockFilePath();
+    // The address the server listens on. Outside Windows it is the digest as
+    // a file name in the user's runtime directory: in the shared temporary
+    // directory the first user's socket would lock every other user out.
+    static QString serverAddress();
 
     bool claimInstance();
     void sendMessage(const QString &msg);

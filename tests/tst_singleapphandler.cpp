@@ -26,7 +26,7 @@ QString binary()
 
 QString socketPath()
 {
-    return QDir::tempPath() + "/" + SingleAppHandler::serverName();
+    return SingleAppHandler::serverAddress();
 }
 
 // Environment for a child start: the case's TMPDIR (inherited) and a HOME of
@@ -69,6 +69,7 @@ private slots:
     void onlyOneHandlerClaims();
     void releasedOnDestruction();
     void serverSocketIsUserOnly();
+    void eachRuntimeDirectoryHasItsOwnServer();
     void lineSplitting_data();
     void lineSplitting();
     void multiByteCharacterAcrossWrites();
@@ -165,6 +166,36 @@ void TestSingleAppHandler::serverSocketIsUserOnly()
     QCOMPARE(info.ownerId(), uint(::getuid()));
 }
 
+// Another user on the same machine has another runtime directory: the
+// instances of the two must not take each other's socket.
+void TestSingleAppHandler::eachRuntimeDirectoryHasItsOwnServer()
+{
+    SingleAppHandler mine;
+    QVERIFY(mine.claimInstance());
+    const QString mySocket = socketPath();
+    QVERIFY(mySocket.startsWith(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/"));
+
+    const QString otherRuntime = tmp->path() + "/other-run";
+    QVERIFY(QDir().mkpath(otherRuntime));
+    QFile::setPermissions(otherRuntime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(otherRuntime));
+    SingleAppHandler theirs;
+    QVERIFY(theirs.claimInstance());
+    QVERIFY(socketPath() != mySocket);
+    QVERIFY(QFileInfo::exists(socketPath()));
+    QVERIFY(QFileInfo::exists(mySocket));
+
+    QSignalSpy theirMessages(&theirs, &SingleAppHandler::incomingMessage);
+    SingleAppHandler().sendMessage("show");
+    QTRY_COMPARE(theirMessages.count(), 1);
+
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(QFileInfo(mySocket).path()));
+    QSignalSpy myMessages(&mine, &SingleAppHandler::incomingMessage);
+    SingleAppHandler().sendMessage("show");
+    QTRY_COMPARE(myMessages.count(), 1);
+    QCOMPARE(theirMessages.count(), 1);
+}
+
 void TestSingleAppHandler::lineSplitting_data()
 {
     QTest::addColumn<QList<QByteArray>>("writes");
@@ -194,7 +225,7 @@ void TestSingleAppHandler::lineSplitting()
     QSignalSpy received(&server, &SingleAppHandler::incomingMessage);
 
     QLocalSocket client;
-    client.connectToServer(SingleAppHandler::serverName());
+    client.connectToServer(SingleAppHandler::serverAddress());
     QVERIFY(client.waitForConnected(2000));
     for (const QByteArray &chunk : writes) {
         client.write(chunk);
@@ -219,7 +250,7 @@ void TestSingleAppHandler::multiByteCharacterAcrossWrites()
 
     const QByteArray line = QString("окно\n").toUtf8();
     QLocalSocket client;
-    client.connectToServer(SingleAppHandler::serverName());
+    client.connectToServer(SingleAppHandler::serverAddress());
     QVERIFY(client.waitForConnected(2000));
     client.write(line.left(3)); // ends inside the second letter
     client.flush();
@@ -238,7 +269,7 @@ void TestSingleAppHandler::unfinishedHugeLineDropsClient()
 
     // Just under the limit a long line is still a message.
     QLocalSocket fine;
-    fine.connectToServer(SingleAppHandler::serverName());
+    fine.connectToServer(SingleAppHandler::serverAddress());
     QVERIFY(fine.waitForConnected(2000));
     const QByteArray longLine(SingleAppHandler::maxPendingLine - 10, 'a');
     fine.write(longLine.left(30000));
@@ -251,7 +282,7 @@ void TestSingleAppHandler::unfinishedHugeLineDropsClient()
 
     // A client that keeps sending without a line feed is cut off.
     QLocalSocket flood;
-    flood.connectToServer(SingleAppHandler::serverName());
+    flood.connectToServer(SingleAppHandler::serverAddress());
     QVERIFY(flood.waitForConnected(2000));
     const QByteArray block(16 * 1024, 'z');
     int sent = 0;

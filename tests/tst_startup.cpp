@@ -30,8 +30,9 @@ const char *const absent = "<absent>";
 class Sandbox
 {
 public:
+    // A short base keeps the socket path within the 107 bytes a local socket allows.
     Sandbox()
-        : dir(QDir::tempPath() + "/t-XXXXXX")
+        : dir("/tmp/t-XXXXXX")
     {
         for (const char *d : {"home/.config/Brennic", "home/.local/share", "home/.cache", "tmp"})
             QDir().mkpath(dir.path() + "/" + d);
@@ -47,7 +48,8 @@ public:
     QString logPath() const { return logDir() + "/tovel3.log"; }
     QString socketPath() const
     {
-        return tmp() + "/" + QCryptographicHash::hash("Tovel3", QCryptographicHash::Sha256).toHex();
+        return runtime() + "/" +
+               QCryptographicHash::hash("Tovel3", QCryptographicHash::Sha256).toHex();
     }
 
     QProcessEnvironment environment(const QString &locale = "en_US.UTF-8") const
