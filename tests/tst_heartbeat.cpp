@@ -75,10 +75,15 @@ private slots:
         // Steady state: one heartbeat every 3 s.
         QTRY_VERIFY_WITH_TIMEOUT(h.received("~U") >= 5, 7000);
         const QVector<qint64> beats = h.receivedTimes("~U");
+        // The simulator shares this thread with the window, so a busy moment
+        // of the test delays when one beat is seen; the mean must still be
+        // the 3 s period.
         for (int i = 2; i < beats.size(); ++i) {
             const qint64 gap = beats[i] - beats[i - 1];
-            QVERIFY2(gap >= 2950 && gap <= 3400, qPrintable(QString("gap %1 ms").arg(gap)));
+            QVERIFY2(gap >= 2700 && gap <= 3400, qPrintable(QString("gap %1 ms").arg(gap)));
         }
+        const double mean = double(beats.last() - beats[1]) / (beats.size() - 2);
+        QVERIFY2(mean >= 2950 && mean <= 3150, qPrintable(QString("mean gap %1 ms").arg(mean)));
         QCOMPARE(consoleCount("restart timer"), beats.size());
 
         // Unplugged: the next tick cannot open the port and forgets the board.
