@@ -1,5 +1,6 @@
 import QtQuick 2.10
 import QtQuick.Controls 2.3
+import QtQuick.Controls.Material 2.1
 
 Page1Form {
     id: page
@@ -70,6 +71,14 @@ Page1Form {
 
     Component.onCompleted: {
         processList.sysProcModel.reloaded.connect(processModelReloaded)
+
+        if (GraphicsInfo.api === GraphicsInfo.Software) {
+            // The knob's shadow is a shader effect, which the software renderer cannot draw;
+            // without the shadow the knob itself shows.
+            var switches = [checkBox_p, checkBox_l, ch1Switch, ch2Switch]
+            for (var i = 0; i < switches.length; ++i)
+                switches[i].indicator.Material.elevation = 0
+        }
 
         if (Qt.platform.os === "windows")
             monitorField.placeholderText = "explorer.exe"
