@@ -17,7 +17,8 @@ void TestEnvironment::isolate()
         return;
     tree = new QTemporaryDir(QDir::tempPath() + "/tovel3-test-XXXXXX");
     const QString root = tree->path();
-    const QStringList dirs = {"home", "home/.config", "home/.local/share", "home/.cache", "run", "tmp"};
+    const QStringList dirs = {"home",        "home/.config", "home/.local/share",
+                              "home/.cache", "run",          "tmp"};
     for (const QString &d : dirs)
         QDir().mkpath(root + "/" + d);
     QFile::setPermissions(root + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
