@@ -1,5 +1,6 @@
 #include "autostarter.h"
 #include "testenvironment.h"
+#include "testfiles.h"
 
 #include <QApplication>
 #include <QDir>
@@ -77,11 +78,7 @@ QString rawKey(const QByteArray &content, const QString &key)
     return QString();
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using TestFiles::contents;
 
 void writeFile(const QString &path, const QByteArray &content)
 {
@@ -204,7 +201,7 @@ void TestAutoStarter::existingEntry()
     AutoStarter a;
     QCOMPARE(a.autostartSet(), setBefore);
     a.checkAutostart();
-    const QByteArray after = readFile(entry);
+    const QByteArray after = contents(entry);
     QCOMPARE(after != content, repaired);
     QCOMPARE(a.autostartSet(), setAfter);
     if (repaired) {
@@ -249,10 +246,10 @@ void TestAutoStarter::switchOnTwice()
     AutoStarter a;
     a.setAutostart(true);
     QVERIFY(a.autostartSet());
-    const QByteArray first = readFile(entry);
+    const QByteArray first = contents(entry);
     a.setAutostart(true);
     QVERIFY(a.autostartSet());
-    QCOMPARE(readFile(entry), first);
+    QCOMPARE(contents(entry), first);
     QCOMPARE(QDir(QFileInfo(entry).absolutePath()).entryList(QDir::Files),
              QStringList{"BrennicTovel3.desktop"});
     QCOMPARE(rawKey(first, "Type"), QString("Application"));

@@ -1,5 +1,7 @@
 #include "qjournal.h"
 #include "testenvironment.h"
+#include "testfiles.h"
+#include "unprivileged.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -7,7 +9,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QLocale>
-#include <QProcess>
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -18,24 +19,14 @@
 #include <QtTest>
 
 #include <memory>
-#include <unistd.h>
 
 namespace
 {
 const quint64 Limit = 131072;
 using TagMap = QMap<int, QByteArray>;
 
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
+using TestFiles::contents;
+using TestFiles::writeFile;
 
 // Content of a given size that starts with a recognisable tag.
 QByteArray tagged(const QByteArray &tag, int size)
@@ -58,31 +49,6 @@ class TestQJournal : public QObject
 private:
     std::unique_ptr<QTemporaryDir> dir;
     QString logFile;
-
-    bool rerunUnprivileged(const char *function)
-    {
-        if (::geteuid() != 0)
-            return false;
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TMPDIR", "/tmp");
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start("setpriv",
-                {"--reuid=65534", "--regid=65534", "--clear-groups",
-                 QCoreApplication::applicationFilePath(), QString::fromLatin1(function)});
-        if (!p.waitForFinished(60000))
-            p.kill();
-        const QByteArray out = p.readAll();
-        if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-            qWarning().noquote() << out;
-        [&] {
-            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(p.exitCode(), 0);
-            QVERIFY2(out.contains("Totals: ") && !out.contains("SKIP"), out.constData());
-        }();
-        return true;
-    }
 
     // A journal on logFile with the smallest size limit and no time stamps.
     void prepare(QJournal &journal, quint32 backups)
@@ -477,7 +443,7 @@ private slots:
 
     void readOnlyDirectory()
     {
-        if (rerunUnprivileged("readOnlyDirectory"))
+        if (Unprivileged::rerun("readOnlyDirectory"))
             return;
         const QString logs = dir->path() + "/logs";
         QVERIFY(QDir().mkdir(logs));

@@ -1,11 +1,12 @@
 #include "settings.h"
 #include "testenvironment.h"
+#include "testfiles.h"
+#include "unprivileged.h"
 
 #include <QApplication>
 #include <QColor>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QSettings>
@@ -14,21 +15,11 @@
 #include <QtTest>
 
 #include <memory>
-#include <unistd.h>
 
 namespace
 {
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
+using TestFiles::contents;
+using TestFiles::writeFile;
 
 QString url(const QString &path)
 {
@@ -44,34 +35,6 @@ QString storePath()
 class TestSettings : public QObject
 {
     Q_OBJECT
-
-private:
-    // Permission checks mean nothing to root; rerun the named test function
-    // as an unprivileged user instead.
-    bool rerunUnprivileged(const char *function)
-    {
-        if (::geteuid() != 0)
-            return false;
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TMPDIR", "/tmp");
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start("setpriv",
-                {"--reuid=65534", "--regid=65534", "--clear-groups",
-                 QCoreApplication::applicationFilePath(), QString::fromLatin1(function)});
-        if (!p.waitForFinished(60000))
-            p.kill();
-        const QByteArray out = p.readAll();
-        if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-            qWarning().noquote() << out;
-        [&] {
-            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(p.exitCode(), 0);
-            QVERIFY2(out.contains("Totals: ") && !out.contains("SKIP"), out.constData());
-        }();
-        return true;
-    }
 
 private slots:
     void init()
@@ -483,7 +446,7 @@ private slots:
 
     void storeWithWrongPermissions()
     {
-        if (rerunUnprivileged("storeWithWrongPermissions"))
+        if (Unprivileged::rerun("storeWithWrongPermissions"))
             return;
         const QString store = storePath();
         Settings settings;

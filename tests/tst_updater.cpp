@@ -2,6 +2,7 @@
 #include "appcastupdater.h"
 #include "signatureverifier.h"
 #include "testenvironment.h"
+#include "testfiles.h"
 #include "updater.h"
 #include "versioncomparator.h"
 
@@ -119,11 +120,7 @@ struct KeyPair {
     }
 };
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using TestFiles::contents;
 } // namespace
 
 class TestUpdater : public QObject
@@ -179,7 +176,7 @@ void TestUpdater::initTestCase()
     QVERIFY(server.start());
     keys = KeyPair::generate();
     QCOMPARE(keys.publicKey.size(), 32);
-    program = readFile("/bin/false");
+    program = contents("/bin/false");
     QVERIFY(program.startsWith("\x7f"
                                "ELF"));
     QDesktopServices::setUrlHandler("http", this, "openUrl");
@@ -205,7 +202,7 @@ void TestUpdater::init()
 QByteArray TestUpdater::feed(const QString &name, const QByteArray &length,
                              const QByteArray &signature) const
 {
-    QByteArray text = readFile(QFINDTESTDATA("data/appcast/" + name));
+    QByteArray text = contents(QFINDTESTDATA("data/appcast/" + name));
     text.replace("@BASE@", server.base().toUtf8());
     text.replace("@LENGTH@", length.isEmpty() ? QByteArray::number(program.size()) : length);
     text.replace("@SIGNATURE@", signature.isEmpty() ? keys.sign(program) : signature);
@@ -651,7 +648,7 @@ void TestUpdater::doUpdate()
     QTemporaryDir dir;
     const QString installed = dir.path() + "/tovel3";
     QVERIFY(QFile::copy("/bin/true", installed));
-    const QByteArray before = readFile(installed);
+    const QByteArray before = contents(installed);
     QVERIFY(before != program);
 
     QByteArray served = program;
@@ -717,14 +714,14 @@ void TestUpdater::doUpdate()
         QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     if (installs) {
-        QCOMPARE(readFile(installed), program);
+        QCOMPARE(contents(installed), program);
         QVERIFY(QFileInfo(installed).permissions() & QFile::ExeOwner);
         QCOMPARE(restarts, QStringList{QFileInfo(installed).canonicalFilePath()});
         QVERIFY(openedUrls.isEmpty());
         QVERIFY2(lastText.contains("restarts"), qPrintable(lastText));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"tovel3"});
     } else {
-        QCOMPARE(readFile(installed), before);
+        QCOMPARE(contents(installed), before);
         QVERIFY(restarts.isEmpty());
         QCOMPARE(openedUrls, QList<QUrl>{QUrl(server.url("/download/tovel3-3.4.1"))});
         QVERIFY2(lastText.contains("web browser"), qPrintable(lastText));
