@@ -64,16 +64,8 @@ class TestHeartbeatChecks : public QObject
 
 private slots:
     void initTestCase() { installMessageHandler(); }
-    void init()
-    {
-        clearSettings();
-        messages().qmlProblems.clear();
-        messages().console.clear();
-    }
-    void cleanup()
-    {
-        QVERIFY2(messages().qmlProblems.isEmpty(), qPrintable(messages().qmlProblems.join('\n')));
-    }
+    void init() { startCase(); }
+    void cleanup() { verifyNoQmlProblems(); }
 
     void networkCheckGatesTheHeartbeat()
     {

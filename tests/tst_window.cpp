@@ -50,16 +50,8 @@ private slots:
         ping.reset(new PingStandIn);
     }
     void cleanupTestCase() { ping.reset(); }
-    void init()
-    {
-        clearSettings();
-        messages().qmlProblems.clear();
-        messages().console.clear();
-    }
-    void cleanup()
-    {
-        QVERIFY2(messages().qmlProblems.isEmpty(), qPrintable(messages().qmlProblems.join('\n')));
-    }
+    void init() { startCase(); }
+    void cleanup() { verifyNoQmlProblems(); }
 
     void freshStoreStartsWithDefaults()
     {

@@ -74,14 +74,9 @@ private slots:
             shared.reset();
         else if (shared)
             return;
-        clearSettings();
-        messages().qmlProblems.clear();
-        messages().console.clear();
+        startCase();
     }
-    void cleanup()
-    {
-        QVERIFY2(messages().qmlProblems.isEmpty(), qPrintable(messages().qmlProblems.join('\n')));
-    }
+    void cleanup() { verifyNoQmlProblems(); }
 
     void commandsAreWrittenAndJournaled_data()
     {

@@ -90,6 +90,20 @@ inline void clearSettings()
     s.sync();
 }
 
+// Every case starts with an empty store and no QML output collected.
+inline void startCase()
+{
+    clearSettings();
+    messages().qmlProblems.clear();
+    messages().console.clear();
+}
+
+// Any QML warning or error a case's window produced is a failure of the case.
+inline void verifyNoQmlProblems()
+{
+    QVERIFY2(messages().qmlProblems.isEmpty(), qPrintable(messages().qmlProblems.join('\n')));
+}
+
 inline void writeSettings(const QVariantMap &values)
 {
     QSettings s;
