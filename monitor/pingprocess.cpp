@@ -70,6 +70,9 @@ void PingProcess::setTimeout(int ms)
 void PingProcess::start(const QString &address)
 {
     if (m_runner->state() != QProcess::NotRunning) {
+        // The run may already have ended with success unseen; being stopped,
+        // it still counts as a failure.
+        m_killed = true;
         m_runner->kill();
         return;
     }
@@ -114,7 +117,9 @@ int PingProcess::exitCode() const
 
 void PingProcess::runner_finished(int code, QProcess::ExitStatus exitStatus)
 {
-    if (exitStatus == QProcess::NormalExit) {
+    const bool killed = m_killed;
+    m_killed = false;
+    if (exitStatus == QProcess::NormalExit && !killed) {
         QByteArray text = m_runner->readAllStandardOutput();
         text += '\n';
         text += m_runner->readAllStandardError();

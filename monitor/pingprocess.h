@@ -37,4 +37,5 @@ private:
     int m_exitCode = 255;
     QString m_output = QStringLiteral("Not Running");
     int m_timeout = 1000;
+    bool m_killed = false;
 };

@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <csignal>
 #include <sys/types.h>
@@ -248,6 +249,42 @@ private slots:
         QCOMPARE(probe.exitCode(), 0);
         QCOMPARE(probe.output(), QStringLiteral("fresh\n"));
         QCOMPARE(recordedArguments().value(6), QStringLiteral("127.0.0.2"));
+    }
+
+    // The tool may end with success just before a new cycle's start() kills
+    // it, while its end is not yet delivered: a run stopped that way proves
+    // nothing about the network and must not let a heartbeat through.
+    void startAfterAnUndeliveredSuccessReportsFailure()
+    {
+        installStandIn();
+        qputenv("STANDIN_EXIT", "0");
+        PingProcess probe;
+        QSignalSpy spy(&probe, &PingProcess::finished);
+        probe.start("127.0.0.1");
+        // Wait without the event loop until the tool has ended.
+        QElapsedTimer clock;
+        clock.start();
+        bool ended = false;
+        while (!ended && clock.elapsed() < 5000) {
+            QThread::msleep(20);
+            const qint64 pid = standInPid();
+            if (pid <= 0)
+                continue;
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            ended = !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+        }
+        QVERIFY(ended);
+        QCOMPARE(spy.count(), 0);
+
+        probe.start("127.0.0.1"); // still busy as far as the probe knows: kills
+        QVERIFY(spy.wait(5000));
+        QTest::qWait(200);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(probe.exitCode(), 255);
+
+        // The kill is not remembered beyond its own run.
+        QCOMPARE(runOnce(probe, "127.0.0.1"), 1);
+        QCOMPARE(probe.exitCode(), 0);
     }
 
     void crashOfTheToolIsReported()
