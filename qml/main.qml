@@ -717,29 +717,20 @@ ApplicationWindow {
         }
     }
 
+    // The logging setting is only read when the result changes.
     function networkResult(res) {
-        var logging = settings.read("logging/network", "false") === "true"
-        if (res === 0) {
-            if (!network_ok && logging)
-                journalLog(qsTr("Network access to %1 restored").arg(page1.urlField.text))
-            network_ok = true
-        } else {
-            if (network_ok && logging)
-                journalLog(qsTr("Network address %1 is unreachable").arg(page1.urlField.text))
-            network_ok = false
-        }
+        var ok = res === 0
+        if (ok !== network_ok && settings.read("logging/network", "false") === "true")
+            journalLog((ok ? qsTr("Network access to %1 restored") : qsTr("Network address %1 is unreachable"))
+                       .arg(page1.urlField.text))
+        network_ok = ok
     }
 
     function processResult(res) {
-        var logging = settings.read("logging/process", "false") === "true"
-        if (res === 0) {
-            if (!process_ok && logging)
-                journalLog(qsTr("Process %1 is running normally").arg(page1.monitorField.text))
-            process_ok = true
-        } else {
-            if (process_ok && logging)
-                journalLog(qsTr("Process %1 died or is hanging").arg(page1.monitorField.text))
-            process_ok = false
-        }
+        var ok = res === 0
+        if (ok !== process_ok && settings.read("logging/process", "false") === "true")
+            journalLog((ok ? qsTr("Process %1 is running normally") : qsTr("Process %1 died or is hanging"))
+                       .arg(page1.monitorField.text))
+        process_ok = ok
     }
 }
