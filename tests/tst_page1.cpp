@@ -4,7 +4,7 @@
 // main window would be and records what the page hands to serialCommand().
 #include "boardsimulator.h"
 #include "qjournal.h"
-#include "qmlhost.h"
+#include "qmlpagewindow.h"
 #include "testenvironment.h"
 
 #include <QAbstractItemModel>
@@ -12,12 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
-#include <QQmlComponent>
-#include <QQmlContext>
-#include <QQmlEngine>
-#include <QQmlExpression>
 #include <QQuickItem>
-#include <QQuickStyle>
 #include <QQuickWindow>
 #include <QScreen>
 #include <QSettings>
@@ -76,26 +71,13 @@ class TestPage1 : public QObject
 
 private:
     std::unique_ptr<QJournal> journal;
-    std::unique_ptr<QQmlEngine> engine;
-    std::unique_ptr<QObject> root;
+    QmlPageWindow qml;
     std::vector<std::unique_ptr<BoardSimulator>> boards;
 
-    QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(root.get()); }
-
-    QVariant eval(const QString &expression) const
-    {
-        QQmlExpression expr(qmlContext(root.get()), root.get(), expression);
-        const QVariant value = expr.evaluate();
-        if (expr.hasError())
-            qWarning() << expression << expr.error().toString();
-        return value;
-    }
-
-    QObject *object(const QString &expression) const { return eval(expression).value<QObject *>(); }
-    QQuickItem *item(const QString &expression) const
-    {
-        return qobject_cast<QQuickItem *>(object(expression));
-    }
+    QQuickWindow *window() const { return qml.window(); }
+    QVariant eval(const QString &expression) const { return qml.eval(expression); }
+    QObject *object(const QString &expression) const { return qml.object(expression); }
+    QQuickItem *item(const QString &expression) const { return qml.item(expression); }
 
     QStringList sent() const { return eval("mainwindow.sent").toStringList(); }
     void clearSent() { eval("mainwindow.sent = []"); }
@@ -125,26 +107,11 @@ private:
 
     bool load()
     {
-        engine.reset(new QQmlEngine);
-        QmlHost::publishContext(engine->rootContext(), nullptr, journal.get());
-        QQmlComponent component(engine.get());
-        component.setData(harness, QUrl("qrc:/page1harness.qml"));
-        root.reset(component.create());
-        if (!root) {
-            qWarning() << component.errorString();
+        if (!qml.create(harness, QUrl("qrc:/page1harness.qml"), journal.get())) {
+            qWarning() << qml.errorString();
             return false;
         }
         return QTest::qWaitForWindowExposed(window());
-    }
-
-    void click(QQuickItem *target, Qt::MouseButton button = Qt::LeftButton,
-               QPointF at = QPointF(-1, -1))
-    {
-        QVERIFY(target);
-        QVERIFY(target->isVisible());
-        if (at.x() < 0)
-            at = QPointF(target->width() / 2, target->height() / 2);
-        QTest::mouseClick(window(), button, Qt::NoModifier, target->mapToScene(at).toPoint());
     }
 
     void typeText(const char *text)
@@ -155,7 +122,7 @@ private:
 
     void click(const QString &expression, Qt::MouseButton button = Qt::LeftButton)
     {
-        click(item(expression), button);
+        qml.click(item(expression), 0.5, 0.5, button);
     }
 
     QList<bool> *busyStates = nullptr;
@@ -169,8 +136,7 @@ private slots:
 
     void initTestCase()
     {
-        QQuickStyle::setStyle("Material");
-        QmlHost::registerTypes();
+        QmlPageWindow::prepare();
         journal.reset(new QJournal);
         journal->setup(TestEnvironment::home() + "/log", "tovel3.log");
         journal->setPaused(false);
@@ -184,11 +150,7 @@ private slots:
         qunsetenv("TOVEL3_EXTRA_PORTS");
     }
 
-    void cleanup()
-    {
-        root.reset();
-        engine.reset();
-    }
+    void cleanup() { qml.destroy(); }
 
     void cleanupTestCase() { boards.clear(); }
 
@@ -397,7 +359,7 @@ private slots:
         QVERIFY(!eval("page1.ch1Switch.checked").toBool());
         QVERIFY(sent().isEmpty());
         const double before = eval("page1.pingTimeoutSlider.value").toDouble();
-        click(item("page1.pingTimeoutSlider"), Qt::LeftButton, QPointF(5, 20));
+        qml.clickAt(item("page1.pingTimeoutSlider"), QPointF(5, 20));
         QCOMPARE(eval("page1.pingTimeoutSlider.value").toDouble(), before);
 
         // Board replies still move the switches; the CH switch sends its command.
@@ -501,7 +463,7 @@ private slots:
         // Dragged by the user: the value lands on a step and is stored as shown.
         click("page1.groupContolBox");
         QQuickItem *slider = item("page1.pingTimeoutSlider");
-        click(slider, Qt::LeftButton, QPointF(slider->width() * 0.3, slider->height() / 2));
+        qml.click(slider, 0.3);
         const int value = eval("page1.pingTimeoutSlider.value").toInt();
         QVERIFY2(value != 1350 && value % 10 == 0, qPrintable(QString::number(value)));
         QCOMPARE(eval("page1.pingTimeoutSlider.value").toDouble(), double(value));
@@ -660,7 +622,7 @@ private slots:
         QQuickItem *card = nullptr;
         QTRY_VERIFY((card = item(QString("page1.processList.itemAtIndex(%1)").arg(row))));
         QTest::qWait(50);
-        click(card);
+        qml.click(card);
         QCOMPARE(eval("page1.monitorField.text").toString(), self);
         QCOMPARE(setting("monitor"), self);
         QTRY_VERIFY(!eval("page1.selectProcessDialog.visible").toBool());

@@ -1,14 +1,10 @@
 // The device settings page on its own: the real Page2 QML from the resources,
 // the real settings store, and a window that stands where the main window would
 // be and records every command the page hands to serialCommand().
-#include "qmlhost.h"
+#include "qmlpagewindow.h"
 #include "testenvironment.h"
 
-#include <QQmlComponent>
-#include <QQmlContext>
-#include <QQmlEngine>
 #include <QQuickItem>
-#include <QQuickStyle>
 #include <QQuickWindow>
 #include <QScreen>
 #include <QSettings>
@@ -40,25 +36,19 @@ class TestPage2 : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QQmlEngine> engine;
-    std::unique_ptr<QObject> root;
+    QmlPageWindow qml;
     QObject *page = nullptr;
     std::unique_ptr<QSignalSpy> sent;
 
     void load()
     {
-        engine.reset(new QQmlEngine);
-        QmlHost::publishContext(engine->rootContext(), nullptr, nullptr);
-        QQmlComponent component(engine.get());
-        component.setData(harness, QUrl("qrc:/page2harness.qml"));
-        root.reset(component.create());
-        QVERIFY2(root, qPrintable(component.errorString()));
-        page = root->findChild<QObject *>("page2");
+        QVERIFY2(qml.create(harness, QUrl("qrc:/page2harness.qml"), nullptr),
+                 qPrintable(qml.errorString()));
+        page = qml.root()->findChild<QObject *>("page2");
         QVERIFY(page);
-        sent.reset(new QSignalSpy(root.get(), SIGNAL(commandSent(QString))));
-        auto *window = qobject_cast<QQuickWindow *>(root.get());
-        QVERIFY(window);
-        QVERIFY(QTest::qWaitForWindowExposed(window));
+        sent.reset(new QSignalSpy(qml.root(), SIGNAL(commandSent(QString))));
+        QVERIFY(qml.window());
+        QVERIFY(QTest::qWaitForWindowExposed(qml.window()));
     }
 
     QObject *control(const char *id) const { return page->property(id).value<QObject *>(); }
@@ -88,24 +78,12 @@ private:
         return result;
     }
 
-    void click(const char *id)
-    {
-        auto *item = qobject_cast<QQuickItem *>(control(id));
-        QVERIFY(item);
-        QVERIFY(item->isVisible());
-        const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-        QTest::mouseClick(qobject_cast<QQuickWindow *>(root.get()), Qt::LeftButton, Qt::NoModifier,
-                          centre.toPoint());
-    }
+    void click(const char *id) { qml.click(qobject_cast<QQuickItem *>(control(id))); }
 
     bool enabled(const char *id) const { return control(id)->property("enabled").toBool(); }
 
 private slots:
-    void initTestCase()
-    {
-        QQuickStyle::setStyle("Material");
-        QmlHost::registerTypes();
-    }
+    void initTestCase() { QmlPageWindow::prepare(); }
 
     void init()
     {
@@ -117,8 +95,7 @@ private slots:
     void cleanup()
     {
         sent.reset();
-        root.reset();
-        engine.reset();
+        qml.destroy();
     }
 
     void decimalToChar_data()
@@ -216,7 +193,7 @@ private slots:
 
     void everyControlFitsTheWindowWidth()
     {
-        auto *window = qobject_cast<QQuickWindow *>(root.get());
+        QQuickWindow *window = qml.window();
         for (const char *id : {"t1Box", "t2Box", "t3Box", "t4Box", "t5Box", "p6Box", "p7Box",
                                "p8Box", "p9Box", "p10spinBox", "readbutton", "writebutton"}) {
             auto *item = qobject_cast<QQuickItem *>(control(id));

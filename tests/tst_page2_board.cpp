@@ -2,18 +2,12 @@
 // real serial channel to a board simulator on a pseudo-terminal.
 #include "boardsimulator.h"
 #include "qjournal.h"
-#include "qmlhost.h"
+#include "qmlpagewindow.h"
 #include "testenvironment.h"
 
 #include <QDir>
-#include <QQmlComponent>
-#include <QQmlContext>
-#include <QQmlEngine>
-#include <QQmlExpression>
 #include <QQuickItem>
-#include <QQuickStyle>
 #include <QQuickWindow>
-#include <QScreen>
 #include <QSettings>
 #include <QtTest>
 
@@ -26,19 +20,10 @@ class TestPage2Board : public QObject
 private:
     std::unique_ptr<BoardSimulator> board;
     std::unique_ptr<QJournal> journal;
-    std::unique_ptr<QQmlEngine> engine;
-    std::unique_ptr<QObject> root;
+    QmlPageWindow qml;
 
-    QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(root.get()); }
-
-    QVariant eval(const QString &expression) const
-    {
-        QQmlExpression expr(qmlContext(root.get()), root.get(), expression);
-        const QVariant value = expr.evaluate();
-        if (expr.hasError())
-            qWarning() << expression << expr.error().toString();
-        return value;
-    }
+    QQuickWindow *window() const { return qml.window(); }
+    QVariant eval(const QString &expression) const { return qml.eval(expression); }
 
     int index(const QString &box) const { return eval("page2." + box + ".currentIndex").toInt(); }
     bool enabled(const QString &id) const { return eval("page2." + id + ".enabled").toBool(); }
@@ -57,11 +42,7 @@ private:
     {
         journal.reset(new QJournal);
         journal->setup(TestEnvironment::home() + "/log", "tovel3.log");
-        engine.reset(new QQmlEngine);
-        QmlHost::publishContext(engine->rootContext(), nullptr, journal.get());
-        QQmlComponent component(engine.get(), QUrl("qrc:/main.qml"));
-        root.reset(component.create());
-        QVERIFY2(root, qPrintable(component.errorString()));
+        QVERIFY2(qml.create(QUrl("qrc:/main.qml"), journal.get()), qPrintable(qml.errorString()));
         QVERIFY(QTest::qWaitForWindowExposed(window()));
         QCOMPARE(eval("page1.portsCombo.currentText").toString(), board->portPath());
     }
@@ -69,8 +50,7 @@ private:
     void clickTab(int n)
     {
         // A click on the tab, as the user does it.
-        auto *tab = qobject_cast<QQuickItem *>(
-            eval(QString("tabBar.itemAt(%1)").arg(n)).value<QObject *>());
+        QQuickItem *tab = qml.item(QString("tabBar.itemAt(%1)").arg(n));
         QVERIFY(tab);
         const QPointF centre = tab->mapToScene(QPointF(tab->width() / 2, tab->height() / 2));
         QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
@@ -79,40 +59,23 @@ private:
 
     void enterSettingsTab() { clickTab(1); }
 
-    void clickWrite()
-    {
-        auto *button = qobject_cast<QQuickItem *>(eval("page2.writebutton").value<QObject *>());
-        QVERIFY(button && button->isVisible());
-        const QPointF centre =
-            button->mapToScene(QPointF(button->width() / 2, button->height() / 2));
-        QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-    }
+    void clickWrite() { qml.click(qml.item("page2.writebutton")); }
 
     bool boardGot(const QByteArray &command) const
     {
         return board->receivedTexts().contains(command);
     }
 
-    void render(const QString &name)
-    {
-        const QString dir = qEnvironmentVariable("TOVEL3_RENDER_DIR");
-        if (!dir.isEmpty())
-            window()->screen()->grabWindow(window()->winId()).save(dir + "/" + name);
-    }
+    void render(const QString &name) { qml.render(name); }
 
 private slots:
-    void initTestCase()
-    {
-        QQuickStyle::setStyle("Material");
-        QmlHost::registerTypes();
-    }
+    void initTestCase() { QmlPageWindow::prepare(); }
 
     void init() { QSettings().clear(); }
 
     void cleanup()
     {
-        root.reset();
-        engine.reset();
+        qml.destroy();
         journal.reset();
         board.reset();
     }

@@ -3,19 +3,13 @@
 // window that stands where the main window would be.
 #include "builddate.h"
 #include "qjournal.h"
-#include "qmlhost.h"
+#include "qmlpagewindow.h"
 #include "testenvironment.h"
 
 #include <QDir>
 #include <QFile>
-#include <QQmlComponent>
-#include <QQmlContext>
-#include <QQmlEngine>
-#include <QQmlExpression>
 #include <QQuickItem>
-#include <QQuickStyle>
 #include <QQuickWindow>
-#include <QScreen>
 #include <QSettings>
 #include <QtTest>
 
@@ -53,24 +47,11 @@ class TestPage3 : public QObject
 
 private:
     std::unique_ptr<QJournal> journal;
-    std::unique_ptr<QQmlEngine> engine;
-    std::unique_ptr<QObject> root;
+    QmlPageWindow qml;
 
-    QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(root.get()); }
-
-    QVariant eval(const QString &expression) const
-    {
-        QQmlExpression expr(qmlContext(root.get()), root.get(), expression);
-        const QVariant value = expr.evaluate();
-        if (expr.hasError())
-            qWarning() << expression << expr.error().toString();
-        return value;
-    }
-
-    QQuickItem *item(const QString &expression) const
-    {
-        return qobject_cast<QQuickItem *>(eval(expression).value<QObject *>());
-    }
+    QQuickWindow *window() const { return qml.window(); }
+    QVariant eval(const QString &expression) const { return qml.eval(expression); }
+    QQuickItem *item(const QString &expression) const { return qml.item(expression); }
 
     static QVariant stored(const QString &key) { return QSettings().value(key); }
 
@@ -94,21 +75,12 @@ private:
         journal.reset(new QJournal);
         journal->setup(TestEnvironment::home() + "/log", "tovel3.log");
         journal->setPaused(true);
-        engine.reset(new QQmlEngine);
-        QmlHost::publishContext(engine->rootContext(), nullptr, journal.get());
-        QQmlComponent component(engine.get());
-        component.setData(harness, QUrl("qrc:/page3harness.qml"));
-        root.reset(component.create());
-        QVERIFY2(root, qPrintable(component.errorString()));
+        QVERIFY2(qml.create(harness, QUrl("qrc:/page3harness.qml"), journal.get()),
+                 qPrintable(qml.errorString()));
         QVERIFY(QTest::qWaitForWindowExposed(window()));
     }
 
-    void clickAt(QQuickItem *target, qreal fx = 0.5, qreal fy = 0.5)
-    {
-        QVERIFY(target && target->isVisible());
-        const QPointF p = target->mapToScene(QPointF(target->width() * fx, target->height() * fy));
-        QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, p.toPoint());
-    }
+    void clickAt(QQuickItem *target, qreal fx = 0.5) { qml.click(target, fx); }
 
     // The link sits at the end of the text, after the arrow.
     void clickLink(const QString &text) { clickAt(item("page3." + text), 0.7); }
@@ -123,28 +95,16 @@ private:
             QTest::keyClick(window(), c.toLatin1());
     }
 
-    void render(const QString &name)
-    {
-        const QString dir = qEnvironmentVariable("TOVEL3_RENDER_DIR");
-        if (dir.isEmpty())
-            return;
-        QTest::qWait(200);
-        window()->screen()->grabWindow(window()->winId()).save(dir + "/" + name);
-    }
+    void render(const QString &name) { qml.render(name, 200); }
 
 private slots:
-    void initTestCase()
-    {
-        QQuickStyle::setStyle("Material");
-        QmlHost::registerTypes();
-    }
+    void initTestCase() { QmlPageWindow::prepare(); }
 
     void init() { QSettings().clear(); }
 
     void cleanup()
     {
-        root.reset();
-        engine.reset();
+        qml.destroy();
         journal.reset();
         QFile::remove(TestEnvironment::home() + "/log/tovel3.log");
     }

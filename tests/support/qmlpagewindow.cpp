@@ -1,0 +1,105 @@
+#include "qmlpagewindow.h"
+
+#include "qmlhost.h"
+
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQmlExpression>
+#include <QQuickItem>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QScreen>
+#include <QTest>
+
+QmlPageWindow::QmlPageWindow() = default;
+
+QmlPageWindow::~QmlPageWindow()
+{
+    destroy();
+}
+
+void QmlPageWindow::prepare()
+{
+    QQuickStyle::setStyle("Material");
+    QmlHost::registerTypes();
+}
+
+bool QmlPageWindow::create(const QByteArray &qml, const QUrl &url, QJournal *journal)
+{
+    destroy();
+    m_engine.reset(new QQmlEngine);
+    QmlHost::publishContext(m_engine->rootContext(), nullptr, journal);
+    QQmlComponent component(m_engine.get());
+    component.setData(qml, url);
+    return finish(component.create(), component.errorString());
+}
+
+bool QmlPageWindow::create(const QUrl &url, QJournal *journal)
+{
+    destroy();
+    m_engine.reset(new QQmlEngine);
+    QmlHost::publishContext(m_engine->rootContext(), nullptr, journal);
+    QQmlComponent component(m_engine.get(), url);
+    return finish(component.create(), component.errorString());
+}
+
+bool QmlPageWindow::finish(QObject *created, const QString &error)
+{
+    m_root.reset(created);
+    m_error = created ? QString() : error;
+    return created != nullptr;
+}
+
+void QmlPageWindow::destroy()
+{
+    m_root.reset();
+    m_engine.reset();
+}
+
+QQuickWindow *QmlPageWindow::window() const
+{
+    return qobject_cast<QQuickWindow *>(m_root.get());
+}
+
+QVariant QmlPageWindow::eval(const QString &expression) const
+{
+    QQmlExpression expr(qmlContext(m_root.get()), m_root.get(), expression);
+    const QVariant value = expr.evaluate();
+    if (expr.hasError())
+        qWarning() << expression << expr.error().toString();
+    return value;
+}
+
+QObject *QmlPageWindow::object(const QString &expression) const
+{
+    return eval(expression).value<QObject *>();
+}
+
+QQuickItem *QmlPageWindow::item(const QString &expression) const
+{
+    return qobject_cast<QQuickItem *>(object(expression));
+}
+
+void QmlPageWindow::clickAt(QQuickItem *target, const QPointF &at, Qt::MouseButton button)
+{
+    QVERIFY(target);
+    QVERIFY(target->isVisible());
+    QTest::mouseClick(window(), button, Qt::NoModifier, target->mapToScene(at).toPoint());
+}
+
+void QmlPageWindow::click(QQuickItem *target, qreal fx, qreal fy, Qt::MouseButton button)
+{
+    QVERIFY(target);
+    clickAt(target, QPointF(target->width() * fx, target->height() * fy), button);
+}
+
+void QmlPageWindow::render(const QString &name, int settleMs) const
+{
+    const QString dir = qEnvironmentVariable("TOVEL3_RENDER_DIR");
+    if (dir.isEmpty())
+        return;
+    if (settleMs > 0)
+        QTest::qWait(settleMs);
+    window()->screen()->grabWindow(window()->winId()).save(dir + "/" + name);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QPointF>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+
+#include <memory>
+
+class QJournal;
+class QObject;
+class QQmlEngine;
+class QQuickItem;
+class QQuickWindow;
+
+// A window built from the real QML of the resources with the application's
+// native types and context properties, as the program sets them up, for
+// driving one page (or the whole main window) the way a user does.
+class QmlPageWindow
+{
+public:
+    QmlPageWindow();
+    ~QmlPageWindow();
+
+    // Once per program, before the first window: the application's style and
+    // native element types.
+    static void prepare();
+
+    // Builds the window from QML text; url names it, so the pages it uses
+    // resolve next to it in the resources. False, with errorString(), when
+    // the component cannot be created.
+    bool create(const QByteArray &qml, const QUrl &url, QJournal *journal);
+    // Builds the window from a QML file such as "qrc:/main.qml".
+    bool create(const QUrl &url, QJournal *journal);
+    QString errorString() const { return m_error; }
+    // Destroys the window, then its engine.
+    void destroy();
+
+    QObject *root() const { return m_root.get(); }
+    QQuickWindow *window() const;
+
+    // Evaluates a JavaScript expression in the window's scope; a failing
+    // expression gives an invalid value and a warning that names it.
+    QVariant eval(const QString &expression) const;
+    QObject *object(const QString &expression) const;
+    QQuickItem *item(const QString &expression) const;
+
+    // A mouse click at a point given in the item's own coordinates; records a
+    // failure when the item is missing or hidden.
+    void clickAt(QQuickItem *target, const QPointF &at, Qt::MouseButton button = Qt::LeftButton);
+    // A mouse click at the given fractions of the item's width and height.
+    void click(QQuickItem *target, qreal fx = 0.5, qreal fy = 0.5,
+               Qt::MouseButton button = Qt::LeftButton);
+
+    // With TOVEL3_RENDER_DIR set, saves a picture of the window there under
+    // name, after letting it settle for settleMs; otherwise does nothing.
+    void render(const QString &name, int settleMs = 0) const;
+
+private:
+    bool finish(QObject *created, const QString &error);
+
+    std::unique_ptr<QQmlEngine> m_engine;
+    std::unique_ptr<QObject> m_root;
+    QString m_error;
+};
