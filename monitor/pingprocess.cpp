@@ -16,8 +16,12 @@ PingProcess::PingProcess(QObject *parent)
     connect(m_runner, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
             &PingProcess::runner_finished);
     connect(m_runner, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
+        if (error != QProcess::FailedToStart)
+            return;
+        // Once until the tool runs again: every cycle would only repeat it.
+        if (!m_startFailed)
             qWarning() << "ping could not be started:" << m_runner->errorString();
+        m_startFailed = true;
     });
 }
 
@@ -117,6 +121,7 @@ int PingProcess::exitCode() const
 
 void PingProcess::runner_finished(int code, QProcess::ExitStatus exitStatus)
 {
+    m_startFailed = false;
     const bool killed = m_killed;
     m_killed = false;
     if (exitStatus == QProcess::NormalExit && !killed) {

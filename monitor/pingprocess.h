@@ -38,4 +38,5 @@ private:
     QString m_output = QStringLiteral("Not Running");
     int m_timeout = 1000;
     bool m_killed = false;
+    bool m_startFailed = false;
 };

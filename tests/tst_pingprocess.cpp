@@ -331,6 +331,38 @@ private slots:
         QCOMPARE(probe.exitCode(), 0);
     }
 
+    // Every cycle starts the tool anew; a missing tool is worth one warning
+    // per outage, not one every few seconds for as long as the machine runs.
+    void missingToolIsWarnedAboutOncePerOutage()
+    {
+        static int warnings = 0;
+        warnings = 0;
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &, const QString &msg) {
+                if (type == QtWarningMsg && msg.contains("ping could not be started"))
+                    ++warnings;
+            });
+        QTemporaryDir empty;
+        PingProcess probe;
+        qputenv("PATH", QFile::encodeName(empty.path()));
+        for (int i = 0; i < 3; ++i) {
+            probe.start("127.0.0.1");
+            QTest::qWait(200);
+        }
+        const int firstOutage = warnings;
+
+        installStandIn();
+        const int runs = runOnce(probe, "127.0.0.1");
+        qputenv("PATH", QFile::encodeName(empty.path()));
+        probe.start("127.0.0.1");
+        QTest::qWait(200);
+        qInstallMessageHandler(previous);
+
+        QCOMPARE(firstOutage, 1);
+        QCOMPARE(runs, 1);
+        QCOMPARE(warnings, 2); // warned again after the tool had worked
+    }
+
     void missingToolBeforeAnyRunKeepsInitialValues()
     {
         QTemporaryDir empty;
