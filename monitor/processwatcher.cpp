@@ -60,12 +60,10 @@ char processState(int procFd, const char *pid)
     return close[2];
 }
 
-enum class Match { No, Yes, Gone };
-
 // Compares the process's image name with `name`: the file name of its
 // executable, or, where that cannot be read (zombies, other users' processes
 // without the right to look), its command name as the kernel keeps it.
-Match matchesImage(int procFd, const char *pid, const QByteArray &name)
+bool matchesImage(int procFd, const char *pid, const QByteArray &name)
 {
     char path[64];
     std::snprintf(path, sizeof path, "%s/exe", pid);
@@ -79,24 +77,22 @@ Match matchesImage(int procFd, const char *pid, const QByteArray &name)
         const char *slash = static_cast<const char *>(memrchr(target, '/', size_t(n)));
         const char *base = slash ? slash + 1 : target;
         const size_t len = size_t(target + n - base);
-        return len == size_t(name.size()) && std::memcmp(base, name.constData(), len) == 0
-                   ? Match::Yes
-                   : Match::No;
+        return len == size_t(name.size()) && std::memcmp(base, name.constData(), len) == 0;
     }
     std::snprintf(path, sizeof path, "%s/comm", pid);
     char comm[64];
     n = readSmallFile(procFd, path, comm, sizeof comm);
     if (n <= 0)
-        return Match::Gone;
+        return false; // gone meanwhile
     if (comm[n - 1] == '\n')
         --n;
     const size_t len = size_t(n);
     if (len == size_t(name.size()))
-        return std::memcmp(comm, name.constData(), len) == 0 ? Match::Yes : Match::No;
+        return std::memcmp(comm, name.constData(), len) == 0;
     // A name longer than the kernel keeps is matched by its kept beginning.
     if (len == commLength && size_t(name.size()) > commLength)
-        return std::memcmp(comm, name.constData(), len) == 0 ? Match::Yes : Match::No;
-    return Match::No;
+        return std::memcmp(comm, name.constData(), len) == 0;
+    return false;
 }
 
 bool respondingState(char state)
@@ -201,7 +197,7 @@ int ProcessWatcher::check(const QString &name)
             continue;
         if (!isPid(entry->d_name))
             continue;
-        if (matchesImage(procFd, entry->d_name, image) != Match::Yes)
+        if (!matchesImage(procFd, entry->d_name, image))
             continue;
         const char state = processState(procFd, entry->d_name);
         if (!state)
