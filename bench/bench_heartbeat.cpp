@@ -10,7 +10,9 @@
 //
 // One line per figure: "<what>: <value> (goal: <goal>): met|not met".
 
+#include "benchreport.h"
 #include "boardsimulator.h"
+#include "procusage.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -80,42 +82,14 @@ qint64 now()
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-// user + system CPU ticks of a process
-qint64 cpuTicks(qint64 pid)
-{
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = f.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    return fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : -1;
-}
+using BenchReport::median;
+using BenchReport::result;
+using ProcUsage::cpuTicks;
 
 double peakMegabytes(qint64 pid)
 {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1;
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return NAN;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-void result(const QString &what, const QString &value, const QString &goal, bool met)
-{
-    std::printf("%s: %s (goal: %s): %s\n", qPrintable(what), qPrintable(value), qPrintable(goal),
-                met ? "met" : "not met");
-    std::fflush(stdout);
+    const qint64 kb = ProcUsage::peakKilobytes(pid);
+    return kb < 0 ? -1 : kb / 1024.0;
 }
 
 void waitUntil(const std::function<bool()> &done, int timeoutMs)
@@ -234,7 +208,6 @@ int main(int argc, char **argv)
     QEventLoop settle;
     QTimer::singleShot(3000, &settle, &QEventLoop::quit);
     settle.exec();
-    const long hz = sysconf(_SC_CLK_TCK);
     const qint64 cpuStart[2] = {cpuTicks(program.processId()), cpuTicks(bare.processId())};
     QElapsedTimer window;
     window.start();
@@ -297,8 +270,8 @@ int main(int argc, char **argv)
                .arg(latencies.size()),
            "worst under 50 ms", !latencies.empty() && worstLatency < 50.0);
 
-    const double cpu[2] = {100.0 * (cpuEnd[0] - cpuStart[0]) / hz / seconds,
-                           100.0 * (cpuEnd[1] - cpuStart[1]) / hz / seconds};
+    const double cpu[2] = {ProcUsage::cpuPercent(cpuStart[0], cpuEnd[0], seconds),
+                           ProcUsage::cpuPercent(cpuStart[1], cpuEnd[1], seconds)};
     result(QString("idle-monitoring CPU over %1 s").arg(seconds, 0, 'f', 0),
            QString("tovel3 %1 % of one core, bare window %2 %")
                .arg(cpu[0], 0, 'f', 2)

@@ -4,6 +4,7 @@
 //
 //   bench_monitor [--crowd N] [--runs N]
 
+#include "benchreport.h"
 #include "processwatcher.h"
 #include "systemprocesslistmodel.h"
 
@@ -64,12 +65,7 @@ bool spawnCrowd(const QString &program, int count)
     return true;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
+using BenchReport::median;
 
 double elapsedMs(const QElapsedTimer &t)
 {

@@ -19,8 +19,10 @@
 //
 // Results are printed as "<what>: <value> (goal: <goal>): met|not met".
 
+#include "benchreport.h"
 #include "boardsimulator.h"
 #include "loadtranslations.h"
+#include "procusage.h"
 #include "qjournal.h"
 #include "qmlhost.h"
 #include "singleapphandler.h"
@@ -277,39 +279,11 @@ struct CpuMem {
 
 CpuMem sample(qint64 pid)
 {
-    CpuMem r;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (stat.open(QIODevice::ReadOnly)) {
-        const QByteArray text = stat.readAll();
-        // Fields after the parenthesised command name; utime and stime are 14 and 15.
-        const QList<QByteArray> f = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (f.size() > 12)
-            r.ticks = f.at(11).toLongLong() + f.at(12).toLongLong();
-    }
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n'))
-            if (line.startsWith("VmHWM:"))
-                r.peakKb = line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return r;
+    return {ProcUsage::cpuTicks(pid), ProcUsage::peakKilobytes(pid)};
 }
 
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return NAN;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
-}
-
-void result(const QString &what, const QString &value, const QString &goal, bool met)
-{
-    std::printf("%s: %s (goal: %s): %s\n", qPrintable(what), qPrintable(value), qPrintable(goal),
-                met ? "met" : "not met");
-    std::fflush(stdout);
-}
+using BenchReport::median;
+using BenchReport::result;
 
 class Bench
 {
@@ -535,7 +509,7 @@ private:
         const double secs = clock.nsecsElapsed() / 1e9;
         *use = after;
         if (before.ticks >= 0 && after.ticks >= 0)
-            *cpu = double(after.ticks - before.ticks) / double(sysconf(_SC_CLK_TCK)) / secs * 100.0;
+            *cpu = ProcUsage::cpuPercent(before.ticks, after.ticks, secs);
         child->stop();
         return child;
     }
