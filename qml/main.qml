@@ -378,6 +378,11 @@ ApplicationWindow {
         return t1 > 9 ? "9" : String(t1)
     }
 
+    // Opening always closes first.
+    function openSelectedPort() {
+        serial.open(page1.portsCombo ? page1.portsCombo.currentText : "")
+    }
+
     function journalLog(text) {
         if (journal)
             journal.log(text)
@@ -443,8 +448,7 @@ ApplicationWindow {
     function serialCommand(cmd) {
         cmd = String(cmd)
         urlmaintimer.stop()
-        serial.close()
-        serial.open(page1.portsCombo ? page1.portsCombo.currentText : "")
+        openSelectedPort()
 
         var entry = commandJournalText(cmd)
         if (entry !== "")
@@ -467,10 +471,9 @@ ApplicationWindow {
     }
 
     function handleReply(data) {
-        var text = data === undefined || data === null ? "" : String(data)
-        console.log("<<" + text)
+        console.log("<<" + data)
         serial.close()
-        processSerialData(text)
+        processSerialData(data)
         if (!indicator_timer.running)
             indicator_timer.start()
     }
@@ -698,13 +701,9 @@ ApplicationWindow {
     function wdgPing() {
         if (heartbeatCycle === cycle)
             return
-        try {
-            setLamp("#f8eb2d", true)
-            trayIcon.iconSource = "tovel3_y.png"
-        } catch (e) {
-            console.error("Lamp not updated: " + e)
-        }
-        serial.open(page1.portsCombo ? page1.portsCombo.currentText : "")
+        setLamp("#f8eb2d", true)
+        trayIcon.iconSource = "tovel3_y.png"
+        openSelectedPort()
         if (serial.isOpen()) {
             heartbeatCycle = cycle
             serial.writeString(page1.wdg_type === "U" ? "~U~G" : "~U")
