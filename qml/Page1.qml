@@ -27,6 +27,7 @@ Page1Form {
         serial.close()
         var opened = serial.open(name)
         first_ack = true
+        announcedType = ""
         wdg_type = ""
         if (opened) {
             console.log("Opened port " + name)

@@ -48,11 +48,6 @@ ApplicationWindow {
     // identity reply was lost.
     property string announcedType: ""
 
-    onFirst_ackChanged: {
-        if (first_ack)
-            announcedType = ""
-    }
-
     header: TabBar {
         id: tabBar
         objectName: "tabBar"

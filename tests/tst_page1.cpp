@@ -42,6 +42,7 @@ ApplicationWindow {
     Material.background: "#fdfdfd"
 
     property bool first_ack: false
+    property string announcedType: "U"
     property var sent: []
     function serialCommand(cmd) {
         urlmaintimer.stop()
@@ -187,6 +188,7 @@ private slots:
         QCOMPARE(eval("serial.name()").toString(), ports[2]);
         QCOMPARE(setting("port"), ports[2]);
         QVERIFY(eval("mainwindow.first_ack").toBool());
+        QCOMPARE(eval("mainwindow.announcedType").toString(), QString());
         QCOMPARE(eval("page1.wdg_type").toString(), QString());
         QVERIFY(journalText().isEmpty());
     }

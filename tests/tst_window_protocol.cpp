@@ -453,6 +453,25 @@ private slots:
         QCOMPARE(h.board->t1(), 3);
     }
 
+    // A port change announces the board found there, even when the board
+    // on the previous port was identified but had not yet acknowledged a
+    // heartbeat (compatibility mode identifies before the first one).
+    void portChangeAnnouncesTheNewBoardBeforeAnyAcknowledgement()
+    {
+        writeSettings({{"legacy", true}});
+        Harness h;
+        QVERIFY(h.addBoard(BoardSimulator::LegacyS));
+        QVERIFY(h.load());
+        QTRY_COMPARE(h.journalCount("Ostrel S2 v2.2L connected"), 1);
+        QVERIFY(h.root->property("first_ack").toBool());
+
+        BoardSimulator second(BoardSimulator::LegacyS);
+        QVERIFY(second.start(h.dir.path() + QStringLiteral("/second")));
+        QVERIFY(QMetaObject::invokeMethod(h.page1, "portChanged",
+                                          Q_ARG(QVariant, QVariant(second.portPath()))));
+        QTRY_COMPARE(h.journalCount("Ostrel S2 v2.2L connected"), 2);
+    }
+
 private:
     static bool checked(QObject *page, const char *name)
     {
