@@ -1,5 +1,5 @@
+#include "journal.h"
 #include "loadtranslations.h"
-#include "qjournal.h"
 #include "qmlhost.h"
 #include "singleapphandler.h"
 #include "startup.h"
@@ -19,7 +19,7 @@
 
 namespace
 {
-QJournal *journal = nullptr;
+Journal *journal = nullptr;
 
 void logAboutToClose()
 {
@@ -94,11 +94,11 @@ int main(int argc, char *argv[])
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
     app.setQuitOnLastWindowClosed(false);
 
-    journal = new QJournal(nullptr, QString());
+    journal = new Journal(nullptr, QString());
     journal->setup(QString(), QStringLiteral("tovel3.log"));
     journal->setMaxSizeMB(unsignedSetting(settings, QStringLiteral("logging/size"), 64));
     journal->setBackupCount(static_cast<quint32>(qMin<quint64>(
-        unsignedSetting(settings, QStringLiteral("logging/count"), 3), QJournal::MaxBackups)));
+        unsignedSetting(settings, QStringLiteral("logging/count"), 3), Journal::MaxBackups)));
     journal->setPaused(!settings.value(QStringLiteral("logging/enable"), false).toBool());
     journal->log(QCoreApplication::translate("Logger", "application started"));
 

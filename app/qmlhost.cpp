@@ -2,15 +2,15 @@
 
 #include "autostarter.h"
 #include "builddate.h"
+#include "journal.h"
 #include "pingprocess.h"
 #include "processwatcher.h"
-#include "qjournal.h"
-#include "qlchannelserial.h"
-#include "qqmlsystrayicon.h"
+#include "serialchannel.h"
 #include "settings.h"
 #include "singleapphandler.h"
 #include "systemprocess.h"
 #include "systemprocesslistmodel.h"
+#include "trayicon.h"
 #include "updater.h"
 
 #include <QCoreApplication>
@@ -20,24 +20,24 @@
 
 void QmlHost::registerTypes()
 {
-    qmlRegisterType<QlChannelSerial>("QlChannelSerial", 1, 0, "QlChannelSerial");
+    qmlRegisterType<SerialChannel>("SerialChannel", 1, 0, "SerialChannel");
     qmlRegisterType<PingProcess>("PingProcess", 1, 0, "PingProcess");
     qmlRegisterType<ProcessWatcher>("ProcessWatcher", 1, 0, "ProcessWatcher");
     qmlRegisterType<AutoStarter>("AutoStarter", 1, 0, "AutoStarter");
     qmlRegisterType<Settings>("Settings", 1, 0, "Settings");
     qmlRegisterType<Updater>("Updater", 1, 0, "Updater");
-    qmlRegisterType<QQmlSystrayIcon>("brennic.qmlsystray", 1, 0, "QmlSystray");
+    qmlRegisterType<TrayIcon>("brennic.qmlsystray", 1, 0, "QmlSystray");
     qmlRegisterType<SystemProcess>("brennic.systemprocess", 1, 0, "SystemProcess");
     qmlRegisterType<SystemProcessListModel>("brennic.systemprocess", 1, 0, "SystemProcessModel");
     qmlRegisterUncreatableType<SingleAppHandler>(
         "brennic.SingleAppHandler", 1, 0, "SingleAppHandler",
         QStringLiteral("Cannot create an instance of SingleAppHandler from QML"));
-    qmlRegisterUncreatableType<QJournal>(
-        "brennic.qjournal", 1, 0, "QJournal",
-        QStringLiteral("Cannot create an instance of QJournal from QML"));
+    qmlRegisterUncreatableType<Journal>(
+        "brennic.qjournal", 1, 0, "Journal",
+        QStringLiteral("Cannot create an instance of Journal from QML"));
 }
 
-void QmlHost::publishContext(QQmlContext *context, SingleAppHandler *server, QJournal *journal)
+void QmlHost::publishContext(QQmlContext *context, SingleAppHandler *server, Journal *journal)
 {
     QSettings settings;
     context->setContextProperty(QStringLiteral("appversion"), QStringLiteral(TOVEL3_VERSION));

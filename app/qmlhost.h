@@ -1,6 +1,6 @@
 #pragma once
 
-class QJournal;
+class Journal;
 class QQmlContext;
 class SingleAppHandler;
 
@@ -16,5 +16,5 @@ void registerTypes();
 // Sets the eight context properties, in order, on the given context (the
 // engine's root context). "software_rendering" and "lang_current" are read
 // from the settings store of the current organisation and application.
-void publishContext(QQmlContext *context, SingleAppHandler *server, QJournal *journal);
+void publishContext(QQmlContext *context, SingleAppHandler *server, Journal *journal);
 } // namespace QmlHost

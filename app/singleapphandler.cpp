@@ -14,32 +14,32 @@
 
 SingleAppHandler::SingleAppHandler(QObject *parent)
     : QObject(parent)
-    , application(parent)
+    , m_application(parent)
 {
 }
 
 SingleAppHandler::~SingleAppHandler()
 {
-    if (server) {
-        const auto sockets = clients.keys();
+    if (m_server) {
+        const auto sockets = m_clients.keys();
         for (QLocalSocket *socket : sockets) {
             socket->close();
             socket->deleteLater();
         }
-        clients.clear();
-        server->close();
-        delete server;
-        server = nullptr;
+        m_clients.clear();
+        m_server->close();
+        delete m_server;
+        m_server = nullptr;
     }
-    if (sharedMemory) {
-        sharedMemory->detach();
-        delete sharedMemory;
-        sharedMemory = nullptr;
+    if (m_sharedMemory) {
+        m_sharedMemory->detach();
+        delete m_sharedMemory;
+        m_sharedMemory = nullptr;
     }
-    if (lockFile) {
-        lockFile->unlock();
-        delete lockFile;
-        lockFile = nullptr;
+    if (m_lockFile) {
+        m_lockFile->unlock();
+        delete m_lockFile;
+        m_lockFile = nullptr;
     }
 }
 
@@ -85,21 +85,21 @@ bool SingleAppHandler::claimInstance()
         lock.acquire();
 #ifdef Q_OS_WIN
         // The system removes the segment together with its last holder.
-        delete sharedMemory;
-        sharedMemory = new QSharedMemory(key);
-        first = !sharedMemory->attach(QSharedMemory::ReadWrite);
+        delete m_sharedMemory;
+        m_sharedMemory = new QSharedMemory(key);
+        first = !m_sharedMemory->attach(QSharedMemory::ReadWrite);
         if (first)
-            sharedMemory->create(1, QSharedMemory::ReadWrite);
+            m_sharedMemory->create(1, QSharedMemory::ReadWrite);
 #else
         // A System V segment outlives a killed holder, and its key keeps only
         // 16 bits of the key file's inode, so unrelated segments can collide.
         // A lock file that records its owner's process is neither: it is
         // recognised as stale once that process is gone.
-        delete lockFile;
-        lockFile = new QLockFile(lockFilePath());
-        lockFile->setStaleLockTime(0);
-        first = lockFile->tryLock(0);
-        if (!first && lockFile->error() != QLockFile::LockFailedError) {
+        delete m_lockFile;
+        m_lockFile = new QLockFile(lockFilePath());
+        m_lockFile->setStaleLockTime(0);
+        first = m_lockFile->tryLock(0);
+        if (!first && m_lockFile->error() != QLockFile::LockFailedError) {
             // No marker can be kept at all (unwritable directory): running
             // unguarded beats not running.
             qWarning("Single instance marker unavailable: %s", qPrintable(lockFilePath()));
@@ -111,14 +111,14 @@ bool SingleAppHandler::claimInstance()
     if (!first)
         return false;
 
-    server = new QLocalServer(this);
-    server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(server, &QLocalServer::newConnection, this, &SingleAppHandler::processConnection);
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server, &QLocalServer::newConnection, this, &SingleAppHandler::processConnection);
     // We hold the marker, so a socket file still present was left by a
     // killed instance and would make listening fail.
     QLocalServer::removeServer(serverAddress());
-    if (!server->listen(serverAddress()))
-        qWarning("Single instance server cannot listen: %s", qPrintable(server->errorString()));
+    if (!m_server->listen(serverAddress()))
+        qWarning("Single instance server cannot listen: %s", qPrintable(m_server->errorString()));
     return true;
 }
 
@@ -137,20 +137,20 @@ void SingleAppHandler::sendMessage(const QString &msg)
 
 void SingleAppHandler::processConnection()
 {
-    while (server && server->hasPendingConnections()) {
-        QLocalSocket *socket = server->nextPendingConnection();
+    while (m_server && m_server->hasPendingConnections()) {
+        QLocalSocket *socket = m_server->nextPendingConnection();
         if (!socket)
             break;
         connect(socket, &QLocalSocket::disconnected, this, &SingleAppHandler::processDisconnected);
         connect(socket, &QLocalSocket::readyRead, this, &SingleAppHandler::clientReadyRead);
-        clients.insert(socket, QByteArray());
+        m_clients.insert(socket, QByteArray());
     }
 }
 
 void SingleAppHandler::clientReadyRead()
 {
     auto *socket = qobject_cast<QLocalSocket *>(sender());
-    if (!socket || !clients.contains(socket))
+    if (!socket || !m_clients.contains(socket))
         return;
 
     QByteArray chunk = socket->readAll();
@@ -160,7 +160,7 @@ void SingleAppHandler::clientReadyRead()
 
     // Lines are split on the raw bytes and decoded whole, so a multi-byte
     // character split across two reads is not corrupted.
-    QByteArray &buffer = clients[socket];
+    QByteArray &buffer = m_clients[socket];
     buffer.append(chunk);
     QStringList messages;
     int start = 0;
@@ -178,7 +178,7 @@ void SingleAppHandler::clientReadyRead()
         if (!self)
             return;
     }
-    if (overflow && clients.contains(socket)) {
+    if (overflow && m_clients.contains(socket)) {
         qWarning("Single instance server: dropping a client whose line exceeds %d bytes",
                  maxPendingLine);
         dropClient(socket);
@@ -190,13 +190,13 @@ void SingleAppHandler::processDisconnected()
     auto *socket = qobject_cast<QLocalSocket *>(sender());
     if (!socket)
         return;
-    clients.remove(socket);
+    m_clients.remove(socket);
     socket->deleteLater();
 }
 
 void SingleAppHandler::dropClient(QLocalSocket *socket)
 {
-    clients.remove(socket);
+    m_clients.remove(socket);
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();

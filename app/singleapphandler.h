@@ -49,9 +49,9 @@ private slots:
 private:
     void dropClient(QLocalSocket *socket);
 
-    QObject *application;
-    QSharedMemory *sharedMemory = nullptr;
-    QLockFile *lockFile = nullptr;
-    QLocalServer *server = nullptr;
-    QHash<QLocalSocket *, QByteArray> clients;
+    QObject *m_application;
+    QSharedMemory *m_sharedMemory = nullptr;
+    QLockFile *m_lockFile = nullptr;
+    QLocalServer *m_server = nullptr;
+    QHash<QLocalSocket *, QByteArray> m_clients;
 };

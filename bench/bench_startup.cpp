@@ -21,9 +21,9 @@
 
 #include "benchreport.h"
 #include "boardsimulator.h"
+#include "journal.h"
 #include "loadtranslations.h"
 #include "procusage.h"
-#include "qjournal.h"
 #include "qmlhost.h"
 #include "singleapphandler.h"
 #include "startup.h"
@@ -155,7 +155,7 @@ int runMirror(int argc, char **argv, const QString &standIn)
     if (settings.value(QStringLiteral("softgl"), false).toBool())
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
     app.setQuitOnLastWindowClosed(false);
-    auto *journal = new QJournal(nullptr, QString());
+    auto *journal = new Journal(nullptr, QString());
     journal->setup(QString(), QStringLiteral("tovel3.log"));
     journal->setPaused(!settings.value(QStringLiteral("logging/enable"), false).toBool());
     journal->log(QCoreApplication::translate("Logger", "application started"));

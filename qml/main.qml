@@ -6,7 +6,7 @@ import QtQuick.Extras 1.4
 import Qt.labs.platform 1.0 as Platform
 import QtQuick.Controls.Material 2.1
 import QtQuick.Controls.Universal 2.1
-import QlChannelSerial 1.0
+import SerialChannel 1.0
 import PingProcess 1.0
 import ProcessWatcher 1.0
 import AutoStarter 1.0
@@ -87,7 +87,7 @@ ApplicationWindow {
         }
     }
 
-    QlChannelSerial {
+    SerialChannel {
         id: serial
         objectName: "serial"
         onDataReady: function (data) {

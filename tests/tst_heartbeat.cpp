@@ -1,8 +1,8 @@
 // The heartbeat with no check enabled, end to end: the real main window, the
 // real serial channel and a simulated board on a pseudo-terminal.
 
-#include "qqmlsystrayicon.h"
 #include "testenvironment.h"
+#include "trayicon.h"
 #include "windowharness.h"
 
 #include <QApplication>
@@ -105,7 +105,7 @@ private slots:
         BoardSimulator *board = h.addBoard(BoardSimulator::X2);
         QVERIFY(board);
         QVERIFY(h.load());
-        auto *tray = qobject_cast<QQmlSystrayIcon *>(h.tray);
+        auto *tray = qobject_cast<TrayIcon *>(h.tray);
         QObject *lamp = Harness::control(h.page1, "statusIndicator");
         QVERIFY(tray && lamp);
 
@@ -120,7 +120,7 @@ private slots:
             bool active;
         };
         QVector<Event> events;
-        QObject::connect(tray, &QQmlSystrayIcon::iconChanged, [&] {
+        QObject::connect(tray, &TrayIcon::iconChanged, [&] {
             events.append({QDateTime::currentMSecsSinceEpoch(), tray->iconResource(),
                            lamp->property("color").value<QColor>(),
                            lamp->property("active").toBool()});

@@ -3,7 +3,7 @@
 // simulators on pseudo-terminals as ports, and a window that stands where the
 // main window would be and records what the page hands to serialCommand().
 #include "boardsimulator.h"
-#include "qjournal.h"
+#include "journal.h"
 #include "qmlpagewindow.h"
 #include "testenvironment.h"
 
@@ -28,7 +28,7 @@ const char *harness = R"(
 import QtQuick 2.10
 import QtQuick.Controls 2.3
 import QtQuick.Controls.Material 2.1
-import QlChannelSerial 1.0
+import SerialChannel 1.0
 import PingProcess 1.0
 import Settings 1.0
 ApplicationWindow {
@@ -56,7 +56,7 @@ ApplicationWindow {
         TabButton { text: "Application" }
     }
 
-    QlChannelSerial { id: serial }
+    SerialChannel { id: serial }
     PingProcess { id: process }
     Settings { id: settings }
     Timer { id: urlmaintimer; interval: 3000; repeat: true }
@@ -71,7 +71,7 @@ class TestPage1 : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QJournal> journal;
+    std::unique_ptr<Journal> journal;
     QmlPageWindow qml;
     std::vector<std::unique_ptr<BoardSimulator>> boards;
 
@@ -138,7 +138,7 @@ private slots:
     void initTestCase()
     {
         QmlPageWindow::prepare();
-        journal.reset(new QJournal);
+        journal.reset(new Journal);
         journal->setup(TestEnvironment::home() + "/log", "tovel3.log");
         journal->setPaused(false);
     }

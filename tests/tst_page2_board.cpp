@@ -1,7 +1,7 @@
 // The device settings page inside the real main window, talking through the
 // real serial channel to a board simulator on a pseudo-terminal.
 #include "boardsimulator.h"
-#include "qjournal.h"
+#include "journal.h"
 #include "qmlpagewindow.h"
 #include "testenvironment.h"
 
@@ -19,7 +19,7 @@ class TestPage2Board : public QObject
 
 private:
     std::unique_ptr<BoardSimulator> board;
-    std::unique_ptr<QJournal> journal;
+    std::unique_ptr<Journal> journal;
     QmlPageWindow qml;
 
     QQuickWindow *window() const { return qml.window(); }
@@ -40,7 +40,7 @@ private:
 
     void loadWindow()
     {
-        journal.reset(new QJournal);
+        journal.reset(new Journal);
         journal->setup(TestEnvironment::home() + "/log", "tovel3.log");
         QVERIFY2(qml.create(QUrl("qrc:/main.qml"), journal.get()), qPrintable(qml.errorString()));
         QVERIFY(QTest::qWaitForWindowExposed(window()));

@@ -2,7 +2,7 @@
 // settings store, autostart entry, process watcher, updater and journal, in a
 // window that stands where the main window would be.
 #include "builddate.h"
-#include "qjournal.h"
+#include "journal.h"
 #include "qmlpagewindow.h"
 #include "testenvironment.h"
 
@@ -46,7 +46,7 @@ class TestPage3 : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QJournal> journal;
+    std::unique_ptr<Journal> journal;
     QmlPageWindow qml;
 
     QQuickWindow *window() const { return qml.window(); }
@@ -72,7 +72,7 @@ private:
             // Nothing of a check may leave this machine.
             s.setValue("Update/URL", "http://127.0.0.1:9/appcast.xml");
         }
-        journal.reset(new QJournal);
+        journal.reset(new Journal);
         journal->setup(TestEnvironment::home() + "/log", "tovel3.log");
         journal->setPaused(true);
         QVERIFY2(qml.create(harness, QUrl("qrc:/page3harness.qml"), journal.get()),

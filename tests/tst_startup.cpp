@@ -1,7 +1,7 @@
 // Runs the real tovel3 executable as a process, each run in a throwaway HOME
 // and TMPDIR, and checks what start-up leaves in the settings store and the
 // journal.
-#include "qjournal.h"
+#include "journal.h"
 #include "qmlhost.h"
 #include "singleapphandler.h"
 #include "testenvironment.h"
@@ -174,9 +174,9 @@ void TestStartup::qmlElements_data()
     QTest::addColumn<QString>("className"); // empty: not creatable
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("serial channel") << "QlChannelSerial"
-                                    << "QlChannelSerial"
-                                    << "QlChannelSerial" << QString();
+    QTest::newRow("serial channel") << "SerialChannel"
+                                    << "SerialChannel"
+                                    << "SerialChannel" << QString();
     QTest::newRow("ping") << "PingProcess"
                           << "PingProcess"
                           << "PingProcess" << QString();
@@ -194,7 +194,7 @@ void TestStartup::qmlElements_data()
                              << "Updater" << QString();
     QTest::newRow("tray icon") << "brennic.qmlsystray"
                                << "QmlSystray"
-                               << "QQmlSystrayIcon" << QString();
+                               << "TrayIcon" << QString();
     QTest::newRow("process") << "brennic.systemprocess"
                              << "SystemProcess"
                              << "SystemProcess" << QString();
@@ -206,8 +206,8 @@ void TestStartup::qmlElements_data()
         << "SingleAppHandler" << QString()
         << "Cannot create an instance of SingleAppHandler from QML";
     QTest::newRow("journal") << "brennic.qjournal"
-                             << "QJournal" << QString()
-                             << "Cannot create an instance of QJournal from QML";
+                             << "Journal" << QString()
+                             << "Cannot create an instance of Journal from QML";
 }
 
 void TestStartup::qmlElements()
@@ -255,7 +255,7 @@ void TestStartup::contextProperties()
             settings.setValue(it.key(), it.value());
     }
     SingleAppHandler server;
-    QJournal journal;
+    Journal journal;
     QQmlEngine engine;
     QmlHost::publishContext(engine.rootContext(), &server, &journal);
     QSettings().clear();

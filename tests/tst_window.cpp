@@ -2,8 +2,8 @@
 // the one-time conversion of the old address, the tray menu, the reaction to
 // a second start, and settings export and import through real files.
 
-#include "qqmlsystrayicon.h"
 #include "testenvironment.h"
+#include "trayicon.h"
 #include "windowharness.h"
 
 #include <QAction>
@@ -89,7 +89,7 @@ private slots:
     {
         Harness h;
         QVERIFY(h.load());
-        auto *tray = qobject_cast<QQmlSystrayIcon *>(h.tray);
+        auto *tray = qobject_cast<TrayIcon *>(h.tray);
         QVERIFY(tray && tray->contextMenu());
         QStringList entries;
         for (QAction *a : tray->contextMenu()->actions())
@@ -190,7 +190,7 @@ private slots:
         Harness h;
         QVERIFY(h.load());
         auto *window = qobject_cast<QQuickWindow *>(h.root);
-        auto *tray = qobject_cast<QQmlSystrayIcon *>(h.tray);
+        auto *tray = qobject_cast<TrayIcon *>(h.tray);
         QVERIFY(window && tray);
         QVERIFY(!tray->available());
 
@@ -228,7 +228,7 @@ private slots:
     {
         Harness h;
         QVERIFY(h.load());
-        auto *tray = qobject_cast<QQmlSystrayIcon *>(h.tray);
+        auto *tray = qobject_cast<TrayIcon *>(h.tray);
         QObject *tabBar = h.child("tabBar");
         QObject *stack = h.child("swipeView");
         QVERIFY(tabBar && stack);
@@ -258,7 +258,7 @@ private slots:
             {{"monitor", russian}, {"t1", 7}, {"ping/url", "127.0.0.1"}, {"ping/on", false}});
         Harness h;
         QVERIFY(h.load());
-        auto *tray = qobject_cast<QQmlSystrayIcon *>(h.tray);
+        auto *tray = qobject_cast<TrayIcon *>(h.tray);
         QObject *dialog = h.child("fileDialog");
         QObject *message = h.child("warnCloseDialog");
         QVERIFY(dialog && message);
@@ -297,7 +297,7 @@ private slots:
     {
         Harness h;
         QVERIFY(h.load());
-        auto *tray = qobject_cast<QQmlSystrayIcon *>(h.tray);
+        auto *tray = qobject_cast<TrayIcon *>(h.tray);
         QObject *dialog = h.child("fileDialog");
         QObject *message = h.child("warnCloseDialog");
         const QString broken = h.dir.path() + QStringLiteral("/broken.ini");

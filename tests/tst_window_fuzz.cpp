@@ -3,8 +3,8 @@
 // heartbeat and nothing that restarts the board's clock, and a normal
 // exchange afterwards. Then split, late and garbage-prefixed replies.
 
-#include "qqmlsystrayicon.h"
 #include "testenvironment.h"
+#include "trayicon.h"
 #include "windowharness.h"
 
 #include <QApplication>
@@ -178,9 +178,9 @@ private slots:
             QVERIFY2(c == "~S1" || c == "~S2" || c == "~R1" || c == "~R2", c.constData());
 
         // A normal exchange still works once the network answers again.
-        auto *tray = qobject_cast<QQmlSystrayIcon *>(h.tray);
+        auto *tray = qobject_cast<TrayIcon *>(h.tray);
         bool green = false;
-        QObject::connect(tray, &QQmlSystrayIcon::iconChanged, [&] {
+        QObject::connect(tray, &TrayIcon::iconChanged, [&] {
             green = green || tray->iconResource() == QLatin1String("tovel3_g.png");
         });
         board->setSilent(false);

@@ -3,8 +3,8 @@
 // replies, every settings reply form and the write confirmation, and the
 // compatibility mode for the old one-channel board.
 
-#include "qqmlsystrayicon.h"
 #include "testenvironment.h"
+#include "trayicon.h"
 #include "windowharness.h"
 
 #include <QApplication>
@@ -141,7 +141,7 @@ private slots:
         QVERIFY(h.addBoard(BoardSimulator::X2));
         QVERIFY(h.load());
         h.board->unplug();
-        auto *tray = qobject_cast<QQmlSystrayIcon *>(h.tray);
+        auto *tray = qobject_cast<TrayIcon *>(h.tray);
         emit tray->triggered(QStringLiteral("T2"));
         QCOMPARE(h.journalCount("Hard reset requested"), 1);
         QCOMPARE(consoleCount("!!Cannot write to "), 1);
@@ -153,7 +153,7 @@ private slots:
         Harness h;
         QVERIFY(h.addBoard(BoardSimulator::X2));
         QVERIFY(h.load());
-        auto *tray = qobject_cast<QQmlSystrayIcon *>(h.tray);
+        auto *tray = qobject_cast<TrayIcon *>(h.tray);
         emit tray->triggered(QStringLiteral("T1"));
         QTRY_COMPARE(h.received("~T1"), 1);
         emit tray->triggered(QStringLiteral("D"));

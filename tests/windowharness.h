@@ -5,7 +5,7 @@
 // every QML warning collected, for the end-to-end tests of the window.
 
 #include "boardsimulator.h"
-#include "qjournal.h"
+#include "journal.h"
 #include "qmlhost.h"
 #include "singleapphandler.h"
 
@@ -245,7 +245,7 @@ public:
     }
 
     QTemporaryDir dir;
-    QJournal journal;
+    Journal journal;
     SingleAppHandler server;
     std::unique_ptr<BoardSimulator> board;
     std::unique_ptr<QQmlApplicationEngine> engine;

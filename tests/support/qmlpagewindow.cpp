@@ -25,7 +25,7 @@ void QmlPageWindow::prepare()
     QmlHost::registerTypes();
 }
 
-bool QmlPageWindow::create(const QByteArray &qml, const QUrl &url, QJournal *journal)
+bool QmlPageWindow::create(const QByteArray &qml, const QUrl &url, Journal *journal)
 {
     destroy();
     m_engine.reset(new QQmlEngine);
@@ -35,7 +35,7 @@ bool QmlPageWindow::create(const QByteArray &qml, const QUrl &url, QJournal *jou
     return finish(component.create(), component.errorString());
 }
 
-bool QmlPageWindow::create(const QUrl &url, QJournal *journal)
+bool QmlPageWindow::create(const QUrl &url, Journal *journal)
 {
     destroy();
     m_engine.reset(new QQmlEngine);

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-class QJournal;
+class Journal;
 class QObject;
 class QQmlEngine;
 class QQuickItem;
@@ -30,9 +30,9 @@ public:
     // Builds the window from QML text; url names it, so the pages it uses
     // resolve next to it in the resources. False, with errorString(), when
     // the component cannot be created.
-    bool create(const QByteArray &qml, const QUrl &url, QJournal *journal);
+    bool create(const QByteArray &qml, const QUrl &url, Journal *journal);
     // Builds the window from a QML file such as "qrc:/main.qml".
-    bool create(const QUrl &url, QJournal *journal);
+    bool create(const QUrl &url, Journal *journal);
     QString errorString() const { return m_error; }
     // Destroys the window, then its engine.
     void destroy();

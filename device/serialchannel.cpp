@@ -1,4 +1,4 @@
-#include "qlchannelserial.h"
+#include "serialchannel.h"
 
 #include <QSerialPortInfo>
 
@@ -14,12 +14,12 @@ bool pinSet(QSerialPort *port, QSerialPort::PinoutSignal pin)
 }
 } // namespace
 
-QlChannelSerial::QlChannelSerial(QObject *parent)
-    : QlChannel(parent)
+SerialChannel::SerialChannel(QObject *parent)
+    : Channel(parent)
     , m_port(new QSerialPort(this))
 {
-    connect(m_port, &QSerialPort::readyRead, this, &QlChannelSerial::portReadyRead);
-    connect(m_port, &QSerialPort::errorOccurred, this, &QlChannelSerial::portError);
+    connect(m_port, &QSerialPort::readyRead, this, &SerialChannel::portReadyRead);
+    connect(m_port, &QSerialPort::errorOccurred, this, &SerialChannel::portError);
     m_params << "baud"
              << "bauds"
              << "bits"
@@ -33,14 +33,14 @@ QlChannelSerial::QlChannelSerial(QObject *parent)
              << "ri";
 }
 
-QlChannelSerial::~QlChannelSerial()
+SerialChannel::~SerialChannel()
 {
     if (m_port->isOpen())
         m_port->close();
     delete m_port;
 }
 
-QStringList QlChannelSerial::channels()
+QStringList SerialChannel::channels()
 {
     QStringList names;
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
@@ -60,7 +60,7 @@ QStringList QlChannelSerial::channels()
     return names;
 }
 
-bool QlChannelSerial::open(const QString &name)
+bool SerialChannel::open(const QString &name)
 {
     close();
     m_port->setPortName(name);
@@ -69,7 +69,7 @@ bool QlChannelSerial::open(const QString &name)
     return m_opened;
 }
 
-void QlChannelSerial::close()
+void SerialChannel::close()
 {
     if (isOpen()) {
         if (m_port->isOpen())
@@ -78,17 +78,17 @@ void QlChannelSerial::close()
     }
 }
 
-bool QlChannelSerial::isOpen()
+bool SerialChannel::isOpen()
 {
     return m_opened;
 }
 
-QString QlChannelSerial::name()
+QString SerialChannel::name()
 {
     return m_name;
 }
 
-QString QlChannelSerial::param(const QString &name)
+QString SerialChannel::param(const QString &name)
 {
     if (!isOpen())
         return QString();
@@ -129,7 +129,7 @@ QString QlChannelSerial::param(const QString &name)
     return QString();
 }
 
-bool QlChannelSerial::paramSet(const QString &name, const QString &value)
+bool SerialChannel::paramSet(const QString &name, const QString &value)
 {
     if (!isOpen())
         return false;
@@ -161,7 +161,7 @@ bool QlChannelSerial::paramSet(const QString &name, const QString &value)
     return false;
 }
 
-QString QlChannelSerial::readString()
+QString SerialChannel::readString()
 {
     if (!isOpen())
         return QString();
@@ -170,7 +170,7 @@ QString QlChannelSerial::readString()
     return toText(m_port->readAll());
 }
 
-bool QlChannelSerial::writeString(const QString &s)
+bool SerialChannel::writeString(const QString &s)
 {
     if (!isOpen() || !m_port->isOpen())
         return false;
@@ -178,14 +178,14 @@ bool QlChannelSerial::writeString(const QString &s)
     return m_port->flush();
 }
 
-void QlChannelSerial::portReadyRead()
+void SerialChannel::portReadyRead()
 {
     if (!isOpen())
         return;
     emit dataReady(toText(m_port->readAll()));
 }
 
-void QlChannelSerial::portError(QSerialPort::SerialPortError error)
+void SerialChannel::portError(QSerialPort::SerialPortError error)
 {
     // The device is gone: let go of it so that the port stops reporting the
     // same error in a loop. The channel stays "open" until close().
@@ -194,7 +194,7 @@ void QlChannelSerial::portError(QSerialPort::SerialPortError error)
         m_port->close();
 }
 
-QString QlChannelSerial::toText(const QByteArray &bytes)
+QString SerialChannel::toText(const QByteArray &bytes)
 {
     const int nul = bytes.indexOf('\0');
     return QString::fromLatin1(nul < 0 ? bytes : bytes.left(nul));

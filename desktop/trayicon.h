@@ -8,15 +8,15 @@ class QMenu;
 // A tray icon QML can drive: the icon is named by a resource image, the
 // context menu carries entries identified by short ids, and the choices come
 // back as signals. What the entries do is decided in QML.
-class QQmlSystrayIcon : public QSystemTrayIcon
+class TrayIcon : public QSystemTrayIcon
 {
     Q_OBJECT
     Q_PROPERTY(QString iconSource READ iconResource WRITE setIconResource NOTIFY iconChanged)
     Q_PROPERTY(bool available READ available)
 
 public:
-    explicit QQmlSystrayIcon(QObject *parent = nullptr);
-    ~QQmlSystrayIcon() override;
+    explicit TrayIcon(QObject *parent = nullptr);
+    ~TrayIcon() override;
 
     bool available() const;
 
@@ -29,8 +29,8 @@ public slots:
     void setIconResource(const QString &src);
 
 private slots:
-    void m_activated(QSystemTrayIcon::ActivationReason reason);
-    void m_act_triggered();
+    void onActivated(QSystemTrayIcon::ActivationReason reason);
+    void onActionTriggered();
 
 public:
     Q_INVOKABLE void addAction(const QString &text, const QString &id);
@@ -38,6 +38,6 @@ public:
     Q_INVOKABLE QString iconResource() const;
 
 private:
-    QMenu *menu;
+    QMenu *m_menu;
     QString m_iconResource;
 };

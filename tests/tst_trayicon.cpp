@@ -1,5 +1,5 @@
-#include "qqmlsystrayicon.h"
 #include "testenvironment.h"
+#include "trayicon.h"
 
 #include <QAction>
 #include <QApplication>
@@ -7,7 +7,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-class TestQQmlSystrayIcon : public QObject
+class TestTrayIcon : public QObject
 {
     Q_OBJECT
 
@@ -22,7 +22,7 @@ private slots:
     void menuDiesWithIcon();
 };
 
-void TestQQmlSystrayIcon::activationReasons_data()
+void TestTrayIcon::activationReasons_data()
 {
     QTest::addColumn<int>("reason");
     QTest::addColumn<int>("clicks");
@@ -33,27 +33,27 @@ void TestQQmlSystrayIcon::activationReasons_data()
     QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << 0;
 }
 
-void TestQQmlSystrayIcon::activationReasons()
+void TestTrayIcon::activationReasons()
 {
     QFETCH(int, reason);
     QFETCH(int, clicks);
-    QQmlSystrayIcon tray;
+    TrayIcon tray;
     tray.addAction("Show", "show");
-    QSignalSpy clicked(&tray, &QQmlSystrayIcon::iconClicked);
-    QSignalSpy triggered(&tray, &QQmlSystrayIcon::triggered);
+    QSignalSpy clicked(&tray, &TrayIcon::iconClicked);
+    QSignalSpy triggered(&tray, &TrayIcon::triggered);
     // The private slot is reached the way the base class's signal reaches it.
     emit tray.activated(QSystemTrayIcon::ActivationReason(reason));
     QCOMPARE(clicked.count(), clicks);
     QVERIFY(QMetaObject::invokeMethod(
-        &tray, "m_activated",
+        &tray, "onActivated",
         Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::ActivationReason(reason))));
     QCOMPARE(clicked.count(), 2 * clicks);
     QCOMPARE(triggered.count(), 0);
 }
 
-void TestQQmlSystrayIcon::menuOrderAndIds()
+void TestTrayIcon::menuOrderAndIds()
 {
-    QQmlSystrayIcon tray;
+    TrayIcon tray;
     tray.addAction("Show", "show");
     tray.addSeparator();
     tray.addAction("Test reset", "test_reset");
@@ -72,8 +72,8 @@ void TestQQmlSystrayIcon::menuOrderAndIds()
     // Entries belong to the icon, not to the menu.
     QCOMPARE(actions[0]->parent(), &tray);
 
-    QSignalSpy triggered(&tray, &QQmlSystrayIcon::triggered);
-    QSignalSpy clicked(&tray, &QQmlSystrayIcon::iconClicked);
+    QSignalSpy triggered(&tray, &TrayIcon::triggered);
+    QSignalSpy clicked(&tray, &TrayIcon::iconClicked);
     actions[3]->trigger();
     actions[0]->trigger();
     actions[2]->trigger();
@@ -84,19 +84,19 @@ void TestQQmlSystrayIcon::menuOrderAndIds()
     QCOMPARE(clicked.count(), 0);
 
     // A stray call of the private slot from something that is no action.
-    QVERIFY(QMetaObject::invokeMethod(&tray, "m_act_triggered"));
+    QVERIFY(QMetaObject::invokeMethod(&tray, "onActionTriggered"));
     QCOMPARE(triggered.count(), 3);
 }
 
-void TestQQmlSystrayIcon::emptyIdIsSilent()
+void TestTrayIcon::emptyIdIsSilent()
 {
-    QQmlSystrayIcon tray;
+    TrayIcon tray;
     tray.addAction("Caption only", "");
     tray.addAction("Real", "real");
     const QList<QAction *> actions = tray.contextMenu()->actions();
     QCOMPARE(actions.size(), 2);
     QCOMPARE(actions[0]->text(), QString("Caption only"));
-    QSignalSpy triggered(&tray, &QQmlSystrayIcon::triggered);
+    QSignalSpy triggered(&tray, &TrayIcon::triggered);
     actions[0]->trigger();
     QCOMPARE(triggered.count(), 0);
     actions[1]->trigger();
@@ -104,12 +104,12 @@ void TestQQmlSystrayIcon::emptyIdIsSilent()
     QCOMPARE(triggered[0][0].toString(), QString("real"));
 }
 
-void TestQQmlSystrayIcon::iconAssignment()
+void TestTrayIcon::iconAssignment()
 {
-    QQmlSystrayIcon tray;
+    TrayIcon tray;
     QVERIFY(tray.icon().isNull());
     QCOMPARE(tray.property("iconSource").toString(), QString());
-    QSignalSpy changed(&tray, &QQmlSystrayIcon::iconChanged);
+    QSignalSpy changed(&tray, &TrayIcon::iconChanged);
 
     QVERIFY(tray.setProperty("iconSource", "tovel3_g.png"));
     QCOMPARE(changed.count(), 1);
@@ -133,21 +133,21 @@ void TestQQmlSystrayIcon::iconAssignment()
             green.convertToFormat(QImage::Format_ARGB32));
 }
 
-void TestQQmlSystrayIcon::missingResource()
+void TestTrayIcon::missingResource()
 {
-    QQmlSystrayIcon tray;
+    TrayIcon tray;
     tray.setIconResource("tovel3.png");
     QVERIFY(!tray.icon().isNull());
-    QSignalSpy changed(&tray, &QQmlSystrayIcon::iconChanged);
+    QSignalSpy changed(&tray, &TrayIcon::iconChanged);
     tray.setIconResource("no_such_image.png");
     QCOMPARE(changed.count(), 1);
     QCOMPARE(tray.iconResource(), QString("no_such_image.png"));
     QVERIFY(tray.icon().pixmap(16, 16).isNull());
 }
 
-void TestQQmlSystrayIcon::available()
+void TestTrayIcon::available()
 {
-    QQmlSystrayIcon tray;
+    TrayIcon tray;
     const QMetaProperty prop =
         tray.metaObject()->property(tray.metaObject()->indexOfProperty("available"));
     QVERIFY(prop.isValid());
@@ -161,9 +161,9 @@ void TestQQmlSystrayIcon::available()
     QCOMPARE(tray.contextMenu()->actions().size(), 1);
 }
 
-void TestQQmlSystrayIcon::menuDiesWithIcon()
+void TestTrayIcon::menuDiesWithIcon()
 {
-    auto *tray = new QQmlSystrayIcon;
+    auto *tray = new TrayIcon;
     tray->addAction("Show", "show");
     QPointer<QMenu> menu = tray->contextMenu();
     QPointer<QAction> action = menu->actions().first();
@@ -173,5 +173,5 @@ void TestQQmlSystrayIcon::menuDiesWithIcon()
     QVERIFY(!action);
 }
 
-TOVEL3_TEST_MAIN(TestQQmlSystrayIcon)
-#include "tst_qqmlsystrayicon.moc"
+TOVEL3_TEST_MAIN(TestTrayIcon)
+#include "tst_trayicon.moc"

@@ -1,4 +1,4 @@
-#include "qjournal.h"
+#include "journal.h"
 #include "testenvironment.h"
 #include "testfiles.h"
 #include "unprivileged.h"
@@ -42,7 +42,7 @@ QString stamp(const QDateTime &t)
 }
 } // namespace
 
-class TestQJournal : public QObject
+class TestJournal : public QObject
 {
     Q_OBJECT
 
@@ -51,7 +51,7 @@ private:
     QString logFile;
 
     // A journal on logFile with the smallest size limit and no time stamps.
-    void prepare(QJournal &journal, quint32 backups)
+    void prepare(Journal &journal, quint32 backups)
     {
         journal.setLogFile(logFile);
         journal.setWriteTimeStamp(false);
@@ -81,7 +81,7 @@ private slots:
 
     void initialState()
     {
-        QJournal journal(nullptr, QString());
+        Journal journal(nullptr, QString());
         QCOMPARE(journal.getLogFile(), QString());
         QCOMPARE(journal.isPaused(), false);
         QCOMPARE(journal.getMaxSize(), quint64(67108864));
@@ -90,7 +90,7 @@ private slots:
         // Without a file name an entry goes nowhere.
         journal.log("lost");
 
-        QJournal named(nullptr, logFile);
+        Journal named(nullptr, logFile);
         QCOMPARE(named.getLogFile(), logFile);
         QVERIFY(!QFile::exists(logFile));
     }
@@ -121,7 +121,7 @@ private slots:
         QFETCH(bool, megabytes);
         QFETCH(quint64, argument);
         QFETCH(quint64, expected);
-        QJournal journal(nullptr, QString());
+        Journal journal(nullptr, QString());
         if (megabytes)
             journal.setMaxSizeMB(argument);
         else
@@ -145,7 +145,7 @@ private slots:
     {
         QFETCH(quint32, argument);
         QFETCH(quint32, expected);
-        QJournal journal(nullptr, QString());
+        Journal journal(nullptr, QString());
         journal.setBackupCount(argument);
         QCOMPARE(journal.getBackupCount(), expected);
     }
@@ -203,7 +203,7 @@ private slots:
         QFETCH(TagMap, expected);
         QFETCH(bool, rotated);
 
-        QJournal journal(nullptr, QString());
+        Journal journal(nullptr, QString());
         prepare(journal, backups);
         const QByteArray current = tagged("cur", currentSize);
         QVERIFY(writeFile(logFile, current));
@@ -235,7 +235,7 @@ private slots:
     void settersRotateEvenWhilePaused()
     {
         QFETCH(bool, bySize);
-        QJournal journal(nullptr, logFile);
+        Journal journal(nullptr, logFile);
         journal.setPaused(true);
         const QByteArray current = tagged("cur", int(Limit) + 1);
         QVERIFY(writeFile(logFile, current));
@@ -253,7 +253,7 @@ private slots:
 
     void noEntryLostOverManyRotations()
     {
-        QJournal journal(nullptr, QString());
+        Journal journal(nullptr, QString());
         prepare(journal, 20);
         const QByteArray filler(900, 'y');
         const int entries = 1000; // about seven files' worth
@@ -298,7 +298,7 @@ private slots:
     {
         QFETCH(QString, message);
         QFETCH(QByteArray, bytes);
-        QJournal journal(nullptr, logFile);
+        Journal journal(nullptr, logFile);
         journal.setWriteTimeStamp(false);
         journal.log(message);
         QCOMPARE(contents(logFile), bytes);
@@ -308,7 +308,7 @@ private slots:
 
     void timeStamp()
     {
-        QJournal journal(nullptr, logFile);
+        Journal journal(nullptr, logFile);
         const QDateTime before = QDateTime::currentDateTime();
         journal.log(QString::fromUtf8("приложение запущено"));
         const QDateTime after = QDateTime::currentDateTime();
@@ -327,9 +327,9 @@ private slots:
 
     void pausedJournalWritesNothing()
     {
-        QJournal journal(nullptr, QString());
+        Journal journal(nullptr, QString());
         prepare(journal, 3);
-        QSignalSpy spy(&journal, &QJournal::paused);
+        QSignalSpy spy(&journal, &Journal::paused);
         const QByteArray over = tagged("cur", int(Limit) + 5);
         QVERIFY(writeFile(logFile, over));
 
@@ -362,8 +362,8 @@ private slots:
         QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation), appData);
         QDir(appData).removeRecursively();
 
-        QJournal journal(nullptr, QString());
-        QSignalSpy spy(&journal, &QJournal::fileChanged);
+        Journal journal(nullptr, QString());
+        QSignalSpy spy(&journal, &Journal::fileChanged);
         journal.setup(QString(), "tovel3.log");
         QCOMPARE(journal.getLogFile(), appData + "/tovel3.log");
         QCOMPARE(spy.size(), 1);
@@ -389,7 +389,7 @@ private slots:
         QFETCH(bool, used);
         QVERIFY(writeFile(dir->path() + "/blocker", "a regular file"));
         const QString path = QDir::cleanPath(dir->path() + "/" + logdir);
-        QJournal journal(nullptr, QString());
+        Journal journal(nullptr, QString());
         journal.setup(path, "events.log");
         const QString appData = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
         QCOMPARE(journal.getLogFile(), (used ? path : appData) + "/events.log");
@@ -398,8 +398,8 @@ private slots:
 
     void setLogFileAlwaysSignals()
     {
-        QJournal journal(nullptr, logFile);
-        QSignalSpy spy(&journal, &QJournal::fileChanged);
+        Journal journal(nullptr, logFile);
+        QSignalSpy spy(&journal, &Journal::fileChanged);
         journal.setLogFile(logFile);
         journal.setLogFile(logFile + "2");
         QCOMPARE(spy.size(), 2);
@@ -412,7 +412,7 @@ private slots:
         const QString blocker = dir->path() + "/blocker";
         QVERIFY(writeFile(blocker, "a regular file"));
         const QString file = blocker + "/logs/tovel3.log";
-        QJournal journal(nullptr, file);
+        Journal journal(nullptr, file);
         journal.setWriteTimeStamp(false);
         journal.setMaxSize(Limit);
         journal.log("lost");
@@ -427,7 +427,7 @@ private slots:
     void failedRotationKeepsEntry()
     {
         // A directory in the place of the first old copy blocks the rotation.
-        QJournal journal(nullptr, QString());
+        Journal journal(nullptr, QString());
         prepare(journal, 1);
         const QByteArray over = tagged("cur", int(Limit) + 1);
         QVERIFY(writeFile(logFile, over));
@@ -448,7 +448,7 @@ private slots:
         const QString logs = dir->path() + "/logs";
         QVERIFY(QDir().mkdir(logs));
         const QString file = logs + "/tovel3.log";
-        QJournal journal(nullptr, file);
+        Journal journal(nullptr, file);
         journal.setWriteTimeStamp(false);
         journal.setMaxSize(Limit);
         journal.setBackupCount(2);
@@ -486,7 +486,7 @@ private slots:
 
     void usableFromQml()
     {
-        QJournal journal(nullptr, QString());
+        Journal journal(nullptr, QString());
         journal.setup(dir->path(), "qml.log");
         QQmlEngine engine;
         engine.rootContext()->setContextProperty("journal", &journal);
@@ -526,5 +526,5 @@ private slots:
     }
 };
 
-TOVEL3_TEST_MAIN(TestQJournal)
-#include "tst_qjournal.moc"
+TOVEL3_TEST_MAIN(TestJournal)
+#include "tst_journal.moc"

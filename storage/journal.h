@@ -5,7 +5,7 @@
 
 // The user's event log: one line per entry, appended to a text file that is
 // rotated by size into numbered old copies (file.0 newest).
-class QJournal : public QObject
+class Journal : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(QString file READ getLogFile WRITE setLogFile NOTIFY fileChanged)
@@ -19,7 +19,7 @@ public:
     static constexpr quint64 MaxSize = 2147483648ULL;
     static constexpr quint32 MaxBackups = 128;
 
-    explicit QJournal(QObject *parent = nullptr, const QString &file = QString());
+    explicit Journal(QObject *parent = nullptr, const QString &file = QString());
 
 signals:
     void fileChanged(const QString &file);

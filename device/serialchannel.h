@@ -1,6 +1,6 @@
 #pragma once
 
-#include "qlchannel.h"
+#include "channel.h"
 
 #include <QSerialPort>
 
@@ -13,12 +13,12 @@
 // released at once on a read or resource error (a vanished device would
 // otherwise report errors in a busy loop); writes then fail until the next
 // successful open().
-class QlChannelSerial : public QlChannel
+class SerialChannel : public Channel
 {
     Q_OBJECT
 public:
-    explicit QlChannelSerial(QObject *parent = nullptr);
-    ~QlChannelSerial() override;
+    explicit SerialChannel(QObject *parent = nullptr);
+    ~SerialChannel() override;
 
 signals:
     void dataReady(const QString &data);

@@ -1,4 +1,4 @@
-#include "qjournal.h"
+#include "journal.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -11,7 +11,7 @@ namespace
 {
 quint64 clampSize(quint64 bytes)
 {
-    return qBound(QJournal::MinSize, bytes, QJournal::MaxSize);
+    return qBound(Journal::MinSize, bytes, Journal::MaxSize);
 }
 
 QString indexed(const QString &file, qint64 index)
@@ -20,13 +20,13 @@ QString indexed(const QString &file, qint64 index)
 }
 } // namespace
 
-QJournal::QJournal(QObject *parent, const QString &file)
+Journal::Journal(QObject *parent, const QString &file)
     : QObject(parent)
     , m_file(file)
 {
 }
 
-void QJournal::log(const QString &data)
+void Journal::log(const QString &data)
 {
     if (m_pause)
         return;
@@ -52,40 +52,40 @@ void QJournal::log(const QString &data)
     out.close();
 }
 
-void QJournal::pause()
+void Journal::pause()
 {
     setPaused(true);
 }
 
-void QJournal::resume()
+void Journal::resume()
 {
     setPaused(false);
 }
 
-void QJournal::setup(const QString &logdir, const QString &fileName)
+void Journal::setup(const QString &logdir, const QString &fileName)
 {
     const QString dir = resolveLogDir(logdir);
     m_file = dir + QLatin1Char('/') + fileName;
     emit fileChanged(m_file);
 }
 
-QString QJournal::getLogFile() const
+QString Journal::getLogFile() const
 {
     return m_file;
 }
 
-void QJournal::setLogFile(const QString &file)
+void Journal::setLogFile(const QString &file)
 {
     m_file = file;
     emit fileChanged(m_file);
 }
 
-bool QJournal::isPaused() const
+bool Journal::isPaused() const
 {
     return m_pause;
 }
 
-void QJournal::setPaused(bool on)
+void Journal::setPaused(bool on)
 {
     if (m_pause == on)
         return;
@@ -93,46 +93,46 @@ void QJournal::setPaused(bool on)
     emit paused(on);
 }
 
-quint64 QJournal::getMaxSize() const
+quint64 Journal::getMaxSize() const
 {
     return m_size;
 }
 
-void QJournal::setMaxSizeMB(quint64 mb)
+void Journal::setMaxSizeMB(quint64 mb)
 {
     // Saturate before multiplying so that huge arguments cannot wrap around.
     const quint64 mib = 1048576;
     setMaxSize(mb >= MaxSize / mib ? MaxSize : mb * mib);
 }
 
-void QJournal::setMaxSize(quint64 ms)
+void Journal::setMaxSize(quint64 ms)
 {
     m_size = clampSize(ms);
     checkRotation();
 }
 
-bool QJournal::getWriteTimeStamp() const
+bool Journal::getWriteTimeStamp() const
 {
     return m_time;
 }
 
-void QJournal::setWriteTimeStamp(bool on)
+void Journal::setWriteTimeStamp(bool on)
 {
     m_time = on;
 }
 
-quint32 QJournal::getBackupCount() const
+quint32 Journal::getBackupCount() const
 {
     return m_backups;
 }
 
-void QJournal::setBackupCount(quint32 cnt)
+void Journal::setBackupCount(quint32 cnt)
 {
     m_backups = qMin(cnt, MaxBackups);
     checkRotation();
 }
 
-bool QJournal::checkRotation()
+bool Journal::checkRotation()
 {
     if (m_file.isEmpty())
         return false;
@@ -161,7 +161,7 @@ bool QJournal::checkRotation()
     return QFile::rename(m_file, indexed(m_file, 0));
 }
 
-QString QJournal::resolveLogDir(const QString &logdir)
+QString Journal::resolveLogDir(const QString &logdir)
 {
     QString dir;
     if (!logdir.isEmpty() && QDir().mkpath(logdir))

@@ -6,12 +6,12 @@
 
 // An abstract text channel to a device. Every operation answers "nothing"
 // (empty list, empty string, false) until a subclass provides a transport.
-class QlChannel : public QObject
+class Channel : public QObject
 {
     Q_OBJECT
 public:
-    explicit QlChannel(QObject *parent = nullptr);
-    ~QlChannel() override;
+    explicit Channel(QObject *parent = nullptr);
+    ~Channel() override;
 
 public slots:
     virtual QStringList channels();

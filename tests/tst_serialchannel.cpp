@@ -1,5 +1,5 @@
 #include "boardsimulator.h"
-#include "qlchannelserial.h"
+#include "serialchannel.h"
 #include "testenvironment.h"
 
 #include <QApplication>
@@ -46,7 +46,7 @@ QString collect(QSignalSpy &spy, int expectedLength, int timeoutMs = 3000)
 }
 } // namespace
 
-class TestQlChannelSerial : public QObject
+class TestSerialChannel : public QObject
 {
     Q_OBJECT
 
@@ -70,16 +70,16 @@ private slots:
     void deviceBackWhileStillOpen();
 
 private:
-    void openOn(QlChannelSerial &ch, BoardSimulator &board)
+    void openOn(SerialChannel &ch, BoardSimulator &board)
     {
         QVERIFY(board.start());
         QVERIFY(ch.open(board.portPath()));
     }
 };
 
-void TestQlChannelSerial::baseChannelAnswersNothing()
+void TestSerialChannel::baseChannelAnswersNothing()
 {
-    QlChannel ch;
+    Channel ch;
     QVERIFY(ch.channels().isEmpty());
     QVERIFY(!ch.open("/dev/null"));
     QVERIFY(!ch.isOpen());
@@ -92,16 +92,16 @@ void TestQlChannelSerial::baseChannelAnswersNothing()
     QVERIFY(!ch.writeString("~U"));
 }
 
-void TestQlChannelSerial::metaObjectOrder()
+void TestSerialChannel::metaObjectOrder()
 {
     const QStringList base = {"channels()",     "open(QString)",
                               "close()",        "isOpen()",
                               "name()",         "params()",
                               "param(QString)", "paramSet(QString,QString)",
                               "readString()",   "writeString(QString)"};
-    QCOMPARE(methodSignatures(QlChannel::staticMetaObject), base);
+    QCOMPARE(methodSignatures(Channel::staticMetaObject), base);
 
-    const QMetaObject &mo = QlChannelSerial::staticMetaObject;
+    const QMetaObject &mo = SerialChannel::staticMetaObject;
     const QStringList serial = {"dataReady(QString)",
                                 "portReadyRead()",
                                 "channels()",
@@ -125,18 +125,18 @@ void TestQlChannelSerial::metaObjectOrder()
     QVERIFY(mo.indexOfMethod("params()") >= 0);
 }
 
-void TestQlChannelSerial::paramKeys()
+void TestSerialChannel::paramKeys()
 {
     const QStringList keys = {"baud", "bauds", "bits", "parity", "stops", "rts",
                               "cts",  "dtr",   "dsr",  "dcd",    "ri"};
-    QlChannelSerial ch;
+    SerialChannel ch;
     QCOMPARE(ch.params(), keys);
     BoardSimulator board;
     openOn(ch, board);
     QCOMPARE(ch.params(), keys);
 }
 
-void TestQlChannelSerial::extraPorts_data()
+void TestSerialChannel::extraPorts_data()
 {
     QTest::addColumn<QByteArray>("variable");
     QTest::addColumn<QStringList>("added");
@@ -151,12 +151,12 @@ void TestQlChannelSerial::extraPorts_data()
     QTest::newRow("only separators") << QByteArray(":::") << QStringList();
 }
 
-void TestQlChannelSerial::extraPorts()
+void TestSerialChannel::extraPorts()
 {
     QFETCH(QByteArray, variable);
     QFETCH(QStringList, added);
     qunsetenv("TOVEL3_EXTRA_PORTS");
-    QlChannelSerial ch;
+    SerialChannel ch;
     const QStringList enumerated = ch.channels();
     for (const QString &name : enumerated)
         QVERIFY2(name != "COM1", "COM1 is never offered");
@@ -167,11 +167,11 @@ void TestQlChannelSerial::extraPorts()
     QCOMPARE(all, enumerated + added);
 }
 
-void TestQlChannelSerial::exchangeAndClose()
+void TestSerialChannel::exchangeAndClose()
 {
     BoardSimulator board;
-    QlChannelSerial ch;
-    QSignalSpy data(&ch, &QlChannelSerial::dataReady);
+    SerialChannel ch;
+    QSignalSpy data(&ch, &SerialChannel::dataReady);
     openOn(ch, board);
     QVERIFY(ch.isOpen());
     QCOMPARE(ch.name(), board.portPath());
@@ -199,11 +199,11 @@ void TestQlChannelSerial::exchangeAndClose()
     QVERIFY(!ch.isOpen());
 }
 
-void TestQlChannelSerial::reopenSamePort()
+void TestSerialChannel::reopenSamePort()
 {
     BoardSimulator board;
-    QlChannelSerial ch;
-    QSignalSpy data(&ch, &QlChannelSerial::dataReady);
+    SerialChannel ch;
+    QSignalSpy data(&ch, &SerialChannel::dataReady);
     openOn(ch, board);
     // Without the close at the start of open() the lock held by the first
     // open would make this fail.
@@ -214,7 +214,7 @@ void TestQlChannelSerial::reopenSamePort()
     QCOMPARE(collect(data, 3), QString("~A\n"));
 }
 
-void TestQlChannelSerial::failedOpenClearsName_data()
+void TestSerialChannel::failedOpenClearsName_data()
 {
     QTest::addColumn<QString>("bad");
     QTest::newRow("empty name") << QString("");
@@ -222,11 +222,11 @@ void TestQlChannelSerial::failedOpenClearsName_data()
     QTest::newRow("not a terminal") << QString("/proc/version");
 }
 
-void TestQlChannelSerial::failedOpenClearsName()
+void TestSerialChannel::failedOpenClearsName()
 {
     QFETCH(QString, bad);
     BoardSimulator board;
-    QlChannelSerial ch;
+    SerialChannel ch;
     openOn(ch, board);
     QVERIFY(!ch.open(bad));
     QVERIFY(!ch.isOpen());
@@ -234,11 +234,11 @@ void TestQlChannelSerial::failedOpenClearsName()
     QVERIFY(!ch.writeString("~U"));
 }
 
-void TestQlChannelSerial::secondChannelOnBusyPort()
+void TestSerialChannel::secondChannelOnBusyPort()
 {
     BoardSimulator board;
-    QlChannelSerial first;
-    QlChannelSerial second;
+    SerialChannel first;
+    SerialChannel second;
     openOn(first, board);
     QVERIFY(!second.open(board.portPath()));
     QVERIFY(second.name().isEmpty());
@@ -246,7 +246,7 @@ void TestQlChannelSerial::secondChannelOnBusyPort()
     QVERIFY(second.open(board.portPath()));
 }
 
-void TestQlChannelSerial::receivedBytesAsLatin1_data()
+void TestSerialChannel::receivedBytesAsLatin1_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
@@ -260,13 +260,13 @@ void TestQlChannelSerial::receivedBytesAsLatin1_data()
         << QByteArray("\xc3\xa9") << QString::fromUtf16(u"\u00c3\u00a9");
 }
 
-void TestQlChannelSerial::receivedBytesAsLatin1()
+void TestSerialChannel::receivedBytesAsLatin1()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
     BoardSimulator board;
-    QlChannelSerial ch;
-    QSignalSpy data(&ch, &QlChannelSerial::dataReady);
+    SerialChannel ch;
+    QSignalSpy data(&ch, &SerialChannel::dataReady);
     openOn(ch, board);
     QTest::qWait(50); // the board notices its opener
     board.sendRaw(bytes);
@@ -275,11 +275,11 @@ void TestQlChannelSerial::receivedBytesAsLatin1()
     QCOMPARE(data.at(0).at(0).toString(), text);
 }
 
-void TestQlChannelSerial::readStringTakesPendingBytes()
+void TestSerialChannel::readStringTakesPendingBytes()
 {
     BoardSimulator board;
-    QlChannelSerial ch;
-    QSignalSpy data(&ch, &QlChannelSerial::dataReady);
+    SerialChannel ch;
+    QSignalSpy data(&ch, &SerialChannel::dataReady);
     openOn(ch, board);
     QVERIFY(ch.readString().isEmpty());
 
@@ -299,10 +299,10 @@ void TestQlChannelSerial::readStringTakesPendingBytes()
     QCOMPARE(data.size(), 0);
 }
 
-void TestQlChannelSerial::parametersOnPseudoTerminal()
+void TestSerialChannel::parametersOnPseudoTerminal()
 {
     BoardSimulator board;
-    QlChannelSerial ch;
+    SerialChannel ch;
     openOn(ch, board);
     // The port runs with the serial library's defaults.
     QCOMPARE(ch.param("baud"), QString("9600"));
@@ -344,10 +344,10 @@ void TestQlChannelSerial::parametersOnPseudoTerminal()
     QVERIFY(!ch.paramSet("baud", "9600"));
 }
 
-void TestQlChannelSerial::parityByFirstLetter()
+void TestSerialChannel::parityByFirstLetter()
 {
     BoardSimulator board;
-    QlChannelSerial ch;
+    SerialChannel ch;
     openOn(ch, board);
     // Only the first letter counts, case-sensitively; anything else asks the
     // library for an unknown parity, which it accepts and reports back as such.
@@ -365,11 +365,11 @@ void TestQlChannelSerial::parityByFirstLetter()
     QCOMPARE(ch.param("parity"), even ? QString("e") : before);
 }
 
-void TestQlChannelSerial::vanishedDeviceDoesNotSpin()
+void TestSerialChannel::vanishedDeviceDoesNotSpin()
 {
     BoardSimulator board;
-    QlChannelSerial ch;
-    QSignalSpy data(&ch, &QlChannelSerial::dataReady);
+    SerialChannel ch;
+    QSignalSpy data(&ch, &SerialChannel::dataReady);
     openOn(ch, board);
     const QString path = board.portPath();
     QSerialPort *port = ch.findChild<QSerialPort *>();
@@ -399,11 +399,11 @@ void TestQlChannelSerial::vanishedDeviceDoesNotSpin()
     QCOMPARE(collect(data, 3), QString("~A\n"));
 }
 
-void TestQlChannelSerial::deviceBackWhileStillOpen()
+void TestSerialChannel::deviceBackWhileStillOpen()
 {
     BoardSimulator board;
-    QlChannelSerial ch;
-    QSignalSpy data(&ch, &QlChannelSerial::dataReady);
+    SerialChannel ch;
+    QSignalSpy data(&ch, &SerialChannel::dataReady);
     openOn(ch, board);
     board.unplug();
     QTest::qWait(100);
@@ -415,5 +415,5 @@ void TestQlChannelSerial::deviceBackWhileStillOpen()
     QCOMPARE(collect(data, 3), QString("~A\n"));
 }
 
-TOVEL3_TEST_MAIN(TestQlChannelSerial)
-#include "tst_qlchannelserial.moc"
+TOVEL3_TEST_MAIN(TestSerialChannel)
+#include "tst_serialchannel.moc"
