@@ -4,6 +4,7 @@
 #include "singleapphandler.h"
 #include "startup.h"
 #include "unixsignalwatcher.h"
+#include "windowhost.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -108,18 +109,21 @@ int main(int argc, char *argv[])
 
     int exitCode = 0;
     {
+        WindowHost host(journal);
         QQmlApplicationEngine engine;
         engine.addImportPath(app.applicationDirPath());
         QmlHost::publishContext(engine.rootContext(), &guard, journal);
+        host.publish(engine.rootContext());
         QObject::connect(&engine, &QQmlApplicationEngine::quit, &app, &QCoreApplication::quit);
         engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+        host.start();
 
         exitCode = app.exec();
-
-        journal->log(QCoreApplication::translate("Logger", "application closed"));
-        delete translator;
-        delete journal;
-        journal = nullptr;
     }
+    // The window and the engine are gone: nothing else writes the journal now.
+    journal->log(QCoreApplication::translate("Logger", "application closed"));
+    delete translator;
+    delete journal;
+    journal = nullptr;
     return exitCode;
 }

@@ -3,9 +3,7 @@
 #include "autostarter.h"
 #include "builddate.h"
 #include "journal.h"
-#include "pingprocess.h"
 #include "processwatcher.h"
-#include "serialchannel.h"
 #include "settings.h"
 #include "singleapphandler.h"
 #include "systemprocess.h"
@@ -20,8 +18,6 @@
 
 void QmlHost::registerTypes()
 {
-    qmlRegisterType<SerialChannel>("SerialChannel", 1, 0, "SerialChannel");
-    qmlRegisterType<PingProcess>("PingProcess", 1, 0, "PingProcess");
     qmlRegisterType<ProcessWatcher>("ProcessWatcher", 1, 0, "ProcessWatcher");
     qmlRegisterType<AutoStarter>("AutoStarter", 1, 0, "AutoStarter");
     qmlRegisterType<Settings>("Settings", 1, 0, "Settings");

@@ -29,6 +29,24 @@ void TrayIcon::setIconResource(const QString &src)
     emit iconChanged();
 }
 
+QString TrayIcon::lampIcon(int lamp)
+{
+    switch (lamp) {
+    case 1:
+        return QStringLiteral("tovel3_y.png");
+    case 2:
+        return QStringLiteral("tovel3_g.png");
+    default:
+        return QStringLiteral("tovel3.png");
+    }
+}
+
+void TrayIcon::setLamp(int lamp)
+{
+    m_lamp = lamp;
+    setIconResource(lampIcon(lamp));
+}
+
 QString TrayIcon::iconResource() const
 {
     return m_iconResource;

@@ -13,12 +13,18 @@ class TrayIcon : public QSystemTrayIcon
     Q_OBJECT
     Q_PROPERTY(QString iconSource READ iconResource WRITE setIconResource NOTIFY iconChanged)
     Q_PROPERTY(bool available READ available)
+    // The heartbeat lamp (0 off, 1 heartbeat sent, 2 acknowledged) shown as
+    // the matching icon.
+    Q_PROPERTY(int lamp READ lamp WRITE setLamp NOTIFY iconChanged)
 
 public:
     explicit TrayIcon(QObject *parent = nullptr);
     ~TrayIcon() override;
 
     bool available() const;
+    int lamp() const { return m_lamp; }
+    void setLamp(int lamp);
+    static QString lampIcon(int lamp);
 
 signals:
     void triggered(const QString &id);
@@ -40,4 +46,5 @@ public:
 private:
     QMenu *m_menu;
     QString m_iconResource;
+    int m_lamp = 0;
 };

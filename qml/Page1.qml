@@ -5,11 +5,9 @@ import QtQuick.Controls.Material 2.1
 Page1Form {
     id: page
 
-    property string wdg_type: ""
-    property string wdg_version: qsTr("n/a")
-    property string wdg_channel: qsTr("n/a")
+    // The lamp keeps its last colour when it goes out.
+    property color lampColor: "#2aff00"
 
-    property alias rescanTimer: rescanTimer
     property alias urlFieldMenu: urlFieldMenu
     property alias monitorFieldMenu: monitorFieldMenu
     property alias selectProcessDialog: selectProcessDialog
@@ -17,52 +15,78 @@ Page1Form {
     property alias processList: processList
 
     label_info.text: qsTr("Type: %1, Version: %2, Channels: %3")
-                     .arg(wdg_type === "U" ? "X2" : (wdg_type === "L" ? "S" : qsTr("n/a")))
-                     .arg(wdg_version).arg(wdg_channel)
+                     .arg(board.model !== "" ? board.model : qsTr("n/a"))
+                     .arg(board.firmware !== "" ? board.firmware : qsTr("n/a"))
+                     .arg(board.channels > 0 ? board.channels : qsTr("n/a"))
+
+    get_in_label.text: inputText(board.inputKind, board.inputLevel, board.temperatureTenths)
 
     pingTimeoutText.text: Math.round(pingTimeoutSlider.value) + qsTr("ms")
 
-    function portChanged(name) {
-        urlmaintimer.stop()
-        serial.close()
-        var opened = serial.open(name)
-        first_ack = true
-        announcedType = ""
-        wdg_type = ""
-        if (opened) {
-            console.log("Opened port " + name)
-            settings.write("port", name)
-            if (settings.read("legacy", "false") === "true") {
-                var t1 = parseInt(settings.read("t1", "5"), 10)
-                if (isNaN(t1) || t1 < 0)
-                    t1 = 5
-                if (t1 > 9)
-                    t1 = 9
-                serialCommand("~W" + t1 + "\n" + "~I")
-            }
-        } else {
-            console.log("Cannot open port " + name)
+    statusIndicator.color: lampColor
+    statusIndicator.active: heartbeat.lamp !== 0
+
+    portsCombo.model: board.ports
+
+    remote_btn_m1.enabled: board.model !== ""
+    remote_btn_m2.enabled: board.hasPowerOutput
+    // Outputs the connected board does not have take no input.
+    ch2Switch.enabled: board.channels >= 2
+    // Hidden while Network Monitoring is off, so it takes no input then.
+    pingTimeoutSlider.enabled: urlCheckBox.checked
+
+    function inputText(kind, level, tenths) {
+        switch (kind) {
+        case 1:
+            return qsTr("IN") + ": " + level
+        case 2:
+            return qsTr("OUT") + ": " + level
+        case 3:
+            return qsTr("TEMP") + ": " + (tenths / 10) + "\u2103"
         }
-        urlmaintimer.start()
+        return qsTr("n/a")
     }
 
-    // A scan keeps the port in use when it is still listed: another device
-    // with the same vendor id listed first must not take the heartbeat away.
-    property bool scanning: false
+    function channelText(n, closed) {
+        if (n === 1)
+            return closed ? qsTr("CH1 Closed") : qsTr("CH1 Open")
+        return closed ? qsTr("CH2 Closed") : qsTr("CH2 Open")
+    }
 
-    function scan() {
-        var previous = portsCombo.currentText
-        var ports = Array.prototype.slice.call(serial.channels())
-        scanning = true
-        portsCombo.model = ports
-        var keep = ports.indexOf(previous)
-        if (keep >= 0)
-            portsCombo.currentIndex = keep
-        scanning = false
-        if (portsCombo.currentText !== previous)
-            portChanged(portsCombo.currentText)
-        if (ports.length > 0)
-            rescanTimer.stop()
+    // The switches show the board's state; a click asks the board to change
+    // it, and the board's answer (or its silence) decides what they show.
+    function showBoardState() {
+        checkBox_l.checked = board.led
+        checkBox_p.checked = board.suspended
+        ch1Switch.checked = board.channel1Closed
+        ch2Switch.checked = board.channel2Closed
+        ch1Switch.text = channelText(1, board.channel1Closed)
+        ch2Switch.text = channelText(2, board.channel2Closed)
+    }
+
+    function showPort() {
+        portsCombo.currentIndex = board.ports.indexOf(board.port)
+    }
+
+    Connections {
+        target: board
+        function onValueChanged(key, value) {
+            if (key === "port" || key === "ports")
+                page.showPort()
+            else if (key === "led" || key === "suspended" || key === "channel1Closed"
+                    || key === "channel2Closed")
+                page.showBoardState()
+        }
+    }
+
+    Connections {
+        target: heartbeat
+        function onValueChanged(key, value) {
+            if (key === "lamp" && value === 1)
+                page.lampColor = "#f8eb2d"
+            else if (key === "lamp" && value === 2)
+                page.lampColor = "#2aff00"
+        }
     }
 
     function processModelReloaded() {
@@ -88,55 +112,44 @@ Page1Form {
         else
             monitorField.placeholderText = "nautilus"
 
-        var timeout = parseInt(settings.read("ping/timeout", "1000"), 10)
-        if (!isNaN(timeout))
-            pingTimeoutSlider.value = timeout
+        pingTimeoutSlider.value = appSettings.pingTimeout
 
-        remote_btn_m1.enabled = false
-        remote_btn_m2.enabled = false
-
-        var ports = Array.prototype.slice.call(serial.channels())
-        var saved = settings.read("port", "")
-        console.log("Available ports: " + ports)
-        console.log("Restoring port: " + saved)
-        if (saved !== "" && ports.indexOf(saved) >= 0) {
-            portsCombo.model = [saved]
+        var pingAddress = appSettings.pingAddress
+        if (appSettings.pingEnabled && pingAddress !== "") {
+            urlCheckBox.checked = true
+            urlField.text = pingAddress
         } else {
-            portsCombo.model = ports
-            if (ports.length === 0) {
-                journal.log(qsTr("No connected watchdogs detected"))
-                rescanTimer.start()
-            }
-        }
-    }
-
-    portsCombo.onCurrentTextChanged: {
-        if (!scanning)
-            portChanged(portsCombo.currentText)
-    }
-
-    scanbtn.onClicked: scan()
-
-    urlCheckBox.onCheckedChanged: {
-        if (urlCheckBox.checked) {
-            settings.write("ping/on", "true", "bool")
-            urlField.text = settings.read("ping/url", "127.0.0.1")
-        } else {
-            settings.write("ping/on", "false", "bool")
+            urlCheckBox.checked = false
             urlField.text = qsTr("disabled")
         }
+        monitorField.text = appSettings.processName
+        monitorCheckBox.checked = appSettings.processCheckEnabled && appSettings.processName !== ""
+        groupContolBox.checked = appSettings.manualControl
+        showBoardState()
+        showPort()
+    }
+
+    portsCombo.onActivated: function (index) {
+        board.setPort(portsCombo.textAt(index))
+    }
+
+    scanbtn.onClicked: board.scan()
+
+    urlCheckBox.onCheckedChanged: {
+        appSettings.pingEnabled = urlCheckBox.checked
+        urlField.text = urlCheckBox.checked ? appSettings.pingAddress : qsTr("disabled")
     }
 
     urlField.onEditingFinished: {
         if (urlCheckBox.checked && urlField.text !== "") {
-            settings.write("ping/on", "true", "bool")
-            settings.write("ping/url", urlField.text)
+            appSettings.pingEnabled = true
+            appSettings.pingAddress = urlField.text
         }
     }
 
-    monitorCheckBox.onCheckedChanged: settings.write("monitoron", monitorCheckBox.checked ? "true" : "false", "bool")
+    monitorCheckBox.onCheckedChanged: appSettings.processCheckEnabled = monitorCheckBox.checked
 
-    monitorField.onTextChanged: settings.write("monitor", monitorField.text)
+    monitorField.onTextChanged: appSettings.processName = monitorField.text
 
     urlFieldMouse.onClicked: urlFieldMenu.open()
     monFieldMouse.onClicked: monitorFieldMenu.open()
@@ -147,44 +160,25 @@ Page1Form {
         selectProcessDialog.open()
     }
 
-    groupContolBox.onCheckedChanged: settings.write("manualon", groupContolBox.checked ? "true" : "false", "bool")
+    groupContolBox.onCheckedChanged: appSettings.manualControl = groupContolBox.checked
 
-    checkBox_l.onClicked: {
-        serialCommand("~L" + (checkBox_l.checked ? "1" : "0"))
-        settings.write("ledoff", checkBox_l.checked ? "false" : "true", "bool")
+    checkBox_l.onToggled: {
+        board.setLed(checkBox_l.checked)
+        appSettings.ledOff = !checkBox_l.checked
     }
 
-    checkBox_p.onClicked: {
-        serialCommand("~P" + (checkBox_p.checked ? "1" : "0"))
-        settings.write("timerstop", checkBox_p.checked ? "true" : "false", "bool")
+    checkBox_p.onToggled: {
+        board.setSuspended(checkBox_p.checked)
+        appSettings.timerSuspended = checkBox_p.checked
     }
 
-    remote_btn_m1.onClicked: serialCommand(wdg_type === "U" ? "~M1" : "~T1")
+    remote_btn_m1.onClicked: board.remoteReset()
+    remote_btn_m2.onClicked: board.remotePower()
 
-    remote_btn_m2.onClicked: {
-        if (wdg_type === "U")
-            serialCommand("~M2")
-    }
+    ch1Switch.onToggled: board.setChannel(1, ch1Switch.checked)
+    ch2Switch.onToggled: board.setChannel(2, ch2Switch.checked)
 
-    ch1Switch.onCheckedChanged: serialCommand(ch1Switch.checked ? "~S1" : "~R1")
-    ch2Switch.onCheckedChanged: serialCommand(ch2Switch.checked ? "~S2" : "~R2")
-
-    pingTimeoutSlider.onValueChanged: {
-        var ms = Math.round(pingTimeoutSlider.value)
-        settings.write("ping/timeout", ms.toString(), "int")
-        process.timeout = ms
-    }
-
-    Timer {
-        id: rescanTimer
-        interval: 10000
-        repeat: true
-        running: false
-        onTriggered: {
-            console.log("Rescan triggered")
-            page.scan()
-        }
-    }
+    pingTimeoutSlider.onValueChanged: appSettings.pingTimeout = Math.round(pingTimeoutSlider.value)
 
     TextFieldMenu {
         id: urlFieldMenu

@@ -3,37 +3,10 @@ import QtQuick 2.10
 Page2Form {
     id: page2
 
-    // One upper-case hexadecimal digit per box index. Anything that does not fit in
-    // a digit (16 or more, or a box left without a selection) goes out as "0", so
-    // the command keeps the length the board expects.
-    function decimalToChar(d) {
-        if (d >= 16 || d < 0 || isNaN(d))
-            return "0"
-        return Number(d).toString(16).toUpperCase()
-    }
-
-    function decimalToHex(d, padding) {
-        if (padding === undefined || padding === null)
-            padding = 2
-        var hex = Number(d).toString(16).toLowerCase()
-        while (hex.length < padding)
-            hex = "0" + hex
-        return hex
-    }
-
-    function legacyMode() {
-        return settings.read("legacy", "false") === "true"
-    }
-
-    function storedT1() {
-        var t1 = parseInt(settings.read("t1", "5"), 10)
-        return isNaN(t1) ? 5 : t1
-    }
-
     // The main window calls this each time its page stack switches to this page.
     function tabEntered() {
-        if (legacyMode()) {
-            t1Box.currentIndex = storedT1()
+        if (appSettings.legacyMode) {
+            t1Box.currentIndex = appSettings.legacyT1
             readbutton.enabled = false
             t2Group.enabled = false
             t2Box.currentIndex = 2
@@ -48,32 +21,77 @@ Page2Form {
             return
         }
         readbutton.enabled = true
-        serialCommand("~F")
+        board.readSettings()
     }
 
     function readSettings() {
-        serialCommand("~F")
+        board.readSettings()
     }
 
-    function writeCommand() {
-        var cmd = "~W" + decimalToChar(t1Box.currentIndex) + decimalToChar(t2Box.currentIndex)
-        if (t3Group.enabled) {
-            cmd += decimalToChar(t3Box.currentIndex) + decimalToChar(t4Box.currentIndex)
-                    + decimalToChar(t5Box.currentIndex) + decimalToChar(p6Box.currentIndex)
-                    + decimalToChar(p7Box.currentIndex) + decimalToChar(p8Box.currentIndex)
-                    + decimalToChar(p9Box.currentIndex) + decimalToHex(p10spinBox.value)
-        }
-        return cmd
+    function boxValues() {
+        return [t1Box.currentIndex, t2Box.currentIndex, t3Box.currentIndex, t4Box.currentIndex,
+                t5Box.currentIndex, p6Box.currentIndex, p7Box.currentIndex, p8Box.currentIndex,
+                p9Box.currentIndex, p10spinBox.value]
     }
 
     function writeSettings() {
-        if (legacyMode()) {
-            settings.write("t1", String(t1Box.currentIndex), "int")
-            var t1 = storedT1()
-            serialCommand("~W" + (t1 > 9 ? 9 : Math.max(t1, 0)) + "\n")
+        if (appSettings.legacyMode) {
+            appSettings.legacyT1 = t1Box.currentIndex
+            board.writeSettings([t1Box.currentIndex], false)
             return
         }
-        serialCommand(writeCommand())
+        board.writeSettings(boxValues(), t3Group.enabled)
+    }
+
+    // What the board reported: the long form fills every box, the short one
+    // only t1 and t2; anything else leaves the boxes and disables Write.
+    function showSettings(form, values) {
+        t1Group.enabled = true
+        t2Group.enabled = true
+        if (form === 2) {
+            var boxes = [t1Box, t2Box, t3Box, t4Box, t5Box, p6Box, p7Box, p8Box, p9Box]
+            for (var i = 0; i < boxes.length; ++i)
+                boxes[i].currentIndex = values[i]
+            if (values[9] >= 0)
+                p10spinBox.value = values[9]
+            t3Group.enabled = true
+            channelGroup.enabled = true
+            tempGroup.enabled = true
+        } else if (form === 1) {
+            t1Box.currentIndex = values[0]
+            t2Box.currentIndex = values[1]
+            t3Group.enabled = false
+            t3Box.currentIndex = -1
+            t4Box.currentIndex = -1
+            t5Box.currentIndex = -1
+            channelGroup.enabled = false
+            p6Box.currentIndex = 1
+            p7Box.currentIndex = -1
+            tempGroup.enabled = false
+            p8Box.currentIndex = -1
+            p9Box.currentIndex = -1
+        } else {
+            writebutton.enabled = false
+            return
+        }
+        writebutton.enabled = true
+    }
+
+    function writeText(result) {
+        if (result === 1)
+            return "<font color=\"green\">" + qsTr("OK") + "</font>"
+        if (result === 2)
+            return "<font color=\"red\">" + qsTr("Failed") + "</font>"
+        return qsTr("Write")
+    }
+
+    writebutton.text: writeText(board.writeResult)
+
+    Connections {
+        target: board
+        function onSettingsRead(form, values) {
+            page2.showSettings(form, values)
+        }
     }
 
     Connections {

@@ -1,0 +1,36 @@
+#include "windowhost.h"
+
+#include "appsettings.h"
+#include "boardview.h"
+#include "heartbeat.h"
+#include "objectmirror.h"
+#include "watchdog.h"
+
+#include <QQmlContext>
+
+WindowHost::WindowHost(Journal *journal, QObject *parent)
+    : QObject(parent)
+    , m_settings(new AppSettings(this))
+    , m_watchdog(new Watchdog(m_settings, journal, Watchdog::OwnThread, this))
+    , m_board(new BoardView(m_watchdog->board(), this))
+    , m_heartbeat(new ObjectMirror(m_watchdog->heartbeat(), this))
+{
+}
+
+WindowHost::~WindowHost()
+{
+    // The engine thread ends before the views of its objects go.
+    delete m_watchdog;
+}
+
+void WindowHost::publish(QQmlContext *context) const
+{
+    context->setContextProperty(QStringLiteral("appSettings"), m_settings);
+    context->setContextProperty(QStringLiteral("board"), m_board);
+    context->setContextProperty(QStringLiteral("heartbeat"), m_heartbeat);
+}
+
+void WindowHost::start()
+{
+    m_watchdog->start();
+}

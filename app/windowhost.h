@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QObject>
+
+class AppSettings;
+class BoardView;
+class Journal;
+class ObjectMirror;
+class QQmlContext;
+class Watchdog;
+
+// The engine behind the window: the typed settings, the watchdog engine on
+// its own thread, and the views of its board and heartbeat cycle that the
+// pages bind to ("appSettings", "board", "heartbeat").
+class WindowHost : public QObject
+{
+    Q_OBJECT
+public:
+    explicit WindowHost(Journal *journal, QObject *parent = nullptr);
+    ~WindowHost() override;
+
+    AppSettings *settings() const { return m_settings; }
+    Watchdog *watchdog() const { return m_watchdog; }
+
+    // Sets the three context properties; call before loading the window.
+    void publish(QQmlContext *context) const;
+    // Starts the engine: the saved port, then the cycle.
+    void start();
+
+private:
+    AppSettings *m_settings;
+    Watchdog *m_watchdog;
+    BoardView *m_board;
+    ObjectMirror *m_heartbeat;
+};

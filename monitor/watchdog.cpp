@@ -1,0 +1,125 @@
+#include "watchdog.h"
+
+#include "appsettings.h"
+#include "board.h"
+#include "heartbeat.h"
+
+#include <QThread>
+
+Watchdog::Watchdog(AppSettings *settings, Journal *journal, Threading threading, QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_journal(journal)
+    , m_board(new Board(journal))
+    , m_heartbeat(new Heartbeat(m_board))
+{
+    m_heartbeat->setJournal(journal);
+    configure();
+    followSettings();
+    if (threading == OwnThread) {
+        m_thread = new QThread(this);
+        m_thread->setObjectName(QStringLiteral("watchdog"));
+        m_board->moveToThread(m_thread);
+        m_heartbeat->moveToThread(m_thread);
+    }
+}
+
+Watchdog::~Watchdog()
+{
+    Board *board = m_board;
+    Heartbeat *heartbeat = m_heartbeat;
+    auto shutdown = [board, heartbeat] {
+        heartbeat->stop();
+        delete heartbeat;
+        delete board;
+    };
+    if (m_thread && m_thread->isRunning()) {
+        QMetaObject::invokeMethod(m_board, shutdown, Qt::BlockingQueuedConnection);
+        m_thread->quit();
+        m_thread->wait();
+    } else {
+        shutdown();
+    }
+}
+
+QThread *Watchdog::engineThread() const
+{
+    return m_thread ? m_thread : thread();
+}
+
+void Watchdog::start()
+{
+    const QString saved = m_settings->port();
+    const bool legacy = m_settings->legacyMode();
+    if (m_thread)
+        m_thread->start(QThread::HighPriority);
+    post([this, saved, legacy] {
+        m_board->restorePort(saved);
+        if (legacy)
+            m_board->sendCompatibilityT1();
+        m_heartbeat->start();
+    });
+}
+
+void Watchdog::configure()
+{
+    // Before the engine thread runs: direct calls are safe.
+    m_board->setCompatibilityMode(m_settings->legacyMode());
+    m_board->setCompatibilityT1(m_settings->legacyT1());
+    m_board->setSwitchDefaults(!m_settings->ledOff(), m_settings->timerSuspended());
+    m_heartbeat->setNetworkCheck(m_settings->pingEnabled() && !m_settings->pingAddress().isEmpty());
+    m_heartbeat->setNetworkTarget(m_settings->pingAddress());
+    m_heartbeat->setPingTimeout(m_settings->pingTimeout());
+    m_heartbeat->setProcessCheck(m_settings->processCheckEnabled());
+    m_heartbeat->setProcessName(m_settings->processName());
+    m_heartbeat->setLogNetwork(m_settings->logNetwork());
+    m_heartbeat->setLogProcess(m_settings->logProcess());
+}
+
+void Watchdog::followSettings()
+{
+    AppSettings *s = m_settings;
+    Board *board = m_board;
+    Heartbeat *heartbeat = m_heartbeat;
+    // Each change is read on the settings' thread and applied on the
+    // engine's.
+    auto network = [s, heartbeat](auto) {
+        const bool on = s->pingEnabled() && !s->pingAddress().isEmpty();
+        const QString target = s->pingAddress();
+        QMetaObject::invokeMethod(
+            heartbeat,
+            [heartbeat, on, target] {
+                heartbeat->setNetworkTarget(target);
+                heartbeat->setNetworkCheck(on);
+            },
+            Qt::QueuedConnection);
+    };
+    connect(s, &AppSettings::pingEnabledChanged, this, network);
+    connect(s, &AppSettings::pingAddressChanged, this, network);
+
+    auto later = [](QObject *target, auto call) {
+        QMetaObject::invokeMethod(target, call, Qt::QueuedConnection);
+    };
+    connect(s, &AppSettings::pingTimeoutChanged, this,
+            [=](int ms) { later(heartbeat, [=] { heartbeat->setPingTimeout(ms); }); });
+    connect(s, &AppSettings::processCheckEnabledChanged, this,
+            [=](bool on) { later(heartbeat, [=] { heartbeat->setProcessCheck(on); }); });
+    connect(s, &AppSettings::processNameChanged, this, [=](const QString &name) {
+        later(heartbeat, [=] { heartbeat->setProcessName(name); });
+    });
+    connect(s, &AppSettings::logNetworkChanged, this,
+            [=](bool on) { later(heartbeat, [=] { heartbeat->setLogNetwork(on); }); });
+    connect(s, &AppSettings::logProcessChanged, this,
+            [=](bool on) { later(heartbeat, [=] { heartbeat->setLogProcess(on); }); });
+    connect(s, &AppSettings::legacyModeChanged, this,
+            [=](bool on) { later(board, [=] { board->setCompatibilityMode(on); }); });
+    connect(s, &AppSettings::legacyT1Changed, this,
+            [=](int t1) { later(board, [=] { board->setCompatibilityT1(t1); }); });
+
+    // The port the board settles on (chosen, restored or found again after a
+    // move) is remembered for the next start.
+    connect(m_board, &Board::portChanged, s, [s](const QString &port) {
+        if (!port.isEmpty())
+            s->setPort(port);
+    });
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QObject>
+
+class AppSettings;
+class Board;
+class Heartbeat;
+class Journal;
+class QThread;
+
+// The watchdog engine as one piece: the board and the heartbeat cycle,
+// configured from the settings and kept in step with them.
+//
+// With its own thread (the desktop program), the board and the cycle run
+// there, so that nothing the window does (a long layout, a slow dialog) can
+// delay a heartbeat; views reach them only through queued calls and copies
+// of their properties. The settings object stays on its own thread: changes
+// made there are handed to the engine queued, and the port the board settles
+// on is stored back the same way.
+class Watchdog : public QObject
+{
+    Q_OBJECT
+public:
+    enum Threading { OwnThread, CallerThread };
+
+    Watchdog(AppSettings *settings, Journal *journal, Threading threading = OwnThread,
+             QObject *parent = nullptr);
+    // Stops the cycle and the engine thread; the board and the cycle are
+    // deleted on the thread they ran on.
+    ~Watchdog() override;
+
+    // Live on the engine thread once start() ran: call them only there (see
+    // post()), or before start().
+    Board *board() const { return m_board; }
+    Heartbeat *heartbeat() const { return m_heartbeat; }
+    QThread *engineThread() const;
+
+    // Restores the saved port, sends the compatibility-mode reset time when
+    // that mode is on, and starts the cycle.
+    void start();
+
+    // Runs `call` on the engine thread; returns at once.
+    template <typename Functor>
+    void post(Functor &&call) const
+    {
+        QMetaObject::invokeMethod(m_board, std::forward<Functor>(call), Qt::QueuedConnection);
+    }
+
+private:
+    void configure();
+    void followSettings();
+
+    AppSettings *m_settings;
+    Journal *m_journal;
+    QThread *m_thread = nullptr;
+    Board *m_board;
+    Heartbeat *m_heartbeat;
+};
