@@ -88,7 +88,7 @@ public:
     const BoardProtocol::BoardModel *boardModel() const;
     QString model() const;
     QString firmware() const { return m_firmware; }
-    int channels() const;
+    int channels() const { return m_channels; }
     bool hasInput() const;
     bool hasPowerOutput() const;
     bool led() const { return m_led; }
@@ -143,6 +143,9 @@ signals:
     void commandSent(const QByteArray &command);
     void exchangeStarted(); // every command and port change; not the heartbeat
     void portOpenFailed(const QString &port);
+    // A port change opened its port, or the board was found on another
+    // port: the name to save.
+    void portSelected(const QString &port);
     void boardMoved(const QString &from, const QString &to);
 
 public slots:
@@ -188,6 +191,7 @@ private:
     void startSearch();
     void probeNext();
     void probeReply(const QByteArray &piece);
+    void finishSearch(const QString &found);
     void stopSearch();
 
     Journal *m_journal;
@@ -203,6 +207,10 @@ private:
     QStringList m_ports;
     QString m_letter;
     QString m_firmware;
+    int m_channels = 0;
+    // The last model identified: its buttons stay usable while the board is
+    // away, and a port search prefers a board of this model.
+    const BoardProtocol::BoardModel *m_lastModel = nullptr;
     QString m_announced; // letter journaled as connected since start or port change
     bool m_firstAck = true;
     bool m_heartbeatPending = false; // sent by sendHeartbeat, not answered, no command since
@@ -220,6 +228,6 @@ private:
 
     // Port search
     QStringList m_candidates;
-    QString m_probing; // port asked "~I" just now; empty when not searching
-    QString m_lostPort;
+    QString m_probing;  // port asked "~I" just now; empty when not searching
+    QString m_fallback; // a port whose board is of another model
 };

@@ -161,10 +161,15 @@ public:
     QList<QByteArray> feed(const QByteArray &bytes);
     bool hasTail() const { return !m_buffer.isEmpty(); }
     QByteArray takeTail();
-    void clear() { m_buffer.clear(); }
+    void clear()
+    {
+        m_buffer.clear();
+        m_discarding = false;
+    }
 
 private:
     QByteArray m_buffer;
+    bool m_discarding = false; // inside an over-long run, until its "\n"
 };
 
 } // namespace BoardProtocol
