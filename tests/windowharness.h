@@ -8,6 +8,7 @@
 #include "journal.h"
 #include "qmlhost.h"
 #include "singleapphandler.h"
+#include "windowhost.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -140,6 +141,7 @@ public:
     ~Harness()
     {
         engine.reset();
+        host.reset();
         qunsetenv("TOVEL3_EXTRA_PORTS");
     }
 
@@ -160,19 +162,21 @@ public:
             QQuickStyle::setStyle(QStringLiteral("Material"));
             registered = true;
         }
+        host.reset(new WindowHost(&journal));
         engine.reset(new QQmlApplicationEngine);
         QmlHost::publishContext(engine->rootContext(), &server, &journal);
+        host->publish(engine->rootContext());
         QObject::connect(engine.get(), &QQmlEngine::quit, [this] { quitRequested = true; });
         engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
         if (engine->rootObjects().isEmpty())
             return false;
         root = engine->rootObjects().first();
+        host->start();
         page1 = child("page1");
         page2 = child("page2");
         page3 = child("page3");
-        serial = child("serial");
         tray = child("trayIcon");
-        return page1 && page2 && page3 && serial && tray;
+        return page1 && page2 && page3 && tray;
     }
 
     QObject *child(const char *name) const
@@ -248,12 +252,12 @@ public:
     Journal journal;
     SingleAppHandler server;
     std::unique_ptr<BoardSimulator> board;
+    std::unique_ptr<WindowHost> host;
     std::unique_ptr<QQmlApplicationEngine> engine;
     QObject *root = nullptr;
     QObject *page1 = nullptr;
     QObject *page2 = nullptr;
     QObject *page3 = nullptr;
-    QObject *serial = nullptr;
     QObject *tray = nullptr;
     bool quitRequested = false;
 };

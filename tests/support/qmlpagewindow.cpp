@@ -1,6 +1,7 @@
 #include "qmlpagewindow.h"
 
 #include "qmlhost.h"
+#include "windowhost.h"
 
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -28,8 +29,10 @@ void QmlPageWindow::prepare()
 bool QmlPageWindow::create(const QByteArray &qml, const QUrl &url, Journal *journal)
 {
     destroy();
+    m_host.reset(new WindowHost(journal));
     m_engine.reset(new QQmlEngine);
     QmlHost::publishContext(m_engine->rootContext(), nullptr, journal);
+    m_host->publish(m_engine->rootContext());
     QQmlComponent component(m_engine.get());
     component.setData(qml, url);
     return finish(component.create(), component.errorString());
@@ -38,8 +41,10 @@ bool QmlPageWindow::create(const QByteArray &qml, const QUrl &url, Journal *jour
 bool QmlPageWindow::create(const QUrl &url, Journal *journal)
 {
     destroy();
+    m_host.reset(new WindowHost(journal));
     m_engine.reset(new QQmlEngine);
     QmlHost::publishContext(m_engine->rootContext(), nullptr, journal);
+    m_host->publish(m_engine->rootContext());
     QQmlComponent component(m_engine.get(), url);
     return finish(component.create(), component.errorString());
 }
@@ -48,6 +53,8 @@ bool QmlPageWindow::finish(QObject *created, const QString &error)
 {
     m_root.reset(created);
     m_error = created ? QString() : error;
+    if (created)
+        m_host->start();
     return created != nullptr;
 }
 
@@ -55,6 +62,7 @@ void QmlPageWindow::destroy()
 {
     m_root.reset();
     m_engine.reset();
+    m_host.reset();
 }
 
 QQuickWindow *QmlPageWindow::window() const

@@ -13,6 +13,7 @@ class QObject;
 class QQmlEngine;
 class QQuickItem;
 class QQuickWindow;
+class WindowHost;
 
 // A window built from the real QML of the resources with the application's
 // native types and context properties, as the program sets them up, for
@@ -38,6 +39,8 @@ public:
     void destroy();
 
     QObject *root() const { return m_root.get(); }
+    // The engine behind the window: settings, board and heartbeat cycle.
+    WindowHost *host() const { return m_host.get(); }
     QQuickWindow *window() const;
 
     // Evaluates a JavaScript expression in the window's scope; a failing
@@ -60,6 +63,7 @@ public:
 private:
     bool finish(QObject *created, const QString &error);
 
+    std::unique_ptr<WindowHost> m_host;
     std::unique_ptr<QQmlEngine> m_engine;
     std::unique_ptr<QObject> m_root;
     QString m_error;

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class AppSettings;
+class Journal;
+class QLockFile;
+class QTranslator;
+class Watchdog;
+
+// The watchdog without a window: the engine, its settings file, the journal
+// and the instance lock, as the service runs them and as the desktop program
+// runs them when there is no display.
+class ServiceHost : public QObject
+{
+    Q_OBJECT
+public:
+    struct Paths {
+        QString config;     // settings file; empty: the desktop program's store
+        QString journalDir; // empty: the desktop program's journal directory
+        QString runtimeDir; // lock and control socket
+        QString socket;     // control socket
+    };
+
+    // Where things live: the options first, then the directories systemd
+    // passes (CONFIGURATION_DIRECTORY, LOGS_DIRECTORY, RUNTIME_DIRECTORY),
+    // otherwise the desktop program's files of the same user.
+    static Paths resolvePaths(const QString &configOption, const QString &socketOption);
+
+    explicit ServiceHost(const Paths &paths, QObject *parent = nullptr);
+    ~ServiceHost() override;
+
+    // Takes the instance lock, opens the settings, the journal and the
+    // engine, and starts the cycle. False (with a message on stderr) when
+    // another instance runs on the same settings file or the settings
+    // cannot be read.
+    bool start();
+    // The journal's closing line and the end of the engine.
+    void stop();
+
+    AppSettings *settings() const { return m_settings; }
+    Watchdog *watchdog() const { return m_watchdog; }
+    Journal *journal() const { return m_journal; }
+    QString errorString() const { return m_error; }
+
+    // Runs the service in an existing QCoreApplication: options, start,
+    // event loop until SIGTERM/SIGINT/SIGHUP. The process's exit code.
+    static int run(const QStringList &arguments);
+
+private:
+    Paths m_paths;
+    QString m_error;
+    QLockFile *m_lock = nullptr;
+    AppSettings *m_settings = nullptr;
+    Journal *m_journal = nullptr;
+    QTranslator *m_translator = nullptr;
+    Watchdog *m_watchdog = nullptr;
+};
