@@ -13,8 +13,8 @@
 // pages (a flag as a boolean, a number as an int, a name as text), so existing
 // files and exports read the same through either class. Every write is
 // committed at once. Objects on the same store in one process share its
-// values, also across threads (each object is used on its own thread);
-// reload() announces what another writer changed.
+// values; reload() announces what another writer changed. An object is used
+// on one thread; another thread opens an object of its own.
 class AppSettings : public QObject
 {
     Q_OBJECT
