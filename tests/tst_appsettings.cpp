@@ -142,38 +142,23 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<QVariant>("expected");
-
-        QTest::newRow("t1 below") << QByteArray("legacyT1") << "t1" << QVariant(-1) << QVariant(0);
-        QTest::newRow("t1 above") << QByteArray("legacyT1") << "t1" << QVariant(16) << QVariant(15);
-        QTest::newRow("t1 imported text")
-            << QByteArray("legacyT1") << "t1" << QVariant(" 9") << QVariant(9);
-        QTest::newRow("t1 garbage")
-            << QByteArray("legacyT1") << "t1" << QVariant("five") << QVariant(5);
-        QTest::newRow("ping timeout below")
-            << QByteArray("pingTimeout") << "ping/timeout" << QVariant(50) << QVariant(200);
-        QTest::newRow("ping timeout above")
-            << QByteArray("pingTimeout") << "ping/timeout" << QVariant(10000) << QVariant(2500);
-        QTest::newRow("ping timeout reset")
-            << QByteArray("pingTimeout") << "ping/timeout" << QVariant() << QVariant(1000);
-        QTest::newRow("log size zero")
-            << QByteArray("logSizeMb") << "logging/size" << QVariant(0) << QVariant(0);
-        QTest::newRow("log size above")
-            << QByteArray("logSizeMb") << "logging/size" << QVariant(4096) << QVariant(2048);
-        QTest::newRow("log size 64-bit") << QByteArray("logSizeMb") << "logging/size"
-                                         << QVariant(quint64(5242880000)) << QVariant(2048);
-        QTest::newRow("log count above")
-            << QByteArray("logBackups") << "logging/count" << QVariant(500) << QVariant(128);
-        QTest::newRow("log count negative")
-            << QByteArray("logBackups") << "logging/count" << QVariant(-1) << QVariant(0);
-        QTest::newRow("flag imported in capitals")
-            << QByteArray("loggingEnabled") << "logging/enable" << QVariant("TRUE")
-            << QVariant(true);
-        QTest::newRow("flag as 1")
-            << QByteArray("showAtStart") << "visible" << QVariant("1") << QVariant(false);
-        QTest::newRow("flag reset")
-            << QByteArray("showAtStart") << "visible" << QVariant() << QVariant(false);
-        QTest::newRow("last check garbage") << QByteArray("lastUpdateCheck") << "Update/LastCheck"
-                                            << QVariant("yesterday") << QVariant(QDateTime());
+        const auto row = [](const char *name, const char *property, const char *key,
+                            const QVariant &stored, const QVariant &expected) {
+            QTest::newRow(name) << QByteArray(property) << QString(key) << stored << expected;
+        };
+        row("t1 below", "legacyT1", "t1", -1, 0);
+        row("t1 above", "legacyT1", "t1", 16, 15);
+        row("t1 garbage", "legacyT1", "t1", "five", 5);
+        row("ping timeout below", "pingTimeout", "ping/timeout", 50, 200);
+        row("ping timeout above", "pingTimeout", "ping/timeout", 10000, 2500);
+        row("log size zero", "logSizeMb", "logging/size", 0, 0);
+        row("log size above", "logSizeMb", "logging/size", 4096, 2048);
+        row("log size 64-bit", "logSizeMb", "logging/size", quint64(5242880000), 2048);
+        row("log count above", "logBackups", "logging/count", 500, 128);
+        row("flag imported in capitals", "loggingEnabled", "logging/enable", "TRUE", true);
+        row("flag as 1", "showAtStart", "visible", "1", false);
+        row("flag reset", "showAtStart", "visible", QVariant(), false);
+        row("last check garbage", "lastUpdateCheck", "Update/LastCheck", "yesterday", QDateTime());
     }
 
     void storedFormsRead()
@@ -251,19 +236,15 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("expected");
-
-        QTest::newRow("address") << QByteArray("pingAddress") << "ping/url"
-                                 << " 192.0.2.7 "
-                                 << "192.0.2.7";
-        QTest::newRow("process") << QByteArray("processName") << "monitor"
-                                 << "\tnautilus\n"
-                                 << "nautilus";
-        QTest::newRow("process with a space inside") << QByteArray("processName") << "monitor"
-                                                     << "Web Content "
-                                                     << "Web Content";
-        QTest::newRow("owner") << QByteArray("processOwner") << "monitorowner"
-                               << " operator"
-                               << "operator";
+        const auto row = [](const char *name, const char *property, const char *key,
+                            const char *typed, const char *expected) {
+            QTest::newRow(name) << QByteArray(property) << QString(key) << QString(typed)
+                                << QString(expected);
+        };
+        row("address", "pingAddress", "ping/url", " 192.0.2.7 ", "192.0.2.7");
+        row("process", "processName", "monitor", "\tnautilus\n", "nautilus");
+        row("process with a space inside", "processName", "monitor", "Web Content ", "Web Content");
+        row("owner", "processOwner", "monitorowner", " operator", "operator");
     }
 
     void namesTrimmed()
