@@ -50,9 +50,8 @@ ServiceHost::Paths ServiceHost::resolvePaths(const QString &configOption,
     paths.runtimeDir = !runtimeDir.isEmpty()
                            ? runtimeDir
                            : QFileInfo(SingleAppHandler::lockFilePath()).absolutePath();
-    paths.socket = !socketOption.isEmpty()
-                       ? socketOption
-                       : paths.runtimeDir + QStringLiteral("/control");
+    paths.socket =
+        !socketOption.isEmpty() ? socketOption : paths.runtimeDir + QStringLiteral("/control");
     return paths;
 }
 
@@ -75,14 +74,14 @@ bool ServiceHost::start()
     // One instance per settings file: two would feed one board twice and
     // write one journal from two processes.
     const QString config = m_paths.config.isEmpty() ? QSettings().fileName() : m_paths.config;
-    const QByteArray key =
-        QCryptographicHash::hash(QFileInfo(config).absoluteFilePath().toUtf8(),
-                                 QCryptographicHash::Sha256)
-            .toHex()
-            .left(16);
+    const QByteArray key = QCryptographicHash::hash(QFileInfo(config).absoluteFilePath().toUtf8(),
+                                                    QCryptographicHash::Sha256)
+                               .toHex()
+                               .left(16);
     QDir().mkpath(m_paths.runtimeDir);
-    m_lock = new QLockFile(m_paths.runtimeDir + QStringLiteral("/tovel3d-") +
-                           QString::fromLatin1(key) + QStringLiteral(".lock"));
+    const QString lockPath = m_paths.runtimeDir + QStringLiteral("/tovel3d-") +
+                             QString::fromLatin1(key) + QStringLiteral(".lock");
+    m_lock = new QLockFile(lockPath);
     m_lock->setStaleLockTime(0);
     if (!m_lock->tryLock(0)) {
         qint64 pid = 0;
@@ -90,7 +89,7 @@ bool ServiceHost::start()
         m_lock->getLockInfo(&pid, &host, &app);
         m_error = m_lock->error() == QLockFile::LockFailedError
                       ? QStringLiteral("already running for %1 (pid %2)").arg(config).arg(pid)
-                      : QStringLiteral("cannot lock %1").arg(m_lock->fileName());
+                      : QStringLiteral("cannot lock %1").arg(lockPath);
         return false;
     }
 
@@ -105,8 +104,8 @@ bool ServiceHost::start()
 
     QSettings languageStore(config, m_paths.config.isEmpty() ? QSettings::NativeFormat
                                                              : QSettings::IniFormat);
-    m_translator = loadTranslations(QCoreApplication::instance(), &languageStore,
-                                    QStringLiteral("lang"));
+    m_translator =
+        loadTranslations(QCoreApplication::instance(), &languageStore, QStringLiteral("lang"));
 
     m_journal = new Journal(nullptr, QString());
     m_journal->setup(m_paths.journalDir, QStringLiteral("tovel3.log"));
@@ -137,12 +136,12 @@ int ServiceHost::run(const QStringList &arguments)
         QStringLiteral("Keeps a USB watchdog board fed while the computer is healthy."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption configOption(
-        QStringLiteral("config"), QStringLiteral("Settings file (INI) to use."),
-        QStringLiteral("path"));
-    const QCommandLineOption socketOption(
-        QStringLiteral("socket"), QStringLiteral("Control socket to listen on."),
-        QStringLiteral("path"));
+    const QCommandLineOption configOption(QStringLiteral("config"),
+                                          QStringLiteral("Settings file (INI) to use."),
+                                          QStringLiteral("path"));
+    const QCommandLineOption socketOption(QStringLiteral("socket"),
+                                          QStringLiteral("Control socket to listen on."),
+                                          QStringLiteral("path"));
     parser.addOption(configOption);
     parser.addOption(socketOption);
     parser.process(arguments);

@@ -69,7 +69,8 @@ void BoardView::readSettings()
 void BoardView::writeSettings(const QVariantList &values, bool longForm)
 {
     BoardProtocol::BoardSettings settings;
-    settings.form = longForm ? BoardProtocol::BoardSettings::Long : BoardProtocol::BoardSettings::Short;
+    settings.form =
+        longForm ? BoardProtocol::BoardSettings::Long : BoardProtocol::BoardSettings::Short;
     const int count = longForm ? BoardProtocol::BoardSettings::FieldCount : 2;
     for (int i = 0; i < count && i < values.size(); ++i) {
         bool ok = false;

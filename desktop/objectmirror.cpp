@@ -40,7 +40,8 @@ private:
         const auto properties = m_bySignal.values(signal);
         for (int index : properties) {
             const QMetaProperty property = meta->property(index);
-            values.append({QString::fromLatin1(property.name()), ObjectMirror::read(property, m_source)});
+            values.append(
+                {QString::fromLatin1(property.name()), ObjectMirror::read(property, m_source)});
         }
         QPointer<QQmlPropertyMap> mirror = m_mirror;
         QMetaObject::invokeMethod(

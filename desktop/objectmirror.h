@@ -28,8 +28,7 @@ public:
     static QVariant read(const QMetaProperty &property, const QObject *source);
 
     // Runs `call` on the source's thread; returns at once.
-    template <typename Functor>
-    void post(Functor &&call) const
+    template <typename Functor> void post(Functor &&call) const
     {
         QMetaObject::invokeMethod(m_source, std::forward<Functor>(call), Qt::QueuedConnection);
     }

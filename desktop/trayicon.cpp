@@ -10,6 +10,7 @@ TrayIcon::TrayIcon(QObject *parent)
 {
     connect(this, &QSystemTrayIcon::activated, this, &TrayIcon::onActivated);
     setContextMenu(m_menu);
+    setLamp(0);
 }
 
 TrayIcon::~TrayIcon()

@@ -40,8 +40,7 @@ public:
     void start();
 
     // Runs `call` on the engine thread; returns at once.
-    template <typename Functor>
-    void post(Functor &&call) const
+    template <typename Functor> void post(Functor &&call) const
     {
         QMetaObject::invokeMethod(m_board, std::forward<Functor>(call), Qt::QueuedConnection);
     }

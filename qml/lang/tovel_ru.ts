@@ -81,6 +81,76 @@
     </message>
 </context>
 <context>
+    <name>Board</name>
+    <message>
+        <source>Ostrel X2 v%1 connected</source>
+        <translation>Подключён Ostrel X2 v%1</translation>
+    </message>
+    <message>
+        <source>Ostrel S2 v%1 connected</source>
+        <translation>Подключён Ostrel S2 v%1</translation>
+    </message>
+    <message>
+        <source>Reset requested</source>
+        <translation>Запрошен сброс</translation>
+    </message>
+    <message>
+        <source>Hard reset requested</source>
+        <translation>Запрошен жёсткий сброс</translation>
+    </message>
+    <message>
+        <source>Remote reset reqested</source>
+        <translation>Запрошен удалённый сброс</translation>
+    </message>
+    <message>
+        <source>Remote hard reset requested</source>
+        <translation>Запрошен удалённый жёсткий сброс</translation>
+    </message>
+    <message>
+        <source>Requested channel 1 close</source>
+        <translation>Запрошено замыкание канала 1</translation>
+    </message>
+    <message>
+        <source>Requested channel 2 close</source>
+        <translation>Запрошено замыкание канала 2</translation>
+    </message>
+    <message>
+        <source>Requested channel 1 open</source>
+        <translation>Запрошено размыкание канала 1</translation>
+    </message>
+    <message>
+        <source>Requested channel 2 open</source>
+        <translation>Запрошено размыкание канала 2</translation>
+    </message>
+    <message>
+        <source>No connected watchdogs detected</source>
+        <translation>Подключённые сторожевые устройства не обнаружены</translation>
+    </message>
+    <message>
+        <source>Watchdog moved from %1 to %2</source>
+        <translation>Сторожевой таймер перешёл с %1 на %2</translation>
+    </message>
+</context>
+<context>
+    <name>Heartbeat</name>
+    <message>
+        <source>Network access to %1 restored</source>
+        <translation>Доступ к сети %1 восстановлен</translation>
+    </message>
+    <message>
+        <source>Network address %1 is unreachable</source>
+        <translation>Сетевой адрес %1 недоступен</translation>
+    </message>
+    <message>
+        <source>Process %1 is running normally</source>
+        <translation>Процесс %1 работает нормально</translation>
+    </message>
+    <message>
+        <source>Process %1 died or is hanging</source>
+        <translation>Процесс %1 завершился или завис</translation>
+    </message>
+</context>
+<context>
     <name>Logger</name>
     <message>
         <source>application started</source>
@@ -110,16 +180,40 @@
         <translation>мс</translation>
     </message>
     <message>
-        <source>No connected watchdogs detected</source>
-        <translation>Подключённые сторожевые устройства не обнаружены</translation>
-    </message>
-    <message>
         <source>disabled</source>
         <translation>отключено</translation>
     </message>
     <message>
         <source>Select a Process</source>
         <translation>Выберите процесс</translation>
+    </message>
+    <message>
+        <source>IN</source>
+        <translation>ВХОД</translation>
+    </message>
+    <message>
+        <source>OUT</source>
+        <translation>ВЫХОД</translation>
+    </message>
+    <message>
+        <source>TEMP</source>
+        <translation>ТЕМП</translation>
+    </message>
+    <message>
+        <source>CH1 Closed</source>
+        <translation>CH1 замкнут</translation>
+    </message>
+    <message>
+        <source>CH1 Open</source>
+        <translation>CH1 разомкнут</translation>
+    </message>
+    <message>
+        <source>CH2 Closed</source>
+        <translation>CH2 замкнут</translation>
+    </message>
+    <message>
+        <source>CH2 Open</source>
+        <translation>CH2 разомкнут</translation>
     </message>
 </context>
 <context>
@@ -195,6 +289,21 @@
     <message>
         <source>Ping Timeout:</source>
         <translation>Тайм-аут пинга:</translation>
+    </message>
+</context>
+<context>
+    <name>Page2</name>
+    <message>
+        <source>OK</source>
+        <translation>ОК</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>Ошибка</translation>
+    </message>
+    <message>
+        <source>Write</source>
+        <translation>Записать</translation>
     </message>
 </context>
 <context>
@@ -535,110 +644,6 @@ Threshold</source>
     <message>
         <source>Settings Import</source>
         <translation>Импорт настроек</translation>
-    </message>
-    <message>
-        <source>Failed</source>
-        <translation>Ошибка</translation>
-    </message>
-    <message>
-        <source>Write</source>
-        <translation>Записать</translation>
-    </message>
-    <message>
-        <source>disabled</source>
-        <translation>отключено</translation>
-    </message>
-    <message>
-        <source>Reset requested</source>
-        <translation>Запрошен сброс</translation>
-    </message>
-    <message>
-        <source>Hard reset requested</source>
-        <translation>Запрошен жёсткий сброс</translation>
-    </message>
-    <message>
-        <source>Remote reset reqested</source>
-        <translation>Запрошен удалённый сброс</translation>
-    </message>
-    <message>
-        <source>Remote hard reset requested</source>
-        <translation>Запрошен удалённый жёсткий сброс</translation>
-    </message>
-    <message>
-        <source>Requested channel 1 close</source>
-        <translation>Запрошено замыкание канала 1</translation>
-    </message>
-    <message>
-        <source>Requested channel 2 close</source>
-        <translation>Запрошено замыкание канала 2</translation>
-    </message>
-    <message>
-        <source>Requested channel 1 open</source>
-        <translation>Запрошено размыкание канала 1</translation>
-    </message>
-    <message>
-        <source>Requested channel 2 open</source>
-        <translation>Запрошено размыкание канала 2</translation>
-    </message>
-    <message>
-        <source>Ostrel X2 v%1 connected</source>
-        <translation>Подключён Ostrel X2 v%1</translation>
-    </message>
-    <message>
-        <source>Ostrel S2 v%1 connected</source>
-        <translation>Подключён Ostrel S2 v%1</translation>
-    </message>
-    <message>
-        <source>n/a</source>
-        <translation>н/д</translation>
-    </message>
-    <message>
-        <source>IN</source>
-        <translation>ВХОД</translation>
-    </message>
-    <message>
-        <source>OUT</source>
-        <translation>ВЫХОД</translation>
-    </message>
-    <message>
-        <source>TEMP</source>
-        <translation>ТЕМП</translation>
-    </message>
-    <message>
-        <source>CH1 Closed</source>
-        <translation>CH1 замкнут</translation>
-    </message>
-    <message>
-        <source>CH2 Closed</source>
-        <translation>CH2 замкнут</translation>
-    </message>
-    <message>
-        <source>CH1 Open</source>
-        <translation>CH1 разомкнут</translation>
-    </message>
-    <message>
-        <source>CH2 Open</source>
-        <translation>CH2 разомкнут</translation>
-    </message>
-    <message>
-        <source>OK</source>
-        <translation>ОК</translation>
-    </message>
-    <message>
-        <source>Network access to %1 restored</source>
-        <translation>Доступ к сети %1 восстановлен</translation>
-    </message>
-    <message>
-        <source>Network address %1 is unreachable</source>
-        <translation>Сетевой адрес %1 недоступен</translation>
-    </message>
-    <message>
-        <source>Process %1 is running normally</source>
-        <translation>Процесс %1 работает нормально</translation>
-    </message>
-    <message>
-        <source>Process %1 died or is hanging</source>
-        <translation>Процесс %1 завершился или завис</translation>
     </message>
 </context>
 </TS>
