@@ -50,13 +50,12 @@ QThread *Watchdog::engineThread() const
 void Watchdog::start()
 {
     const QString saved = m_settings->port();
-    const bool legacy = m_settings->legacyMode();
     if (m_thread)
         m_thread->start(QThread::HighPriority);
-    post([this, saved, legacy] {
+    // In compatibility mode the reset time goes out with the port's opening,
+    // once, when there is a port to write to.
+    post([this, saved] {
         m_board->restorePort(saved);
-        if (legacy)
-            m_board->sendCompatibilityT1();
         m_heartbeat->start();
     });
 }
@@ -117,8 +116,8 @@ void Watchdog::followSettings()
             [=](int t1) { later(board, [=] { board->setCompatibilityT1(t1); }); });
 
     // The port the board settles on (chosen, restored or found again after a
-    // move) is remembered for the next start.
-    connect(m_board, &Board::portChanged, s, [s](const QString &port) {
+    // move) is remembered for the next start once it opened.
+    connect(m_board, &Board::portSelected, s, [s](const QString &port) {
         if (!port.isEmpty())
             s->setPort(port);
     });

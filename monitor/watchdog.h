@@ -35,8 +35,8 @@ public:
     Heartbeat *heartbeat() const { return m_heartbeat; }
     QThread *engineThread() const;
 
-    // Restores the saved port, sends the compatibility-mode reset time when
-    // that mode is on, and starts the cycle.
+    // Restores the saved port (which sends the compatibility-mode reset time
+    // when that mode is on) and starts the cycle.
     void start();
 
     // Runs `call` on the engine thread; returns at once.
