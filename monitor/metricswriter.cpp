@@ -3,6 +3,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSet>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -72,8 +78,128 @@ QString systemError(const QString &what, const QString &path)
 {
     return QStringLiteral("%1 %2: %3").arg(what, path, qt_error_string(errno));
 }
+
+QString writeFile(const QString &path, const QString &temporary, const QByteArray &content)
+{
+    const QByteArray temporaryName = QFile::encodeName(temporary);
+    // Whatever is left under the temporary name (a file of an earlier run, or
+    // a pipe or link someone put there) goes, so creating it exclusively
+    // neither follows a link nor waits on a pipe.
+    if (::unlink(temporaryName.constData()) != 0 && errno != ENOENT && errno != ENOTDIR)
+        return systemError(QStringLiteral("cannot replace"), temporary);
+    const int fd = ::open(temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return systemError(QStringLiteral("cannot create"), temporary);
+    // The node exporter reads it as another user, whatever our umask.
+    ::fchmod(fd, 0644);
+    QString error;
+    const char *data = content.constData();
+    qint64 left = content.size();
+    while (error.isEmpty() && left > 0) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            error = systemError(QStringLiteral("cannot write"), temporary);
+        } else {
+            data += written;
+            left -= written;
+        }
+    }
+    if (error.isEmpty() && ::fsync(fd) != 0)
+        error = systemError(QStringLiteral("cannot sync"), temporary);
+    if (::close(fd) != 0 && error.isEmpty())
+        error = systemError(QStringLiteral("cannot close"), temporary);
+    if (error.isEmpty() &&
+        ::rename(temporaryName.constData(), QFile::encodeName(path).constData()) != 0)
+        error = systemError(QStringLiteral("cannot rename to"), path);
+    if (!error.isEmpty())
+        ::unlink(temporaryName.constData());
+    return error;
+}
+
+// A process killed while writing leaves its temporary file behind; those of
+// processes that are gone are removed.
+void removeStaleTemporaryFiles(const QString &directory)
+{
+    QDir dir(directory);
+    const QString prefix = QString::fromLatin1(FileName) + '.';
+    const QStringList names = dir.entryList({prefix + QStringLiteral("*.tmp")},
+                                            QDir::Files | QDir::System | QDir::Hidden);
+    for (const QString &name : names) {
+        bool isNumber = false;
+        const qint64 pid =
+            name.mid(prefix.size(), name.size() - prefix.size() - 4).toLongLong(&isNumber);
+        if (!isNumber || pid <= 0 || pid == QCoreApplication::applicationPid())
+            continue;
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            dir.remove(name);
+    }
+}
+#else
+QString writeFile(const QString &path, const QString &, const QByteArray &content)
+{
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
+        return QStringLiteral("%1: %2").arg(path, file.errorString());
+    return QString();
+}
+
+void removeStaleTemporaryFiles(const QString &) {}
 #endif
 } // namespace
+
+// What the caller and the writer thread share, under the mutex.
+struct MetricsWriter::Shared {
+    struct Job {
+        QString directory;
+        QString path;
+        QString temporary;
+        QByteArray content;
+        int generation = 0;
+    };
+
+    void run();
+
+    std::mutex mutex;
+    std::condition_variable wake; // a job or the stop
+    std::condition_variable idle; // a job finished
+    std::optional<Job> job;
+    bool busy = false;
+    bool stop = false;
+    // The outcome of the last finished job: its directory's generation, how
+    // many jobs finished so far, and the error (empty on success).
+    int doneGeneration = -1;
+    quint64 doneCount = 0;
+    QString doneError;
+};
+
+void MetricsWriter::Shared::run()
+{
+    QSet<QString> cleaned;
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        wake.wait(lock, [this] { return stop || job; });
+        if (stop)
+            return;
+        const Job next = std::move(*job);
+        job.reset();
+        busy = true;
+        lock.unlock();
+        if (!cleaned.contains(next.directory)) {
+            removeStaleTemporaryFiles(next.directory);
+            cleaned.insert(next.directory);
+        }
+        const QString error = writeFile(next.path, next.temporary, next.content);
+        lock.lock();
+        busy = false;
+        doneGeneration = next.generation;
+        doneError = error;
+        ++doneCount;
+        idle.notify_all();
+    }
+}
 
 bool MetricsSnapshot::operator==(const MetricsSnapshot &other) const
 {
@@ -86,8 +212,28 @@ bool MetricsSnapshot::operator==(const MetricsSnapshot &other) const
 }
 
 MetricsWriter::MetricsWriter(const QString &directory)
+    : m_shared(std::make_shared<Shared>())
 {
     setDirectory(directory);
+}
+
+MetricsWriter::~MetricsWriter()
+{
+    if (!m_thread.joinable())
+        return;
+    std::unique_lock<std::mutex> lock(m_shared->mutex);
+    m_shared->job.reset();
+    m_shared->stop = true;
+    m_shared->wake.notify_all();
+    // A write stuck on the disk keeps its thread (and the shared state)
+    // alive on its own rather than holding up the program's end.
+    const bool idle =
+        m_shared->idle.wait_for(lock, std::chrono::seconds(1), [this] { return !m_shared->busy; });
+    lock.unlock();
+    if (idle)
+        m_thread.join();
+    else
+        m_thread.detach();
 }
 
 void MetricsWriter::setDirectory(const QString &directory)
@@ -95,10 +241,12 @@ void MetricsWriter::setDirectory(const QString &directory)
     if (directory == m_directory)
         return;
     m_directory = directory;
+    ++m_generation;
     m_hasWritten = false;
     m_warned = false;
-    m_cleaned = false;
     m_error.clear();
+    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    m_shared->job.reset();
 }
 
 QString MetricsWriter::filePath() const
@@ -118,23 +266,55 @@ MetricsWriter::Result MetricsWriter::update(const MetricsSnapshot &snapshot, qin
 {
     if (m_directory.isEmpty())
         return Off;
+    const bool failed = collectOutcome();
     const bool due = !m_hasWritten || snapshot != m_written || nowMsecs < m_writtenAt ||
                      nowMsecs - m_writtenAt >= RefreshMsecs;
-    if (!due)
-        return Unchanged;
-    if (!writeFile(render(snapshot))) {
-        m_hasWritten = false;
-        if (!m_warned)
-            qWarning("Cannot write the metrics: %s", qPrintable(m_error));
-        m_warned = true;
-        return Failed;
+    if (due) {
+        Shared::Job job{m_directory, filePath(), temporaryFilePath(), render(snapshot),
+                        m_generation};
+        {
+            std::lock_guard<std::mutex> lock(m_shared->mutex);
+            m_shared->job = std::move(job);
+        }
+        m_shared->wake.notify_one();
+        if (!m_thread.joinable())
+            m_thread = std::thread(&Shared::run, m_shared);
+        m_written = snapshot;
+        m_writtenAt = nowMsecs;
+        m_hasWritten = true;
     }
-    m_written = snapshot;
-    m_writtenAt = nowMsecs;
-    m_hasWritten = true;
-    m_warned = false;
-    m_error.clear();
-    return Written;
+    return failed ? Failed : due ? Written : Unchanged;
+}
+
+bool MetricsWriter::waitForWritten(int timeoutMsecs)
+{
+    std::unique_lock<std::mutex> lock(m_shared->mutex);
+    const bool idle = m_shared->idle.wait_for(lock, std::chrono::milliseconds(timeoutMsecs),
+                                              [this] { return !m_shared->job && !m_shared->busy; });
+    lock.unlock();
+    return !collectOutcome() && idle;
+}
+
+bool MetricsWriter::collectOutcome()
+{
+    QString error;
+    {
+        std::lock_guard<std::mutex> lock(m_shared->mutex);
+        if (m_shared->doneGeneration != m_generation || m_shared->doneCount == m_seenCount)
+            return !m_error.isEmpty();
+        m_seenCount = m_shared->doneCount;
+        error = m_shared->doneError;
+    }
+    m_error = error;
+    if (error.isEmpty()) {
+        m_warned = false;
+        return false;
+    }
+    m_hasWritten = false; // the next update tries again
+    if (!m_warned)
+        qWarning("Cannot write the metrics: %s", qPrintable(error));
+    m_warned = true;
+    return true;
 }
 
 QByteArray MetricsWriter::escapeLabelValue(const QString &value)
@@ -217,87 +397,3 @@ QByteArray MetricsWriter::render(const MetricsSnapshot &s)
     out.sample("tovel3_start_time_seconds", seconds(s.startMsecs));
     return out.text();
 }
-
-#ifdef Q_OS_UNIX
-bool MetricsWriter::writeFile(const QByteArray &content)
-{
-    if (!m_cleaned)
-        removeStaleTemporaryFiles();
-    m_cleaned = true;
-    const QString temporary = temporaryFilePath();
-    const QByteArray temporaryName = QFile::encodeName(temporary);
-    // Whatever is left under the temporary name (a file of an earlier run, or
-    // a pipe or link someone put there) goes, so creating it exclusively
-    // neither follows a link nor waits on a pipe.
-    if (::unlink(temporaryName.constData()) != 0 && errno != ENOENT && errno != ENOTDIR) {
-        m_error = systemError(QStringLiteral("cannot replace"), temporary);
-        return false;
-    }
-    const int fd = ::open(temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        m_error = systemError(QStringLiteral("cannot create"), temporary);
-        return false;
-    }
-    // The node exporter reads it as another user, whatever our umask.
-    ::fchmod(fd, 0644);
-    QString error;
-    const char *data = content.constData();
-    qint64 left = content.size();
-    while (error.isEmpty() && left > 0) {
-        const ssize_t written = ::write(fd, data, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            error = systemError(QStringLiteral("cannot write"), temporary);
-        } else {
-            data += written;
-            left -= written;
-        }
-    }
-    if (error.isEmpty() && ::fsync(fd) != 0)
-        error = systemError(QStringLiteral("cannot sync"), temporary);
-    if (::close(fd) != 0 && error.isEmpty())
-        error = systemError(QStringLiteral("cannot close"), temporary);
-    if (error.isEmpty() &&
-        ::rename(temporaryName.constData(), QFile::encodeName(filePath()).constData()) != 0)
-        error = systemError(QStringLiteral("cannot rename to"), filePath());
-    if (error.isEmpty())
-        return true;
-    ::unlink(temporaryName.constData());
-    m_error = error;
-    return false;
-}
-
-// A process killed while writing leaves its temporary file behind; those of
-// processes that are gone are removed once per directory.
-void MetricsWriter::removeStaleTemporaryFiles() const
-{
-    QDir dir(m_directory);
-    const QString prefix = QString::fromLatin1(FileName) + '.';
-    const QStringList names = dir.entryList({prefix + QStringLiteral("*.tmp")},
-                                            QDir::Files | QDir::System | QDir::Hidden);
-    for (const QString &name : names) {
-        bool isNumber = false;
-        const qint64 pid =
-            name.mid(prefix.size(), name.size() - prefix.size() - 4).toLongLong(&isNumber);
-        if (!isNumber || pid <= 0 || pid == QCoreApplication::applicationPid())
-            continue;
-        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-            dir.remove(name);
-    }
-}
-#else
-bool MetricsWriter::writeFile(const QByteArray &content)
-{
-    QSaveFile file(filePath());
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
-        !file.commit()) {
-        m_error = QStringLiteral("%1: %2").arg(filePath(), file.errorString());
-        return false;
-    }
-    return true;
-}
-
-void MetricsWriter::removeStaleTemporaryFiles() const {}
-#endif

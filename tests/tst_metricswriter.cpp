@@ -231,6 +231,7 @@ private slots:
         QCOMPARE(writer.update(s, t0), MetricsWriter::Off);
         writer.setDirectory(dir.path());
         QCOMPARE(writer.update(s, t0), MetricsWriter::Written);
+        QVERIFY(writer.waitForWritten());
         QCOMPARE(writer.update(s, t0 + 1), MetricsWriter::Unchanged);
 
         if (change == "heartbeat") {
@@ -246,6 +247,7 @@ private slots:
         QVERIFY(QFile::remove(writer.filePath()));
         QCOMPARE(writer.update(s, t0 + later),
                  written ? MetricsWriter::Written : MetricsWriter::Unchanged);
+        QVERIFY(writer.waitForWritten());
         QCOMPARE(QFile::exists(writer.filePath()), written);
         if (written)
             QCOMPARE(TestFiles::contents(writer.filePath()), MetricsWriter::render(s));
@@ -254,6 +256,8 @@ private slots:
         QTemporaryDir other;
         writer.setDirectory(other.path());
         QCOMPARE(writer.update(s, t0 + later + 1), MetricsWriter::Written);
+        QVERIFY(writer.waitForWritten());
+        QVERIFY(QFile::exists(QDir(other.path()).filePath("tovel3.prom")));
     }
 
     void replacesWholeFile()
@@ -274,11 +278,13 @@ private slots:
         MetricsWriter writer(dir.path());
         MetricsSnapshot first = typical();
         QCOMPARE(writer.update(first, 1700000000000), MetricsWriter::Written);
+        QVERIFY(writer.waitForWritten());
         QFile reader(writer.filePath());
         QVERIFY(reader.open(QIODevice::ReadOnly));
         MetricsSnapshot second = first;
         second.heartbeatsSent = 1234567;
         QCOMPARE(writer.update(second, 1700000003000), MetricsWriter::Written);
+        QVERIFY(writer.waitForWritten());
         ::umask(oldMask);
 
         // A reader that opened the file before keeps the old text whole.
@@ -321,29 +327,31 @@ private slots:
         if (obstacle == "link")
             QVERIFY(QFile::link(victim, writer.temporaryFilePath()));
 
+        // The first failure is known once the writer thread tried; later
+        // calls report it without another warning and try again.
         warnings = 0;
         const QtMessageHandler previous = qInstallMessageHandler(countWarnings);
         QElapsedTimer clock;
         clock.start();
         MetricsSnapshot s = typical();
-        const MetricsWriter::Result first = writer.update(s, 1700000000000);
+        QCOMPARE(writer.update(s, 1700000000000), MetricsWriter::Written);
+        const bool firstWritten = writer.waitForWritten();
         ++s.heartbeatsSent;
         const MetricsWriter::Result second = writer.update(s, 1700000003000);
+        const bool secondWritten = writer.waitForWritten();
         const qint64 took = clock.elapsed();
         qInstallMessageHandler(previous);
 
         QVERIFY2(took < 1000, qPrintable(QString("two updates took %1 ms").arg(took)));
         QCOMPARE(TestFiles::contents(victim), QByteArray("untouched"));
+        QCOMPARE(firstWritten, writes);
+        QCOMPARE(secondWritten, writes);
+        QCOMPARE(second, writes ? MetricsWriter::Written : MetricsWriter::Failed);
+        QCOMPARE(warnings, writes ? 0 : 1);
         if (writes) {
-            QCOMPARE(first, MetricsWriter::Written);
-            QCOMPARE(second, MetricsWriter::Written);
-            QCOMPARE(warnings, 0);
             QCOMPARE(TestFiles::contents(writer.filePath()), MetricsWriter::render(s));
             return;
         }
-        QCOMPARE(first, MetricsWriter::Failed);
-        QCOMPARE(second, MetricsWriter::Failed);
-        QCOMPARE(warnings, 1);
         QVERIFY2(writer.errorString().contains(dir), qPrintable(writer.errorString()));
 
         // Once the way is clear the next call writes.
@@ -352,8 +360,10 @@ private slots:
         if (obstacle == "file as directory")
             QVERIFY(QFile::remove(dir));
         QVERIFY(QDir().mkpath(dir));
-        QCOMPARE(writer.update(s, 1700000003001), MetricsWriter::Written);
+        QCOMPARE(writer.update(s, 1700000003001), MetricsWriter::Failed);
+        QVERIFY(writer.waitForWritten());
         QCOMPARE(writer.errorString(), QString());
+        QCOMPARE(TestFiles::contents(writer.filePath()), MetricsWriter::render(s));
     }
 
     void sigkillNeverLeavesPartialFile()
@@ -397,7 +407,7 @@ private slots:
             QCOMPARE(incomplete(last), QString());
         }
         qInfo("%d reads saw %d different files", reads, int(seen.size()));
-        QVERIFY2(seen.size() > 20, "the writer hardly wrote while being read");
+        QVERIFY2(seen.size() >= 10, "the writer hardly wrote while being read");
         const QString verdict = promtoolRejects(TestFiles::contents(path));
         QVERIFY2(verdict.isEmpty(), qPrintable(verdict));
     }

@@ -50,10 +50,11 @@ int main(int argc, char **argv)
 
     MetricsWriter writer(parser.value("dir"));
     if (!parser.isSet("loop")) {
-        const MetricsWriter::Result result = writer.update(s, now);
-        if (result != MetricsWriter::Written)
-            std::fprintf(stderr, "%s\n", qPrintable(writer.errorString()));
-        return result == MetricsWriter::Written ? 0 : 1;
+        writer.update(s, now);
+        if (writer.waitForWritten())
+            return 0;
+        std::fprintf(stderr, "%s\n", qPrintable(writer.errorString()));
+        return 1;
     }
     for (qint64 clock = now;; clock += 3000) {
         ++s.heartbeatsSent;
