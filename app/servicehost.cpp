@@ -1,6 +1,7 @@
 #include "servicehost.h"
 
 #include "appsettings.h"
+#include "instancelock.h"
 #include "journal.h"
 #include "loadtranslations.h"
 #include "singleapphandler.h"
@@ -9,10 +10,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSettings>
 #include <QTranslator>
 
@@ -71,25 +70,10 @@ ServiceHost::~ServiceHost()
 
 bool ServiceHost::start()
 {
-    // One instance per settings file: two would feed one board twice and
-    // write one journal from two processes.
     const QString config = m_paths.config.isEmpty() ? QSettings().fileName() : m_paths.config;
-    const QByteArray key = QCryptographicHash::hash(QFileInfo(config).absoluteFilePath().toUtf8(),
-                                                    QCryptographicHash::Sha256)
-                               .toHex()
-                               .left(16);
-    QDir().mkpath(m_paths.runtimeDir);
-    const QString lockPath = m_paths.runtimeDir + QStringLiteral("/tovel3d-") +
-                             QString::fromLatin1(key) + QStringLiteral(".lock");
-    m_lock = new QLockFile(lockPath);
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
-        qint64 pid = 0;
-        QString host, app;
-        m_lock->getLockInfo(&pid, &host, &app);
-        m_error = m_lock->error() == QLockFile::LockFailedError
-                      ? QStringLiteral("already running for %1 (pid %2)").arg(config).arg(pid)
-                      : QStringLiteral("cannot lock %1").arg(lockPath);
+    m_lock = new InstanceLock(m_paths.runtimeDir, config);
+    if (!m_lock->tryLock()) {
+        m_error = m_lock->holder();
         return false;
     }
 

@@ -5,7 +5,7 @@
 
 class AppSettings;
 class Journal;
-class QLockFile;
+class InstanceLock;
 class QTranslator;
 class Watchdog;
 
@@ -51,7 +51,7 @@ public:
 private:
     Paths m_paths;
     QString m_error;
-    QLockFile *m_lock = nullptr;
+    InstanceLock *m_lock = nullptr;
     AppSettings *m_settings = nullptr;
     Journal *m_journal = nullptr;
     QTranslator *m_translator = nullptr;
