@@ -16,7 +16,8 @@ packages=(
 )
 if [ "$mode" = test ]; then
   packages+=(xvfb xauth x11-utils trayer imagemagick socat iputils-ping procps
-             desktop-file-utils appstream openssl python3 dpkg-dev)
+             desktop-file-utils appstream openssl python3 dpkg-dev
+             g++-mingw-w64-x86-64-posix)
 fi
 
 missing=()
