@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <unistd.h>
 #endif
 
@@ -62,7 +63,8 @@ char processState(int procFd, const char *pid)
 
 // Compares the process's image name with `name`: the file name of its
 // executable, or, where that cannot be read (zombies, other users' processes
-// without the right to look), its command name as the kernel keeps it.
+// without the right to look), its command name as the kernel keeps it, which
+// any process can set: the caller trusts it only from owners that count.
 bool matchesImage(int procFd, const char *pid, const QByteArray &name)
 {
     char path[64];
@@ -93,6 +95,48 @@ bool matchesImage(int procFd, const char *pid, const QByteArray &name)
     if (len == commLength && size_t(name.size()) > commLength)
         return std::memcmp(comm, name.constData(), len) == 0;
     return false;
+}
+
+// The real user id from /proc/<pid>/status. The owner of /proc/<pid> is no
+// use: a process that made itself non-dumpable shows as root's.
+bool realUid(int procFd, const char *pid, uint *uid)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "%s/status", pid);
+    char buf[4096];
+    const ssize_t n = readSmallFile(procFd, path, buf, sizeof buf - 1);
+    if (n <= 0)
+        return false;
+    buf[n] = 0;
+    const char *line = std::strstr(buf, "\nUid:");
+    if (!line)
+        return false;
+    char *end = nullptr;
+    const unsigned long value = std::strtoul(line + 5, &end, 10);
+    if (end == line + 5)
+        return false;
+    *uid = uint(value);
+    return true;
+}
+
+// The first uid of ordinary users: UID_MIN of /etc/login.defs, else 1000.
+uint firstOrdinaryUid()
+{
+    static const uint first = [] {
+        QFile defs(QStringLiteral("/etc/login.defs"));
+        if (defs.open(QIODevice::ReadOnly)) {
+            while (!defs.atEnd()) {
+                const QList<QByteArray> words = defs.readLine().simplified().split(' ');
+                bool ok = false;
+                const uint value =
+                    words.size() >= 2 && words.at(0) == "UID_MIN" ? words.at(1).toUInt(&ok) : 0;
+                if (ok)
+                    return value;
+            }
+        }
+        return 1000u;
+    }();
+    return first;
 }
 
 bool respondingState(char state)
@@ -129,6 +173,23 @@ ProcessWatcher::~ProcessWatcher()
 #endif
 }
 
+QString ProcessWatcher::owner() const
+{
+    return m_owner;
+}
+
+void ProcessWatcher::setOwner(const QString &owner)
+{
+    if (owner == m_owner)
+        return;
+    m_owner = owner;
+#ifndef Q_OS_WIN
+    m_ownerKnown = false;
+    resolveOwner();
+#endif
+    emit ownerChanged();
+}
+
 bool ProcessWatcher::fileExists(const QString &name)
 {
     if (name.isEmpty())
@@ -162,28 +223,58 @@ bool ProcessWatcher::runTool(const QStringList &arguments, QString *listing)
 
 int ProcessWatcher::check(const QString &name)
 {
-    const QString filter = QStringLiteral("IMAGENAME eq %1").arg(name);
+    QStringList filters = {QStringLiteral("/FI"), QStringLiteral("IMAGENAME eq %1").arg(name)};
+    if (!m_owner.isEmpty())
+        filters << QStringLiteral("/FI") << QStringLiteral("USERNAME eq %1").arg(m_owner);
+    const QStringList format = {QStringLiteral("/FO"), QStringLiteral("CSV"),
+                                QStringLiteral("/NH")};
     QString listing;
-    if (!runTool({QStringLiteral("/FI"), filter, QStringLiteral("/FO"), QStringLiteral("CSV"),
-                  QStringLiteral("/NH")},
-                 &listing))
+    if (!runTool(filters + format, &listing))
         return notAlive;
     if (!listing.contains(name, Qt::CaseSensitive))
         return notAlive;
     m_runner->close();
-    if (!runTool({QStringLiteral("/FI"), filter, QStringLiteral("/FI"),
-                  QStringLiteral("STATUS eq NOT RESPONDING"), QStringLiteral("/FO"),
-                  QStringLiteral("CSV"), QStringLiteral("/NH")},
-                 &listing))
+    if (!runTool(
+            filters +
+                QStringList{QStringLiteral("/FI"), QStringLiteral("STATUS eq NOT RESPONDING")} +
+                format,
+            &listing))
         return notAlive;
     return listing.contains(name, Qt::CaseSensitive) ? notAlive : alive;
 }
 
 #else
 
+bool ProcessWatcher::resolveOwner()
+{
+    if (m_owner.isEmpty() || m_ownerKnown)
+        return true;
+    bool numeric = false;
+    const uint uid = m_owner.toUInt(&numeric);
+    if (numeric) {
+        m_ownerUid = uid;
+    } else {
+        const passwd *entry = ::getpwnam(QFile::encodeName(m_owner).constData());
+        if (!entry)
+            return false; // perhaps created later: asked again at the next check
+        m_ownerUid = entry->pw_uid;
+    }
+    m_ownerKnown = true;
+    return true;
+}
+
+bool ProcessWatcher::counts(uint uid) const
+{
+    if (!m_owner.isEmpty())
+        return uid == m_ownerUid;
+    return uid == ::getuid() || uid < firstOrdinaryUid();
+}
+
 int ProcessWatcher::check(const QString &name)
 {
     if (name.isEmpty() || name.contains(QLatin1Char('/')))
+        return notAlive;
+    if (!resolveOwner())
         return notAlive;
     const QByteArray image = QFile::encodeName(name);
     DIR *proc = ::opendir("/proc");
@@ -198,6 +289,11 @@ int ProcessWatcher::check(const QString &name)
         if (!isPid(entry->d_name))
             continue;
         if (!matchesImage(procFd, entry->d_name, image))
+            continue;
+        // Decided after the match, which is cheaper; a process whose owner
+        // does not count is skipped, whatever its command name claims.
+        uint uid = 0;
+        if (!realUid(procFd, entry->d_name, &uid) || !counts(uid))
             continue;
         const char state = processState(procFd, entry->d_name);
         if (!state)
