@@ -39,15 +39,14 @@ signals:
     void ownerChanged();
 
 private:
-#ifdef Q_OS_WIN
-    bool runTool(const QStringList &arguments, QString *listing);
-    QProcess *m_runner;
-#else
+    // With check(), the platform's half (platform/<system>/processwatcher.cpp):
+    // prepares the owner for the checks; false while it names no user.
     bool resolveOwner();
-    bool counts(uint uid) const;
 
+    QString m_owner;
+    // The owner as a user id, where processes are matched by id.
     bool m_ownerKnown = false;
     uint m_ownerUid = 0;
-#endif
-    QString m_owner;
+    // The listing tool, where the check runs one.
+    QProcess *m_runner = nullptr;
 };
