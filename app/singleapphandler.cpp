@@ -9,8 +9,14 @@
 #include <QLockFile>
 #include <QPointer>
 #include <QSharedMemory>
-#include <QStandardPaths>
-#include <QSystemSemaphore>
+#include <QTimer>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 SingleAppHandler::SingleAppHandler(QObject *parent)
     : QObject(parent)
@@ -49,20 +55,43 @@ QString SingleAppHandler::serverName()
     return QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha256).toHex());
 }
 
-namespace
+QString SingleAppHandler::instanceDirectory()
 {
-QString runtimeDirectory()
-{
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty() || !QDir().mkpath(dir))
-        dir = QDir::tempPath();
-    return dir;
+#ifdef Q_OS_WIN
+    return QString();
+#else
+    const QString base = QDir::tempPath();
+    const QString stem = base + QStringLiteral("/tovel3-%1").arg(::geteuid());
+    for (int i = 0; i < 10; ++i) {
+        const QString dir = i == 0 ? stem : stem + QLatin1Char('.') + QString::number(i);
+        const QByteArray path = QFile::encodeName(dir);
+        if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+            qWarning("Single instance directory %s cannot be created: %s", path.constData(),
+                     std::strerror(errno));
+            return QString();
+        }
+        struct stat st = {};
+        const bool ours =
+            ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+        // Ours but readable by others (made by hand): closing it is enough.
+        // Once others could write into it, what they left there is not ours.
+        if (ours && (st.st_mode & 0022) == 0 &&
+            ((st.st_mode & 0077) == 0 || ::chmod(path.constData(), 0700) == 0))
+            return dir;
+        qWarning("Single instance directory %s is not a private directory of this user; "
+                 "skipping it",
+                 path.constData());
+    }
+    qWarning("Single instance: no private directory of this user can be had in %s",
+             qPrintable(base));
+    return QString();
+#endif
 }
-} // namespace
 
 QString SingleAppHandler::lockFilePath()
 {
-    return runtimeDirectory() + QLatin1Char('/') + serverName() + QStringLiteral(".lock");
+    const QString dir = instanceDirectory();
+    return dir.isEmpty() ? QString() : dir + QLatin1Char('/') + serverName() + ".lock";
 }
 
 QString SingleAppHandler::serverAddress()
@@ -70,62 +99,70 @@ QString SingleAppHandler::serverAddress()
 #ifdef Q_OS_WIN
     return serverName();
 #else
-    // A local socket's path must fit sockaddr_un (108 bytes with the NUL).
-    const QString path = runtimeDirectory() + QLatin1Char('/') + serverName();
-    return QFile::encodeName(path).size() < 108 ? path : serverName();
+    const QString dir = instanceDirectory();
+    return dir.isEmpty() ? QString() : dir + QLatin1Char('/') + serverName();
 #endif
 }
 
 bool SingleAppHandler::claimInstance()
 {
-    const QString key = serverName();
-    bool first = false;
-    {
-        QSystemSemaphore lock(key + QStringLiteral("_semaphore"), 1, QSystemSemaphore::Open);
-        lock.acquire();
+    QString address;
 #ifdef Q_OS_WIN
-        // The system removes the segment together with its last holder.
-        delete m_sharedMemory;
-        m_sharedMemory = new QSharedMemory(key);
-        first = !m_sharedMemory->attach(QSharedMemory::ReadWrite);
-        if (first)
-            m_sharedMemory->create(1, QSharedMemory::ReadWrite);
-#else
-        // A System V segment outlives a killed holder, and its key keeps only
-        // 16 bits of the key file's inode, so unrelated segments can collide.
-        // A lock file that records its owner's process is neither: it is
-        // recognised as stale once that process is gone.
-        delete m_lockFile;
-        m_lockFile = new QLockFile(lockFilePath());
-        m_lockFile->setStaleLockTime(0);
-        first = m_lockFile->tryLock(0);
-        if (!first && m_lockFile->error() != QLockFile::LockFailedError) {
-            // No marker can be kept at all (unwritable directory): running
-            // unguarded beats not running.
-            qWarning("Single instance marker unavailable: %s", qPrintable(lockFilePath()));
-            first = true;
-        }
-#endif
-        lock.release();
+    // Creating a named segment fails when it exists, in one step, so two
+    // starts at the same moment need no lock around it. The system removes
+    // the segment together with its last holder.
+    delete m_sharedMemory;
+    m_sharedMemory = new QSharedMemory(serverName());
+    if (!m_sharedMemory->create(1, QSharedMemory::ReadWrite)) {
+        if (m_sharedMemory->error() == QSharedMemory::AlreadyExists)
+            return false;
+        qWarning("Single instance marker unavailable: %s",
+                 qPrintable(m_sharedMemory->errorString()));
     }
-    if (!first)
-        return false;
+    address = serverName();
+#else
+    // A lock file that records its owner's process is recognised as stale
+    // once that process is gone, and its exclusive creation serialises two
+    // starts at the same moment. Nothing lives in a namespace that other
+    // users share (no System V semaphore or segment, no shared directory).
+    const QString dir = instanceDirectory();
+    if (dir.isEmpty()) {
+        // Running unguarded beats not running: the board must be fed.
+        qWarning("Single instance guard unavailable: starting without it");
+        return true;
+    }
+    delete m_lockFile;
+    m_lockFile = new QLockFile(dir + QLatin1Char('/') + serverName() + ".lock");
+    m_lockFile->setStaleLockTime(0);
+    if (!m_lockFile->tryLock(0)) {
+        if (m_lockFile->error() == QLockFile::LockFailedError)
+            return false;
+        qWarning("Single instance marker unavailable in %s: starting without it", qPrintable(dir));
+    }
+    address = dir + QLatin1Char('/') + serverName();
+#endif
 
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, &SingleAppHandler::processConnection);
+    m_idleCheck = new QTimer(this);
+    m_idleCheck->setInterval(1000);
+    connect(m_idleCheck, &QTimer::timeout, this, &SingleAppHandler::dropIdleClients);
     // We hold the marker, so a socket file still present was left by a
     // killed instance and would make listening fail.
-    QLocalServer::removeServer(serverAddress());
-    if (!m_server->listen(serverAddress()))
+    QLocalServer::removeServer(address);
+    if (!m_server->listen(address))
         qWarning("Single instance server cannot listen: %s", qPrintable(m_server->errorString()));
     return true;
 }
 
 void SingleAppHandler::sendMessage(const QString &msg)
 {
+    const QString address = serverAddress();
+    if (address.isEmpty())
+        return;
     QLocalSocket socket;
-    socket.connectToServer(serverAddress(), QIODevice::ReadWrite);
+    socket.connectToServer(address, QIODevice::ReadWrite);
     if (!socket.waitForConnected(500))
         return;
     socket.write((msg + QLatin1Char('\n')).toUtf8());
@@ -141,10 +178,33 @@ void SingleAppHandler::processConnection()
         QLocalSocket *socket = m_server->nextPendingConnection();
         if (!socket)
             break;
+        // Each client holds a descriptor: a flood must not use them all up.
+        if (m_clients.size() >= maxClients) {
+            if (!m_refusing)
+                qWarning("Single instance server: %d clients connected, refusing more", maxClients);
+            m_refusing = true;
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_refusing = false;
         connect(socket, &QLocalSocket::disconnected, this, &SingleAppHandler::processDisconnected);
         connect(socket, &QLocalSocket::readyRead, this, &SingleAppHandler::clientReadyRead);
-        m_clients.insert(socket, QByteArray());
+        m_clients[socket].quiet.start();
     }
+    if (!m_clients.isEmpty() && !m_idleCheck->isActive())
+        m_idleCheck->start();
+}
+
+void SingleAppHandler::dropIdleClients()
+{
+    const auto sockets = m_clients.keys();
+    for (QLocalSocket *socket : sockets) {
+        if (m_clients.value(socket).quiet.hasExpired(idleTimeoutMs))
+            dropClient(socket);
+    }
+    if (m_clients.isEmpty())
+        m_idleCheck->stop();
 }
 
 void SingleAppHandler::clientReadyRead()
@@ -160,7 +220,8 @@ void SingleAppHandler::clientReadyRead()
 
     // Lines are split on the raw bytes and decoded whole, so a multi-byte
     // character split across two reads is not corrupted.
-    QByteArray &buffer = m_clients[socket];
+    Client &client = m_clients[socket];
+    QByteArray &buffer = client.pending;
     buffer.append(chunk);
     QStringList messages;
     int start = 0;
@@ -170,6 +231,8 @@ void SingleAppHandler::clientReadyRead()
         start = end + 1;
     }
     buffer.remove(0, start);
+    if (start > 0)
+        client.quiet.start();
     const bool overflow = buffer.size() > maxPendingLine;
 
     QPointer<SingleAppHandler> self(this);
