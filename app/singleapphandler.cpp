@@ -2,21 +2,12 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QPointer>
 #include <QSharedMemory>
 #include <QTimer>
-
-#ifndef Q_OS_WIN
-#include <cerrno>
-#include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 SingleAppHandler::SingleAppHandler(QObject *parent)
     : QObject(parent)
@@ -55,92 +46,19 @@ QString SingleAppHandler::serverName()
     return QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha256).toHex());
 }
 
-QString SingleAppHandler::instanceDirectory()
-{
-#ifdef Q_OS_WIN
-    return QString();
-#else
-    const QString base = QDir::tempPath();
-    const QString stem = base + QStringLiteral("/tovel3-%1").arg(::geteuid());
-    for (int i = 0; i < 10; ++i) {
-        const QString dir = i == 0 ? stem : stem + QLatin1Char('.') + QString::number(i);
-        const QByteArray path = QFile::encodeName(dir);
-        if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
-            qWarning("Single instance directory %s cannot be created: %s", path.constData(),
-                     std::strerror(errno));
-            return QString();
-        }
-        struct stat st = {};
-        const bool ours =
-            ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
-        // Ours but readable by others (made by hand): closing it is enough.
-        // Once others could write into it, what they left there is not ours.
-        if (ours && (st.st_mode & 0022) == 0 &&
-            ((st.st_mode & 0077) == 0 || ::chmod(path.constData(), 0700) == 0))
-            return dir;
-        qWarning("Single instance directory %s is not a private directory of this user; "
-                 "skipping it",
-                 path.constData());
-    }
-    qWarning("Single instance: no private directory of this user can be had in %s",
-             qPrintable(base));
-    return QString();
-#endif
-}
-
 QString SingleAppHandler::lockFilePath()
 {
     const QString dir = instanceDirectory();
     return dir.isEmpty() ? QString() : dir + QLatin1Char('/') + serverName() + ".lock";
 }
 
-QString SingleAppHandler::serverAddress()
-{
-#ifdef Q_OS_WIN
-    return serverName();
-#else
-    const QString dir = instanceDirectory();
-    return dir.isEmpty() ? QString() : dir + QLatin1Char('/') + serverName();
-#endif
-}
-
 bool SingleAppHandler::claimInstance()
 {
     QString address;
-#ifdef Q_OS_WIN
-    // Creating a named segment fails when it exists, in one step, so two
-    // starts at the same moment need no lock around it. The system removes
-    // the segment together with its last holder.
-    delete m_sharedMemory;
-    m_sharedMemory = new QSharedMemory(serverName());
-    if (!m_sharedMemory->create(1, QSharedMemory::ReadWrite)) {
-        if (m_sharedMemory->error() == QSharedMemory::AlreadyExists)
-            return false;
-        qWarning("Single instance marker unavailable: %s",
-                 qPrintable(m_sharedMemory->errorString()));
-    }
-    address = serverName();
-#else
-    // A lock file that records its owner's process is recognised as stale
-    // once that process is gone, and its exclusive creation serialises two
-    // starts at the same moment. Nothing lives in a namespace that other
-    // users share (no System V semaphore or segment, no shared directory).
-    const QString dir = instanceDirectory();
-    if (dir.isEmpty()) {
-        // Running unguarded beats not running: the board must be fed.
-        qWarning("Single instance guard unavailable: starting without it");
-        return true;
-    }
-    delete m_lockFile;
-    m_lockFile = new QLockFile(dir + QLatin1Char('/') + serverName() + ".lock");
-    m_lockFile->setStaleLockTime(0);
-    if (!m_lockFile->tryLock(0)) {
-        if (m_lockFile->error() == QLockFile::LockFailedError)
-            return false;
-        qWarning("Single instance marker unavailable in %s: starting without it", qPrintable(dir));
-    }
-    address = dir + QLatin1Char('/') + serverName();
-#endif
+    if (!claimMarker(&address))
+        return false;
+    if (address.isEmpty())
+        return true; // running unguarded, so no server either
 
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
