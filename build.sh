@@ -17,7 +17,7 @@ packages=(
 if [ "$mode" = test ]; then
   packages+=(xvfb xauth x11-utils trayer imagemagick socat iputils-ping procps
              desktop-file-utils appstream openssl python3 dpkg-dev
-             prometheus prometheus-node-exporter curl)
+             prometheus prometheus-node-exporter curl g++-mingw-w64-x86-64-posix)
 fi
 
 missing=()

@@ -20,6 +20,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <unistd.h>
 
 namespace
 {
@@ -48,7 +49,7 @@ public:
     QString logPath() const { return logDir() + "/tovel3.log"; }
     QString socketPath() const
     {
-        return runtime() + "/" +
+        return tmp() + "/tovel3-" + QString::number(::geteuid()) + "/" +
                QCryptographicHash::hash("Tovel3", QCryptographicHash::Sha256).toHex();
     }
 
