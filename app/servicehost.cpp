@@ -16,6 +16,7 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <memory>
 
 namespace
 {
@@ -113,7 +114,7 @@ void ServiceHost::stop()
     m_journal->log(QCoreApplication::translate("Logger", "application closed"));
 }
 
-int ServiceHost::run(const QStringList &arguments)
+int ServiceHost::run(const QStringList &arguments, Options options)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -128,10 +129,34 @@ int ServiceHost::run(const QStringList &arguments)
                                           QStringLiteral("path"));
     parser.addOption(configOption);
     parser.addOption(socketOption);
+    const QCommandLineOption langOption(QStringLiteral("lang"),
+                                        QStringLiteral("Set UI language to <lang>"),
+                                        QStringLiteral("lang"));
+    const QCommandLineOption softglOption(
+        QStringLiteral("softgl"), QStringLiteral("User software rendering instead of OpenGL"));
+    const QCommandLineOption legacyOption(QStringLiteral("legacy"),
+                                          QStringLiteral("Run in tovel2 compability mode"));
+    if (options == DesktopOptions) {
+        parser.addOption(langOption);
+        parser.addOption(softglOption);
+        parser.addOption(legacyOption);
+    }
     parser.process(arguments);
 
     UnixSignalWatcher signalWatcher;
     ServiceHost host(resolvePaths(parser.value(configOption), parser.value(socketOption)));
+    if (options == DesktopOptions) {
+        std::unique_ptr<QSettings> settings(
+            host.m_paths.config.isEmpty()
+                ? new QSettings
+                : new QSettings(host.m_paths.config, QSettings::IniFormat));
+        if (parser.isSet(langOption))
+            settings->setValue(QStringLiteral("UI/Language"), parser.value(langOption));
+        if (parser.isSet(softglOption))
+            settings->setValue(QStringLiteral("softgl"), true);
+        if (parser.isSet(legacyOption))
+            settings->setValue(QStringLiteral("legacy"), true);
+    }
     QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested,
                      QCoreApplication::instance(), &QCoreApplication::quit);
     if (!host.start()) {
