@@ -461,7 +461,7 @@ private slots:
         QFETCH(bool, logging);
         PingStandIn ping;
         WatchedChild child;
-        Rig r(BoardSimulator::X2, 150);
+        Rig r(BoardSimulator::X2, 100);
         QVERIFY(r.started);
         r.hb.setNetworkCheck(network);
         r.hb.setNetworkTarget(QStringLiteral("127.0.0.1"));
@@ -518,7 +518,7 @@ private slots:
         ping.setDown(true);
         WatchedChild child;
         child.setStopped(true);
-        Rig r(BoardSimulator::X2, 150);
+        Rig r(BoardSimulator::X2, 100);
         QVERIFY(r.started);
         r.hb.setNetworkCheck(true);
         r.hb.setNetworkTarget(QStringLiteral("127.0.0.1"));
