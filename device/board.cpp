@@ -587,7 +587,11 @@ void Board::startSearch()
         m_ports = ports;
         emit portsChanged();
     }
+    // The port in use first: a board that was only slow to answer stays.
     m_candidates = ports;
+    m_candidates.removeAll(m_port);
+    if (!m_port.isEmpty())
+        m_candidates.prepend(m_port);
     qInfo().noquote() << "Looking for the board on" << ports.join(QLatin1Char(','));
     probeNext();
 }
