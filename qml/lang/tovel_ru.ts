@@ -81,6 +81,13 @@
     </message>
 </context>
 <context>
+    <name>Board</name>
+    <message>
+        <source>Watchdog moved from %1 to %2</source>
+        <translation>Сторожевое устройство перешло с %1 на %2</translation>
+    </message>
+</context>
+<context>
     <name>Logger</name>
     <message>
         <source>application started</source>
