@@ -433,8 +433,7 @@ void Board::onData(const QString &data)
         m_quietTimer->start();
     else
         m_quietTimer->stop();
-    if (m_probing.isEmpty())
-        emit replyReceived();
+    emit replyReceived();
     for (const QByteArray &piece : pieces)
         handle(piece);
 }
@@ -588,7 +587,11 @@ void Board::startSearch()
         m_ports = ports;
         emit portsChanged();
     }
+    // The port in use first: a board that was only slow to answer stays.
     m_candidates = ports;
+    m_candidates.removeAll(m_port);
+    if (!m_port.isEmpty())
+        m_candidates.prepend(m_port);
     qInfo().noquote() << "Looking for the board on" << ports.join(QLatin1Char(','));
     probeNext();
 }
@@ -628,16 +631,15 @@ void Board::probeReply(const QByteArray &piece)
     probeNext();
 }
 
-void Board::finishSearch(const QString &found)
+void Board::finishSearch(QString found)
 {
     stopSearch();
-    m_channel->close();
-    if (found.isEmpty()) {
-        qInfo().noquote() << "No board answered";
+    if (found.isEmpty() || found == m_port) {
+        if (found.isEmpty())
+            qInfo().noquote() << "No board answered";
+        reopen(); // back on the port in use, for whatever it still sends
         return;
     }
-    if (found == m_port)
-        return;
     const QString from = m_port;
     m_port = found;
     // The same board: no new announcement, but the handshake restores its
@@ -646,6 +648,7 @@ void Board::finishSearch(const QString &found)
     clearIdentity();
     if (m_journal)
         m_journal->log(tr("Watchdog moved from %1 to %2").arg(from, found));
+    reopen();
     emit portChanged(found);
     emit portSelected(found);
     emit boardMoved(from, found);

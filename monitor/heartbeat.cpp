@@ -23,6 +23,8 @@ Heartbeat::Heartbeat(Board *board, QObject *parent)
     m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, &Heartbeat::tick);
     m_lampTimer->setSingleShot(true);
+    // A coarse timer may end up to 5 % early; the lamp keeps its half second.
+    m_lampTimer->setTimerType(Qt::PreciseTimer);
     m_lampTimer->setInterval(lampHoldMs);
     connect(m_lampTimer, &QTimer::timeout, this, [this] { setLamp(Off); });
     connect(m_ping, &PingProcess::finished, this, &Heartbeat::probeFinished);

@@ -128,7 +128,7 @@
     </message>
     <message>
         <source>Watchdog moved from %1 to %2</source>
-        <translation>Сторожевой таймер перешёл с %1 на %2</translation>
+        <translation>Сторожевое устройство перешло с %1 на %2</translation>
     </message>
 </context>
 <context>
