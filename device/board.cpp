@@ -567,10 +567,15 @@ void Board::onWriteTimer()
 
 void Board::handleChannel(int n, bool closed)
 {
-    // A reply that contradicts the known state flips it and the matching
-    // command goes back to the board, as a switch the user flipped would.
-    if (m_channelClosed[n - 1] != closed)
-        setChannel(n, closed);
+    // The board's word is its state. Sending the command back on a reply
+    // that contradicts the last one sent (as a switch flipped by the reply
+    // once did) loops for ever when two opposite commands are echoed in one
+    // reply ("~S1\n~R1\n"): every command restarts the cycle's period, so
+    // the heartbeat would stop and the board reset the PC.
+    if (m_channelClosed[n - 1] != closed) {
+        m_channelClosed[n - 1] = closed;
+        emit channelStateChanged();
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -283,26 +283,20 @@ private slots:
         rig.sim.setSilent(true);
         QSignalSpy changes(&rig.board, &Board::channelStateChanged);
 
-        // Contradicting: the state flips and the matching command goes back.
+        // The board's word is its state: a reply that contradicts the last
+        // command flips it and sends nothing back.
         QVERIFY(rig.deliver("~S1\n"));
         QVERIFY(rig.board.channel1Closed());
         QCOMPARE(changes.count(), 1);
-        QTRY_COMPARE(rig.received("~S1"), 1);
-        QCOMPARE(rig.journalCount("Requested channel 1 close"), 1);
-
-        // Agreeing: nothing is sent.
         QVERIFY(rig.deliver("~S1\n~R2\n"));
         QVERIFY(rig.deliver("~S3\n~R0\n~S\n"));
-        QTest::qWait(100);
-        QCOMPARE(rig.sim.receivedTexts(), QList<QByteArray>{"~S1"});
         QCOMPARE(changes.count(), 1);
-
         QVERIFY(rig.deliver("~R1\n~S2\n"));
         QVERIFY(!rig.board.channel1Closed());
         QVERIFY(rig.board.channel2Closed());
-        QTRY_COMPARE(rig.sim.receivedTexts(), (QList<QByteArray>{"~S1", "~R1", "~S2"}));
-        QCOMPARE(rig.journalCount("Requested channel 1 open"), 1);
-        QCOMPARE(rig.journalCount("Requested channel 2 close"), 1);
+        QTest::qWait(100);
+        QCOMPARE(rig.sim.receivedTexts(), QList<QByteArray>{});
+        QCOMPARE(rig.journalCount("Requested channel 1 open"), 0);
     }
 
     void switchRepliesNeverAnswerBack()
