@@ -729,19 +729,23 @@ private slots:
     // the ports are asked "~I" and the board is followed to its new name.
     void boardIsFoundUnderAnotherName_data()
     {
-        QTest::addColumn<bool>("unplugged"); // otherwise the old port stays silent
-        QTest::newRow("old port gone") << true;
-        QTest::newRow("old port silent") << false;
+        QTest::addColumn<bool>("unplugged");     // otherwise the old port stays silent
+        QTest::addColumn<bool>("strangerBoard"); // the other port has a board of another model
+        QTest::newRow("old port gone") << true << false;
+        QTest::newRow("old port silent") << false << false;
+        QTest::newRow("another model elsewhere") << true << true;
     }
 
     void boardIsFoundUnderAnotherName()
     {
         QFETCH(bool, unplugged);
+        QFETCH(bool, strangerBoard);
 
         Rig rig;
         QVERIFY(rig.started);
-        BoardSimulator stranger(BoardSimulator::X2); // another device, never answers
-        stranger.setSilent(true);
+        // Another device of the same vendor: silent, or a board of another model.
+        BoardSimulator stranger(strangerBoard ? BoardSimulator::S2 : BoardSimulator::X2);
+        stranger.setSilent(!strangerBoard);
         QVERIFY(stranger.start(rig.dir.path() + QStringLiteral("/stranger")));
         const QString newName = rig.dir.path() + QStringLiteral("/back");
         setExtraPorts({rig.sim.portPath(), stranger.portPath(), newName});
@@ -763,7 +767,7 @@ private slots:
             rig.board.sendHeartbeat();
             QTest::qWait(50);
         }
-        QVERIFY(moved.wait(3 * Board::ProbeTimeoutMs + 500));
+        QTRY_COMPARE_WITH_TIMEOUT(moved.count(), 1, 3 * Board::ProbeTimeoutMs + 500);
         QCOMPARE(rig.board.port(), newName);
         QCOMPARE(selected.count(), 1);
         QCOMPARE(selected.first().first().toString(), newName);
