@@ -434,8 +434,13 @@ void Board::onData(const QString &data)
     else
         m_quietTimer->stop();
     emit replyReceived();
-    for (const QByteArray &piece : pieces)
+    const QString probed = m_probing;
+    for (const QByteArray &piece : pieces) {
+        // The search moved on to the next port: the rest came from the last.
+        if (!probed.isEmpty() && !m_probing.isEmpty() && m_probing != probed)
+            break;
         handle(piece);
+    }
 }
 
 void Board::onQuiet()
