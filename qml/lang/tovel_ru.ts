@@ -337,10 +337,6 @@ Threshold</source>
         <translation>Перезапустите приложение, чтобы сменить способ отрисовки</translation>
     </message>
     <message>
-        <source>An update to &lt;b&gt;version %1&lt;/b&gt; is available</source>
-        <translation>Доступно обновление до &lt;b&gt;версии %1&lt;/b&gt;</translation>
-    </message>
-    <message>
         <source>No updates available</source>
         <translation>Обновлений нет</translation>
     </message>
@@ -375,6 +371,14 @@ Threshold</source>
     <message>
         <source>Process state</source>
         <translation>Состояние процесса</translation>
+    </message>
+    <message>
+        <source>Release notes</source>
+        <translation>Список изменений</translation>
+    </message>
+    <message>
+        <source>An update to version %1 is available</source>
+        <translation>Доступно обновление до версии %1</translation>
     </message>
 </context>
 <context>
