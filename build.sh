@@ -9,7 +9,7 @@ build_dir=${TOVEL3_BUILD_DIR:-build}
 
 packages=(
   cmake g++ make pkg-config qtbase5-dev qtdeclarative5-dev qtquickcontrols2-5-dev
-  libqt5serialport5-dev qttools5-dev qttools5-dev-tools libssl-dev
+  libqt5serialport5-dev qttools5-dev qttools5-dev-tools libssl-dev libsystemd-dev
   qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
   qml-module-qtquick-templates2 qml-module-qtquick-layouts qml-module-qtquick-extras
   qml-module-qtquick-controls qml-module-qt-labs-platform qml-module-qttest
