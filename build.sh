@@ -15,7 +15,7 @@ packages=(
   qml-module-qtquick-controls qml-module-qt-labs-platform qml-module-qttest
 )
 if [ "$mode" = test ]; then
-  packages+=(xvfb xauth x11-utils trayer imagemagick socat iputils-ping procps iproute2 systemd
+  packages+=(xvfb xauth x11-utils trayer imagemagick socat iputils-ping procps iproute2 systemd man-db groff-base
              desktop-file-utils appstream openssl python3 dpkg-dev)
 fi
 

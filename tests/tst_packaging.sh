@@ -80,7 +80,8 @@ grep -q '^Restart=on-failure$' "$unit" || fail "unit Restart"
 echo "ok: systemd unit"
 
 for f in usr/lib/systemd/system/tovel3d.service usr/lib/sysusers.d/tovel3.conf \
-         usr/lib/sysctl.d/60-tovel3-ping.conf etc/tovel3/tovel3.conf; do
+         usr/lib/sysctl.d/60-tovel3-ping.conf etc/tovel3/tovel3.conf \
+         usr/share/man/man8/tovel3d.8 usr/share/man/man1/tovel3ctl.1; do
   [ -e "$root/$f" ] || fail "not installed: $f"
 done
 grep -q '^ExecStart=/usr/bin/tovel3d$' "$root/usr/lib/systemd/system/tovel3d.service" || fail "system unit ExecStart"

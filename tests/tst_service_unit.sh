@@ -84,9 +84,14 @@ unit="$work/units/tovel3d.service"
 sed "s#@CMAKE_INSTALL_FULL_BINDIR@#$work/bin#g" "$linux/tovel3d.service.in" >"$unit"
 ! grep -n '@[A-Z_]*@' "$unit" || fail "unreplaced variable in the unit"
 
+# The man pages the unit names, where man finds them.
+mkdir -p "$work/man/man1" "$work/man/man8"
+cp "$src/packaging/man/tovel3ctl.1" "$work/man/man1/"
+cp "$src/packaging/man/tovel3d.8" "$work/man/man8/"
+
 echo "## systemd-analyze verify tovel3d.service"
 set +e
-out=$(systemd-analyze verify --man=no "$unit" 2>&1)
+out=$(MANPATH="$work/man" systemd-analyze verify "$unit" 2>&1)
 rc=$?
 set -e
 echo "${out:-(no output)}"
@@ -113,6 +118,12 @@ for family in AF_UNIX AF_INET AF_INET6; do
 done
 [ -z "$(setting IPAddressDeny)" ] || fail "IPAddressDeny keeps ping from its target"
 echo "ok: serial port, sockets and process owners left open"
+
+for page in "$work/man/man1/tovel3ctl.1" "$work/man/man8/tovel3d.8"; do
+  out=$(LC_ALL=C.UTF-8 groff -man -ww -z "$page" 2>&1)
+  [ -z "$out" ] || fail "$(basename "$page"): $out"
+done
+echo "ok: man pages"
 
 echo "## systemd-sysusers"
 mkdir -p "$work/root/etc"
