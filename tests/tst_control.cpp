@@ -138,8 +138,6 @@ private slots:
                                 << QStringList{"led=1"} << "LED on";
         QTest::newRow("board") << X2 << QStringList{"board"} << 0 << L{"~F"} << QStringList()
                                << "reset-time=5min";
-        QTest::newRow("board shows units and words")
-            << X2 << QStringList{"board"} << 0 << L{"~F"} << QStringList() << "power-press=500ms";
         QTest::newRow("board set")
             << X2 << QStringList{"board", "set", "reset-time=10min", "ch1=power"} << 0
             << L{"~F", "~WA2425220346"} << QStringList() << "ch1=power";
