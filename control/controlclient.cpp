@@ -10,8 +10,10 @@
 #include <QLocalSocket>
 #include <QTextStream>
 
+#ifdef Q_OS_UNIX
 #include <pwd.h>
 #include <unistd.h>
+#endif
 
 namespace
 {
@@ -56,6 +58,7 @@ QString ControlClient::systemSocket()
 
 QString ControlClient::desktopSocket()
 {
+#ifdef Q_OS_UNIX
     // Where the desktop program keeps its instance lock: the user's runtime
     // directory, or Qt's stand-in for it (without Qt's warning about it).
     QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
@@ -65,6 +68,9 @@ QString ControlClient::desktopSocket()
               (user ? QString::fromLocal8Bit(user->pw_name) : QString::number(::getuid()));
     }
     return dir + QStringLiteral("/control");
+#else
+    return QStringLiteral("tovel3-control");
+#endif
 }
 
 QString ControlClient::defaultSocket()

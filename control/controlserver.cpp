@@ -14,11 +14,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using namespace BoardProtocol;
 
@@ -50,6 +52,7 @@ QJsonObject check(bool enabled, const QString &target, bool ok)
             {okKey, enabled ? QJsonValue(ok) : QJsonValue()}};
 }
 
+#ifdef Q_OS_UNIX
 quint64 inodeOf(const QByteArray &path)
 {
     struct stat st;
@@ -60,6 +63,7 @@ QString systemError()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
 }
+#endif
 } // namespace
 
 ControlServer::ControlServer(Board *board, Heartbeat *heartbeat, QObject *parent)
@@ -89,8 +93,11 @@ bool ControlServer::listen(const QString &path, Access access, const QString &gr
 {
     close();
     m_error.clear();
+#ifdef Q_OS_UNIX
     const QString target = QFileInfo(path).absoluteFilePath();
-    const QByteArray targetName = QFile::encodeName(target);
+#else
+    const QString target = path; // a pipe name
+#endif
 
     QLocalSocket probe;
     probe.connectToServer(target);
@@ -99,6 +106,8 @@ bool ControlServer::listen(const QString &path, Access access, const QString &gr
         return false;
     }
 
+#ifdef Q_OS_UNIX
+    const QByteArray targetName = QFile::encodeName(target);
     gid_t gid = gid_t(-1);
     if (access == Group && !group.isEmpty()) {
         const struct group *entry = ::getgrnam(QFile::encodeName(group).constData());
@@ -135,8 +144,18 @@ bool ControlServer::listen(const QString &path, Access access, const QString &gr
         m_server->close();
         return false;
     }
-    m_path = target;
     m_inode = inodeOf(targetName);
+#else
+    // Windows has no group for the pipe here: the user's own in any case.
+    Q_UNUSED(access)
+    Q_UNUSED(group)
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(target)) {
+        m_error = QStringLiteral("cannot listen on %1: %2").arg(target, m_server->errorString());
+        return false;
+    }
+#endif
+    m_path = target;
     return true;
 }
 
@@ -146,14 +165,16 @@ void ControlServer::close()
     for (QLocalSocket *socket : sockets)
         dropClient(socket);
     m_server->close();
+#ifdef Q_OS_UNIX
     if (!m_path.isEmpty()) {
         // Only our own socket: another instance may have taken the name.
         const QByteArray name = QFile::encodeName(m_path);
         if (m_inode && inodeOf(name) == m_inode)
             ::unlink(name.constData());
-        m_path.clear();
-        m_inode = 0;
     }
+    m_inode = 0;
+#endif
+    m_path.clear();
 }
 
 void ControlServer::acceptConnections()
