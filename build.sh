@@ -15,7 +15,7 @@ packages=(
   qml-module-qtquick-controls qml-module-qt-labs-platform qml-module-qttest
 )
 if [ "$mode" = test ]; then
-  packages+=(xvfb xauth x11-utils trayer imagemagick socat iputils-ping procps iproute2 systemd man-db groff-base
+  packages+=(xvfb xauth x11-utils trayer imagemagick socat iputils-ping procps iproute2 systemd man-db groff-base python3-seccomp
              desktop-file-utils appstream openssl python3 dpkg-dev)
 fi
 

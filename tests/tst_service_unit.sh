@@ -2,9 +2,9 @@
 # The system unit tovel3d.service as systemd judges it (verify, security
 # exposure), its user as systemd-sysusers creates it, and what the service
 # needs besides its serial port under the unit's restrictions, reproduced
-# with setpriv in network and mount namespaces of the test's own: ping to
-# 127.0.0.1 through ICMP echo sockets opened by the shipped sysctl file, and
-# the process check's reads of another user's /proc entries.
+# with setpriv and libseccomp in network and mount namespaces of the test's
+# own: ping to 127.0.0.1 through ICMP echo sockets opened by the shipped
+# sysctl file, and the process check's reads of another user's /proc entries.
 set -euo pipefail
 src=${TOVEL3_SOURCE_DIR:?}
 linux="$src/packaging/linux"
@@ -27,9 +27,13 @@ if [ "${1:-}" = --restricted ]; then
     bset+=",+${cap,,}"
   done
   [ "$(setting NoNewPrivileges)" = yes ] || fail "the unit lacks NoNewPrivileges=yes"
+  syscalls=$(setting SystemCallFilter)
+  [ "${syscalls:0:1}" != "~" ] || fail "the test reproduces a SystemCallFilter allow-list only"
   as_service() {
     setpriv --reuid=65534 --regid=65534 --clear-groups --no-new-privs \
-      --bounding-set="$bset" --inh-caps=-all --ambient-caps=-all "$@"
+      --bounding-set="$bset" --inh-caps=-all --ambient-caps=-all \
+      /usr/bin/python3 "$tools/seccomp-exec.py" "$tools/syscall-groups" \
+      "$(setting SystemCallFilter)" "$(setting RestrictAddressFamilies)" "$@"
   }
 
   # /proc as the unit mounts it.
@@ -41,7 +45,8 @@ if [ "${1:-}" = --restricted ]; then
   options="hidepid=$hidepid"
   [ "$(setting ProcSubset)" = pid ] && options+=",subset=pid"
   mount -t proc -o "$options" proc /proc
-  echo "/proc mounted with $options, bounding set $bset, user nobody, no new privileges"
+  echo "/proc mounted with $options, bounding set $bset, user nobody, no new privileges,"
+  echo "system calls $syscalls, address families $(setting RestrictAddressFamilies)"
 
   ip link set lo up
   echo "fresh network namespace: net.ipv4.ping_group_range = $(cat /proc/sys/net/ipv4/ping_group_range)"
@@ -138,6 +143,43 @@ echo "## restrictions reproduced"
 [ "$(id -u)" -eq 0 ] || fail "needs root for the namespaces and setpriv"
 host_range=$(cat /proc/sys/net/ipv4/ping_group_range)
 cp /usr/bin/ping "$work/tools/ping" # the copy has no file capability
+# The unit's system call filter and address families, loaded with libseccomp
+# before the command runs, as systemd does before it starts the service.
+systemd-analyze syscall-filter >"$work/tools/syscall-groups" 2>/dev/null
+cat >"$work/tools/seccomp-exec.py" <<'PY'
+import errno, os, socket, sys
+import seccomp
+
+groups_file, allowed, families, *command = sys.argv[1:]
+groups, current = {}, None
+for line in open(groups_file):
+    text = line.strip()
+    if not text or text.startswith("#"):
+        continue
+    if line[0].isspace():
+        current.append(text)
+    else:
+        current = groups.setdefault(text, [])
+
+def expand(item):
+    if not item.startswith("@"):
+        return {item}
+    return set().union(*(expand(member) for member in groups[item]))
+
+names = set().union(*(expand(item) for item in allowed.split()))
+rules = seccomp.SyscallFilter(defaction=seccomp.ERRNO(errno.EPERM))
+def allow(name, *conditions):
+    try:
+        rules.add_rule(seccomp.ALLOW, name, *conditions)
+    except Exception:
+        pass  # not a system call of this architecture
+for name in names - {"socket"}:
+    allow(name)
+for family in families.split():
+    allow("socket", seccomp.Arg(0, seccomp.EQ, getattr(socket, family)))
+rules.load()
+os.execvp(command[0], command)
+PY
 unshare --net --mount bash "$0" --restricted "$unit" "$work/tools"
 [ "$(cat /proc/sys/net/ipv4/ping_group_range)" = "$host_range" ] || fail "the host's ping range changed"
 echo "ok: host's ping range untouched ($host_range)"
