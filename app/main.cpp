@@ -37,6 +37,7 @@ quint64 unsignedSetting(const QSettings &settings, const QString &key, quint64 f
 
 int main(int argc, char *argv[])
 {
+    UnixSignalWatcher::ignoreBrokenPipe();
     QmlHost::registerTypes();
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     Startup::chooseHeadlessPlatform(argc, argv);
@@ -79,6 +80,7 @@ int main(int argc, char *argv[])
     parser.addOption(legacyOption);
     parser.process(app);
 
+    Startup::divertIrregularSettingsFile();
     QSettings settings;
     Startup::settleLanguage(settings, parser.isSet(langOption), parser.value(langOption));
     if (parser.isSet(softglOption))

@@ -1,8 +1,12 @@
 #include "startup.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <cstring>
 
 QString Startup::settleLanguage(QSettings &settings, bool given, const QString &value,
@@ -44,4 +48,28 @@ bool Startup::chooseHeadlessPlatform(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
     return true;
+}
+
+bool Startup::divertIrregularSettingsFile()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    // Where QSettings keeps the native user store here; asking QSettings
+    // itself would read the file.
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                         QLatin1Char('/') + QCoreApplication::organizationName() +
+                         QLatin1Char('/') + QCoreApplication::applicationName() +
+                         QStringLiteral(".conf");
+    const QFileInfo file(path);
+    if (!file.exists() || file.isFile())
+        return false;
+    static QTemporaryDir elsewhere;
+    if (!elsewhere.isValid())
+        return false;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, elsewhere.path());
+    qWarning("Settings file %s is not a regular file: settings are kept for this run only",
+             qPrintable(path));
+    return true;
+#else
+    return false;
+#endif
 }
