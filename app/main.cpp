@@ -1,3 +1,4 @@
+#include "appsettings.h"
 #include "instancelock.h"
 #include "journal.h"
 #include "loadtranslations.h"
@@ -66,6 +67,7 @@ int runWithoutDisplay(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    UnixSignalWatcher::ignoreBrokenPipe();
     if (Startup::needsOffscreenPlatform(argc, argv))
         return runWithoutDisplay(argc, argv);
 
@@ -94,8 +96,9 @@ int main(int argc, char *argv[])
     }
     // The service of this user may already watch the board with the same
     // settings.
+    Startup::divertIrregularSettingsFile();
     InstanceLock settingsLock(QFileInfo(SingleAppHandler::lockFilePath()).absolutePath(),
-                              QSettings().fileName());
+                              AppSettings::userStorePath());
     if (!settingsLock.tryLock()) {
         std::fprintf(stderr, "tovel3: %s\n", qPrintable(settingsLock.holder()));
         const QString platform = QGuiApplication::platformName();

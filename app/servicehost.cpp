@@ -71,7 +71,15 @@ ServiceHost::~ServiceHost()
 
 bool ServiceHost::start()
 {
-    const QString config = m_paths.config.isEmpty() ? QSettings().fileName() : m_paths.config;
+    if (m_paths.config.isEmpty())
+        AppSettings::divertIrregularUserStore();
+    const QString config =
+        m_paths.config.isEmpty() ? AppSettings::userStorePath() : m_paths.config;
+    // Reading a FIFO or a device put in the settings file's place would block.
+    if (QFileInfo::exists(config) && !QFileInfo(config).isFile() && !m_paths.config.isEmpty()) {
+        m_error = QStringLiteral("the settings file %1 is not a regular file").arg(config);
+        return false;
+    }
     m_lock = new InstanceLock(m_paths.runtimeDir, config);
     if (!m_lock->tryLock()) {
         m_error = m_lock->holder();

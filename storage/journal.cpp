@@ -30,6 +30,17 @@ void Journal::log(const QString &data)
 {
     if (m_pause)
         return;
+    // Only a regular file: opening a FIFO for writing waits for a reader,
+    // and a device is no journal. Said once until a regular file is back.
+    const QFileInfo target(m_file);
+    if (target.exists() && !target.isFile()) {
+        if (!m_refusedIrregular)
+            qWarning("Journal %s is not a regular file: nothing is logged into it",
+                     qPrintable(m_file));
+        m_refusedIrregular = true;
+        return;
+    }
+    m_refusedIrregular = false;
     // A rotation that fails (a rename refused, an old copy that cannot be
     // removed) must not cost the entry: it then goes to the current file,
     // which grows beyond the limit until a later rotation succeeds.
@@ -37,14 +48,19 @@ void Journal::log(const QString &data)
         return;
 
     QFile out(m_file);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!out.open(QIODevice::ReadWrite | QIODevice::Append))
         return;
     QByteArray line;
+    // An entry cut short (a full disk, a crash) is finished first, so that
+    // this one starts on a line of its own.
+    char last = '\n';
+    if (out.size() > 0 && out.seek(out.size() - 1) && out.getChar(&last) && last != '\n')
+        line = last == '\r' ? "\n" : "\r\n";
     if (m_time)
-        line = QLocale::system()
-                   .toString(QDateTime::currentDateTime(),
-                             QStringLiteral("ddd MMM d hh:mm:ss t yyyy "))
-                   .toUtf8();
+        line += QLocale::system()
+                    .toString(QDateTime::currentDateTime(),
+                              QStringLiteral("ddd MMM d hh:mm:ss t yyyy "))
+                    .toUtf8();
     line += data.toUtf8();
     line += "\r\n";
     out.write(line);

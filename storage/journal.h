@@ -53,4 +53,5 @@ private:
     quint64 m_size = 67108864;
     bool m_time = true;
     quint32 m_backups = 3;
+    bool m_refusedIrregular = false;
 };
