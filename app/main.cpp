@@ -97,9 +97,9 @@ int main(int argc, char *argv[])
     // The service of this user may already watch the board with the same
     // settings.
     Startup::divertIrregularSettingsFile();
-    InstanceLock settingsLock(QFileInfo(SingleAppHandler::lockFilePath()).absolutePath(),
-                              AppSettings::userStorePath());
-    if (!settingsLock.tryLock()) {
+    // Without a private directory the guard above runs unguarded too.
+    InstanceLock settingsLock(SingleAppHandler::instanceDirectory(), AppSettings::userStorePath());
+    if (!SingleAppHandler::instanceDirectory().isEmpty() && !settingsLock.tryLock()) {
         std::fprintf(stderr, "tovel3: %s\n", qPrintable(settingsLock.holder()));
         const QString platform = QGuiApplication::platformName();
         if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))

@@ -47,9 +47,7 @@ ServiceHost::Paths ServiceHost::resolvePaths(const QString &configOption,
         paths.config = configDir + QStringLiteral("/tovel3.conf");
 
     paths.journalDir = logsDir;
-    paths.runtimeDir = !runtimeDir.isEmpty()
-                           ? runtimeDir
-                           : QFileInfo(SingleAppHandler::lockFilePath()).absolutePath();
+    paths.runtimeDir = !runtimeDir.isEmpty() ? runtimeDir : SingleAppHandler::instanceDirectory();
     paths.socket =
         !socketOption.isEmpty() ? socketOption : paths.runtimeDir + QStringLiteral("/control");
     return paths;
@@ -73,11 +71,15 @@ bool ServiceHost::start()
 {
     if (m_paths.config.isEmpty())
         AppSettings::divertIrregularUserStore();
-    const QString config =
-        m_paths.config.isEmpty() ? AppSettings::userStorePath() : m_paths.config;
+    const QString config = m_paths.config.isEmpty() ? AppSettings::userStorePath() : m_paths.config;
     // Reading a FIFO or a device put in the settings file's place would block.
     if (QFileInfo::exists(config) && !QFileInfo(config).isFile() && !m_paths.config.isEmpty()) {
         m_error = QStringLiteral("the settings file %1 is not a regular file").arg(config);
+        return false;
+    }
+    if (m_paths.runtimeDir.isEmpty()) {
+        m_error =
+            QStringLiteral("no private runtime directory for the lock and the control socket");
         return false;
     }
     m_lock = new InstanceLock(m_paths.runtimeDir, config);

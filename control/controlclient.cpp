@@ -1,5 +1,7 @@
 #include "controlclient.h"
 
+#include "singleapphandler.h"
+
 #include "controlprotocol.h"
 
 #include <QDir>
@@ -58,19 +60,10 @@ QString ControlClient::systemSocket()
 
 QString ControlClient::desktopSocket()
 {
-#ifdef Q_OS_UNIX
-    // Where the desktop program keeps its instance lock: the user's runtime
-    // directory, or Qt's stand-in for it (without Qt's warning about it).
-    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (dir.isEmpty()) {
-        const passwd *user = ::getpwuid(::getuid());
-        dir = QDir::tempPath() + QStringLiteral("/runtime-") +
-              (user ? QString::fromLocal8Bit(user->pw_name) : QString::number(::getuid()));
-    }
-    return dir + QStringLiteral("/control");
-#else
-    return QStringLiteral("tovel3-control");
-#endif
+    // The desktop program (and the service run by hand) listens in the
+    // private directory of its instance lock.
+    const QString dir = SingleAppHandler::instanceDirectory();
+    return dir.isEmpty() ? QString() : dir + QStringLiteral("/control");
 }
 
 QString ControlClient::defaultSocket()

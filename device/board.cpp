@@ -232,7 +232,8 @@ void Board::restorePort(const QString &saved)
         emit portsChanged();
     }
     if (ports.isEmpty()) {
-        log(QT_TR_NOOP("No connected watchdogs detected"));
+        if (m_journal)
+            m_journal->warn(tr("No connected watchdogs detected"));
         m_rescanTimer->start();
         return;
     }

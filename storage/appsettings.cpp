@@ -1,8 +1,8 @@
 #include "appsettings.h"
-#include <QTemporaryDir>
-#include <QStandardPaths>
-#include <QFileInfo>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include "journal.h"
 
