@@ -4,6 +4,7 @@
 #include "boardview.h"
 #include "heartbeat.h"
 #include "objectmirror.h"
+#include "singleapphandler.h"
 #include "watchdog.h"
 
 #include <QQmlContext>
@@ -33,4 +34,10 @@ void WindowHost::publish(QQmlContext *context) const
 void WindowHost::start()
 {
     m_watchdog->start();
+    // tovel3ctl reaches the desktop program through its user's own socket,
+    // beside the instance lock.
+    const QString dir = SingleAppHandler::instanceDirectory();
+    QString reason;
+    if (!dir.isEmpty() && !m_watchdog->listen(dir + QStringLiteral("/control"), false, &reason))
+        qWarning("Control socket unavailable: %s", qPrintable(reason));
 }
