@@ -1,12 +1,14 @@
 #include "windowhost.h"
 
 #include "appsettings.h"
+#include "board.h"
 #include "boardview.h"
 #include "heartbeat.h"
 #include "objectmirror.h"
 #include "watchdog.h"
 
 #include <QQmlContext>
+#include <QThread>
 
 WindowHost::WindowHost(Journal *journal, QObject *parent)
     : QObject(parent)
@@ -33,4 +35,11 @@ void WindowHost::publish(QQmlContext *context) const
 void WindowHost::start()
 {
     m_watchdog->start();
+    // The saved port is restored before the window's event loop runs, as
+    // when the window did it itself: the journal lines of start-up come
+    // before anything the user, a signal or a second start can cause.
+    Board *board = m_watchdog->board();
+    if (board->thread() != QThread::currentThread())
+        QMetaObject::invokeMethod(
+            board, [] {}, Qt::BlockingQueuedConnection);
 }
