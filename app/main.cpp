@@ -1,6 +1,9 @@
+#include "appsettings.h"
+#include "instancelock.h"
 #include "journal.h"
 #include "loadtranslations.h"
 #include "qmlhost.h"
+#include "servicehost.h"
 #include "singleapphandler.h"
 #include "startup.h"
 #include "unixsignalwatcher.h"
@@ -8,7 +11,9 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QIcon>
+#include <QMessageBox>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
@@ -17,6 +22,8 @@
 #include <QSessionManager>
 #include <QSettings>
 #include <QTranslator>
+
+#include <cstdio>
 
 namespace
 {
@@ -34,18 +41,41 @@ quint64 unsignedSetting(const QSettings &settings, const QString &key, quint64 f
     const quint64 value = settings.value(key, fallback).toULongLong(&ok);
     return ok ? value : fallback;
 }
+
+void setIdentity(QCoreApplication &app)
+{
+    app.setOrganizationName(QStringLiteral("Brennic"));
+    app.setApplicationName(QStringLiteral("Tovel3"));
+    app.setApplicationVersion(QStringLiteral(TOVEL3_VERSION));
+}
+
+// Without a display there is no window to show: the watchdog runs the way the
+// service does, without a Qt Quick scene. A window already running elsewhere
+// for this user is shown instead, as on a second start.
+int runWithoutDisplay(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    setIdentity(app);
+    SingleAppHandler guard(&app);
+    if (!guard.claimInstance()) {
+        guard.sendMessage(QStringLiteral("show"));
+        return 0;
+    }
+    return ServiceHost::run(app.arguments(), ServiceHost::DesktopOptions);
+}
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    UnixSignalWatcher::ignoreBrokenPipe();
+    if (Startup::needsOffscreenPlatform(argc, argv))
+        return runWithoutDisplay(argc, argv);
+
     QmlHost::registerTypes();
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    Startup::chooseHeadlessPlatform(argc, argv);
 
     QApplication app(argc, argv);
-    app.setOrganizationName(QStringLiteral("Brennic"));
-    app.setApplicationName(QStringLiteral("Tovel3"));
-    app.setApplicationVersion(QStringLiteral(TOVEL3_VERSION));
+    setIdentity(app);
     app.setWindowIcon(QIcon(QStringLiteral(":/tovel3.png")));
     app.addLibraryPath(app.applicationDirPath());
 
@@ -63,6 +93,18 @@ int main(int argc, char *argv[])
     if (!guard.claimInstance()) {
         guard.sendMessage(QStringLiteral("show"));
         return 0;
+    }
+    // The service of this user may already watch the board with the same
+    // settings.
+    Startup::divertIrregularSettingsFile();
+    // Without a private directory the guard above runs unguarded too.
+    InstanceLock settingsLock(SingleAppHandler::instanceDirectory(), AppSettings::userStorePath());
+    if (!SingleAppHandler::instanceDirectory().isEmpty() && !settingsLock.tryLock()) {
+        std::fprintf(stderr, "tovel3: %s\n", qPrintable(settingsLock.holder()));
+        const QString platform = QGuiApplication::platformName();
+        if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+            QMessageBox::critical(nullptr, QStringLiteral("Tovel3"), settingsLock.holder());
+        return 1;
     }
 
     QCommandLineParser parser;

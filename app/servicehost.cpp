@@ -1,6 +1,7 @@
 #include "servicehost.h"
 
 #include "appsettings.h"
+#include "instancelock.h"
 #include "journal.h"
 #include "loadtranslations.h"
 #include "singleapphandler.h"
@@ -9,14 +10,13 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSettings>
 #include <QTranslator>
 
 #include <cstdio>
+#include <memory>
 
 namespace
 {
@@ -47,9 +47,7 @@ ServiceHost::Paths ServiceHost::resolvePaths(const QString &configOption,
         paths.config = configDir + QStringLiteral("/tovel3.conf");
 
     paths.journalDir = logsDir;
-    paths.runtimeDir = !runtimeDir.isEmpty()
-                           ? runtimeDir
-                           : QFileInfo(SingleAppHandler::lockFilePath()).absolutePath();
+    paths.runtimeDir = !runtimeDir.isEmpty() ? runtimeDir : SingleAppHandler::instanceDirectory();
     paths.socket =
         !socketOption.isEmpty() ? socketOption : paths.runtimeDir + QStringLiteral("/control");
     return paths;
@@ -71,25 +69,22 @@ ServiceHost::~ServiceHost()
 
 bool ServiceHost::start()
 {
-    // One instance per settings file: two would feed one board twice and
-    // write one journal from two processes.
-    const QString config = m_paths.config.isEmpty() ? QSettings().fileName() : m_paths.config;
-    const QByteArray key = QCryptographicHash::hash(QFileInfo(config).absoluteFilePath().toUtf8(),
-                                                    QCryptographicHash::Sha256)
-                               .toHex()
-                               .left(16);
-    QDir().mkpath(m_paths.runtimeDir);
-    const QString lockPath = m_paths.runtimeDir + QStringLiteral("/tovel3d-") +
-                             QString::fromLatin1(key) + QStringLiteral(".lock");
-    m_lock = new QLockFile(lockPath);
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
-        qint64 pid = 0;
-        QString host, app;
-        m_lock->getLockInfo(&pid, &host, &app);
-        m_error = m_lock->error() == QLockFile::LockFailedError
-                      ? QStringLiteral("already running for %1 (pid %2)").arg(config).arg(pid)
-                      : QStringLiteral("cannot lock %1").arg(lockPath);
+    if (m_paths.config.isEmpty())
+        AppSettings::divertIrregularUserStore();
+    const QString config = m_paths.config.isEmpty() ? AppSettings::userStorePath() : m_paths.config;
+    // Reading a FIFO or a device put in the settings file's place would block.
+    if (QFileInfo::exists(config) && !QFileInfo(config).isFile() && !m_paths.config.isEmpty()) {
+        m_error = QStringLiteral("the settings file %1 is not a regular file").arg(config);
+        return false;
+    }
+    if (m_paths.runtimeDir.isEmpty()) {
+        m_error =
+            QStringLiteral("no private runtime directory for the lock and the control socket");
+        return false;
+    }
+    m_lock = new InstanceLock(m_paths.runtimeDir, config);
+    if (!m_lock->tryLock()) {
+        m_error = m_lock->holder();
         return false;
     }
 
@@ -129,7 +124,7 @@ void ServiceHost::stop()
     m_journal->log(QCoreApplication::translate("Logger", "application closed"));
 }
 
-int ServiceHost::run(const QStringList &arguments)
+int ServiceHost::run(const QStringList &arguments, Options options)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -144,10 +139,34 @@ int ServiceHost::run(const QStringList &arguments)
                                           QStringLiteral("path"));
     parser.addOption(configOption);
     parser.addOption(socketOption);
+    const QCommandLineOption langOption(QStringLiteral("lang"),
+                                        QStringLiteral("Set UI language to <lang>"),
+                                        QStringLiteral("lang"));
+    const QCommandLineOption softglOption(
+        QStringLiteral("softgl"), QStringLiteral("User software rendering instead of OpenGL"));
+    const QCommandLineOption legacyOption(QStringLiteral("legacy"),
+                                          QStringLiteral("Run in tovel2 compability mode"));
+    if (options == DesktopOptions) {
+        parser.addOption(langOption);
+        parser.addOption(softglOption);
+        parser.addOption(legacyOption);
+    }
     parser.process(arguments);
 
     UnixSignalWatcher signalWatcher;
     ServiceHost host(resolvePaths(parser.value(configOption), parser.value(socketOption)));
+    if (options == DesktopOptions) {
+        std::unique_ptr<QSettings> settings(
+            host.m_paths.config.isEmpty()
+                ? new QSettings
+                : new QSettings(host.m_paths.config, QSettings::IniFormat));
+        if (parser.isSet(langOption))
+            settings->setValue(QStringLiteral("UI/Language"), parser.value(langOption));
+        if (parser.isSet(softglOption))
+            settings->setValue(QStringLiteral("softgl"), true);
+        if (parser.isSet(legacyOption))
+            settings->setValue(QStringLiteral("legacy"), true);
+    }
     QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested,
                      QCoreApplication::instance(), &QCoreApplication::quit);
     if (!host.start()) {

@@ -5,7 +5,7 @@
 
 class AppSettings;
 class Journal;
-class QLockFile;
+class InstanceLock;
 class QTranslator;
 class Watchdog;
 
@@ -44,14 +44,18 @@ public:
     Journal *journal() const { return m_journal; }
     QString errorString() const { return m_error; }
 
+    // The desktop program's options, which it also takes without a display:
+    // each writes its setting ("lang", "softgl", "legacy").
+    enum Options { ServiceOptions, DesktopOptions };
+
     // Runs the service in an existing QCoreApplication: options, start,
     // event loop until SIGTERM/SIGINT/SIGHUP. The process's exit code.
-    static int run(const QStringList &arguments);
+    static int run(const QStringList &arguments, Options options = ServiceOptions);
 
 private:
     Paths m_paths;
     QString m_error;
-    QLockFile *m_lock = nullptr;
+    InstanceLock *m_lock = nullptr;
     AppSettings *m_settings = nullptr;
     Journal *m_journal = nullptr;
     QTranslator *m_translator = nullptr;

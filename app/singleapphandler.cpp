@@ -2,15 +2,12 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QPointer>
 #include <QSharedMemory>
-#include <QStandardPaths>
-#include <QSystemSemaphore>
+#include <QTimer>
 
 SingleAppHandler::SingleAppHandler(QObject *parent)
     : QObject(parent)
@@ -49,83 +46,41 @@ QString SingleAppHandler::serverName()
     return QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha256).toHex());
 }
 
-namespace
-{
-QString runtimeDirectory()
-{
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty() || !QDir().mkpath(dir))
-        dir = QDir::tempPath();
-    return dir;
-}
-} // namespace
-
 QString SingleAppHandler::lockFilePath()
 {
-    return runtimeDirectory() + QLatin1Char('/') + serverName() + QStringLiteral(".lock");
-}
-
-QString SingleAppHandler::serverAddress()
-{
-#ifdef Q_OS_WIN
-    return serverName();
-#else
-    // A local socket's path must fit sockaddr_un (108 bytes with the NUL).
-    const QString path = runtimeDirectory() + QLatin1Char('/') + serverName();
-    return QFile::encodeName(path).size() < 108 ? path : serverName();
-#endif
+    const QString dir = instanceDirectory();
+    return dir.isEmpty() ? QString() : dir + QLatin1Char('/') + serverName() + ".lock";
 }
 
 bool SingleAppHandler::claimInstance()
 {
-    const QString key = serverName();
-    bool first = false;
-    {
-        QSystemSemaphore lock(key + QStringLiteral("_semaphore"), 1, QSystemSemaphore::Open);
-        lock.acquire();
-#ifdef Q_OS_WIN
-        // The system removes the segment together with its last holder.
-        delete m_sharedMemory;
-        m_sharedMemory = new QSharedMemory(key);
-        first = !m_sharedMemory->attach(QSharedMemory::ReadWrite);
-        if (first)
-            m_sharedMemory->create(1, QSharedMemory::ReadWrite);
-#else
-        // A System V segment outlives a killed holder, and its key keeps only
-        // 16 bits of the key file's inode, so unrelated segments can collide.
-        // A lock file that records its owner's process is neither: it is
-        // recognised as stale once that process is gone.
-        delete m_lockFile;
-        m_lockFile = new QLockFile(lockFilePath());
-        m_lockFile->setStaleLockTime(0);
-        first = m_lockFile->tryLock(0);
-        if (!first && m_lockFile->error() != QLockFile::LockFailedError) {
-            // No marker can be kept at all (unwritable directory): running
-            // unguarded beats not running.
-            qWarning("Single instance marker unavailable: %s", qPrintable(lockFilePath()));
-            first = true;
-        }
-#endif
-        lock.release();
-    }
-    if (!first)
+    QString address;
+    if (!claimMarker(&address))
         return false;
+    if (address.isEmpty())
+        return true; // running unguarded, so no server either
 
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, &SingleAppHandler::processConnection);
+    m_idleCheck = new QTimer(this);
+    m_idleCheck->setInterval(1000);
+    connect(m_idleCheck, &QTimer::timeout, this, &SingleAppHandler::dropIdleClients);
     // We hold the marker, so a socket file still present was left by a
     // killed instance and would make listening fail.
-    QLocalServer::removeServer(serverAddress());
-    if (!m_server->listen(serverAddress()))
+    QLocalServer::removeServer(address);
+    if (!m_server->listen(address))
         qWarning("Single instance server cannot listen: %s", qPrintable(m_server->errorString()));
     return true;
 }
 
 void SingleAppHandler::sendMessage(const QString &msg)
 {
+    const QString address = serverAddress();
+    if (address.isEmpty())
+        return;
     QLocalSocket socket;
-    socket.connectToServer(serverAddress(), QIODevice::ReadWrite);
+    socket.connectToServer(address, QIODevice::ReadWrite);
     if (!socket.waitForConnected(500))
         return;
     socket.write((msg + QLatin1Char('\n')).toUtf8());
@@ -141,10 +96,33 @@ void SingleAppHandler::processConnection()
         QLocalSocket *socket = m_server->nextPendingConnection();
         if (!socket)
             break;
+        // Each client holds a descriptor: a flood must not use them all up.
+        if (m_clients.size() >= maxClients) {
+            if (!m_refusing)
+                qWarning("Single instance server: %d clients connected, refusing more", maxClients);
+            m_refusing = true;
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_refusing = false;
         connect(socket, &QLocalSocket::disconnected, this, &SingleAppHandler::processDisconnected);
         connect(socket, &QLocalSocket::readyRead, this, &SingleAppHandler::clientReadyRead);
-        m_clients.insert(socket, QByteArray());
+        m_clients[socket].quiet.start();
     }
+    if (!m_clients.isEmpty() && !m_idleCheck->isActive())
+        m_idleCheck->start();
+}
+
+void SingleAppHandler::dropIdleClients()
+{
+    const auto sockets = m_clients.keys();
+    for (QLocalSocket *socket : sockets) {
+        if (m_clients.value(socket).quiet.hasExpired(idleTimeoutMs))
+            dropClient(socket);
+    }
+    if (m_clients.isEmpty())
+        m_idleCheck->stop();
 }
 
 void SingleAppHandler::clientReadyRead()
@@ -160,7 +138,8 @@ void SingleAppHandler::clientReadyRead()
 
     // Lines are split on the raw bytes and decoded whole, so a multi-byte
     // character split across two reads is not corrupted.
-    QByteArray &buffer = m_clients[socket];
+    Client &client = m_clients[socket];
+    QByteArray &buffer = client.pending;
     buffer.append(chunk);
     QStringList messages;
     int start = 0;
@@ -170,6 +149,8 @@ void SingleAppHandler::clientReadyRead()
         start = end + 1;
     }
     buffer.remove(0, start);
+    if (start > 0)
+        client.quiet.start();
     const bool overflow = buffer.size() > maxPendingLine;
 
     QPointer<SingleAppHandler> self(this);

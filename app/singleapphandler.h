@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -9,11 +10,12 @@ class QLocalServer;
 class QLocalSocket;
 class QLockFile;
 class QSharedMemory;
+class QTimer;
 
-// Makes sure only one instance of the application runs. The first instance
-// keeps a marker and listens on a user-only local socket; later starts send it
-// one line of text and exit. Every complete, non-empty line received is
-// emitted as incomingMessage().
+// Makes sure only one instance of the application runs per user. The first
+// instance keeps a marker and listens on a user-only local socket; later
+// starts send it one line of text and exit. Every complete, non-empty line
+// received is emitted as incomingMessage().
 class SingleAppHandler : public QObject
 {
     Q_OBJECT
@@ -24,15 +26,26 @@ public:
     // Largest unfinished line kept for one client; a client that exceeds it
     // without sending a line feed is disconnected.
     static constexpr int maxPendingLine = 64 * 1024;
+    // Clients served at once; further ones are turned away at once.
+    static constexpr int maxClients = 16;
+    // A client that sends no complete line for this long is disconnected.
+    static constexpr int idleTimeoutMs = 5000;
 
     // 64 lowercase hex digits of SHA-256 over the UTF-8 application name.
     static QString serverName();
-    // Where the instance marker lives outside Windows: a lock file in the
-    // user's runtime directory (the temporary directory when there is none).
+    // Outside Windows, where the marker and the socket live: a directory of
+    // this user alone, named after the uid in the temporary directory (not
+    // after a session's variables, which differ between a desktop, su and
+    // cron). It is created 0700 and used only when it is a real directory
+    // owned by us and closed to others; a name another user took first is
+    // skipped for the next one in a fixed sequence, so every start of ours
+    // still arrives at the same one. Empty, after a warning, when none is
+    // usable.
+    static QString instanceDirectory();
+    // The marker outside Windows: a lock file in that directory.
     static QString lockFilePath();
-    // The address the server listens on. Outside Windows it is the digest as
-    // a file name in the user's runtime directory: in the shared temporary
-    // directory the first user's socket would lock every other user out.
+    // The address the server listens on: the digest as a file name in that
+    // directory; on Windows the digest itself.
     static QString serverAddress();
 
     bool claimInstance();
@@ -47,11 +60,24 @@ private slots:
     void clientReadyRead();
 
 private:
+    struct Client {
+        QByteArray pending;  // received, not yet a complete line
+        QElapsedTimer quiet; // since the last complete line
+    };
+
+    // The platform's half (platform/<system>/singleapphandler.cpp, with
+    // instanceDirectory() and serverAddress()): takes the marker; false when
+    // another instance holds it. `address` is where the server listens, left
+    // empty when no marker can be kept and the program runs unguarded.
+    bool claimMarker(QString *address);
     void dropClient(QLocalSocket *socket);
+    void dropIdleClients();
 
     QObject *m_application;
     QSharedMemory *m_sharedMemory = nullptr;
     QLockFile *m_lockFile = nullptr;
     QLocalServer *m_server = nullptr;
-    QHash<QLocalSocket *, QByteArray> m_clients;
+    QTimer *m_idleCheck = nullptr;
+    bool m_refusing = false;
+    QHash<QLocalSocket *, Client> m_clients;
 };

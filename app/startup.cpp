@@ -1,8 +1,14 @@
 #include "startup.h"
 
+#include "appsettings.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <cstring>
 
 QString Startup::settleLanguage(QSettings &settings, bool given, const QString &value,
@@ -44,4 +50,9 @@ bool Startup::chooseHeadlessPlatform(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
     return true;
+}
+
+bool Startup::divertIrregularSettingsFile()
+{
+    return AppSettings::divertIrregularUserStore();
 }

@@ -23,4 +23,11 @@ bool needsOffscreenPlatform(int argc, char **argv);
 // Applies the decision above to the environment, before the application
 // object exists. Returns whether it switched to the offscreen platform.
 bool chooseHeadlessPlatform(int argc, char **argv);
+
+// Before the settings store is first opened: when the store's file exists
+// but is no regular file (a FIFO would block every read for good, a device
+// holds no settings), points the store at a private temporary directory for
+// this run, leaves the file alone and says so on the console. Returns whether
+// it did. Outside Windows and macOS, whose stores are no such file.
+bool divertIrregularSettingsFile();
 } // namespace Startup

@@ -66,6 +66,16 @@ UnixSignalWatcher::~UnixSignalWatcher()
 #endif
 }
 
+void UnixSignalWatcher::ignoreBrokenPipe()
+{
+#ifdef Q_OS_UNIX
+    struct sigaction action = {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGPIPE, &action, nullptr);
+#endif
+}
+
 void UnixSignalWatcher::readSignal()
 {
 #ifdef Q_OS_UNIX

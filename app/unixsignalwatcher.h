@@ -16,6 +16,11 @@ public:
 
     bool isActive() const { return notifier != nullptr; }
 
+    // Ignores SIGPIPE for the process: when whatever reads its output goes
+    // away (a pipe into head or tee, a closed terminal, a log collector), the
+    // next console line must not end it. Called first thing in main.
+    static void ignoreBrokenPipe();
+
 signals:
     void terminationRequested(int signalNumber);
 

@@ -168,6 +168,7 @@ int main(int argc, char **argv)
     env.insert("XDG_DATA_HOME", home + "/.local/share");
     env.insert("XDG_CACHE_HOME", home + "/.cache");
     env.insert("XDG_RUNTIME_DIR", dir.path() + "/run");
+    env.insert("TMPDIR", dir.path()); // keeps the single-instance guard apart
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("QT_QUICK_BACKEND", "software");
     env.insert("TOVEL3_EXTRA_PORTS", board.portPath());

@@ -21,7 +21,8 @@ struct AppcastItem {
     QString title;
     QString version;
     QString shortVersion;
-    QString description; // rich text
+    QString description;
+    bool descriptionIsHtml = true;
     QUrl releaseNotesLink;
     QUrl link;
     QString os;
@@ -32,10 +33,9 @@ struct AppcastItem {
 // One release chosen for this platform, with the download that belongs to it.
 struct AppcastRelease {
     QString version;        // compared
-    QString displayVersion; // shown
-    QString notes;
+    QString displayVersion; // shown, plain text
+    QString notes;          // plain text
     QUrl notesLink;
-    QUrl link;
     std::optional<AppcastEnclosure> enclosure;
 };
 
@@ -53,13 +53,19 @@ public:
     QString errorString() const { return m_error; }
     const QList<AppcastItem> &items() const { return m_items; }
 
-    // The newest release meant for the operating system `os` (items and
-    // enclosures naming no system are meant for every one) that is newer
-    // than currentVersion. Items of a named channel (betas) are not offered.
+    static constexpr int maxNotesLength = 16 * 1024;
+    static constexpr int maxVersionLength = 64;
+
+    // The newest release newer than currentVersion with a download for the
+    // operating system `os`: an enclosure naming it, or one naming no system
+    // in an item that names it. Nothing that names no system, or another
+    // one, is offered. Items of a named channel (betas) are not offered.
     std::optional<AppcastRelease> newestFor(const QString &os, const QString &currentVersion) const;
 
-    // Release notes given as plain text, made fit for a rich text view.
-    static QString plainTextToHtml(const QString &text);
+    // Release notes as plain text of at most maxNotesLength characters. Markup
+    // is dropped in a single pass that stops at the limit, so no notes cost
+    // more than reading them once.
+    static QString notesToPlainText(const QString &text, bool html);
 
 private:
     QString m_error;

@@ -2,11 +2,13 @@
 
 #include "autostarter.h"
 #include "signatureverifier.h"
+#include "updater.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -30,10 +32,16 @@ const int transferTimeoutMs = 30000;
 const int feedTimeoutMs = 60000;
 const int startDelayMs = 10000;
 
-bool isWebUrl(const QUrl &url)
+// Feeds, notes and downloads come over https only; plain http is let
+// through on the loopback interface alone, where no one else can answer.
+bool isAcceptedAddress(const QUrl &url)
 {
-    return url.isValid() &&
-           (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http"));
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    if (url.scheme() == QLatin1String("https"))
+        return true;
+    return url.scheme() == QLatin1String("http") &&
+           (url.host() == QLatin1String("localhost") || QHostAddress(url.host()).isLoopback());
 }
 
 void restartWhenEnded(const QString &program)
@@ -177,7 +185,16 @@ void AppcastUpdater::checkUpdate()
         return;
     QSettings().setValue(QLatin1String(lastCheckKey),
                          QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
-    m_feedReply = get(QUrl(m_feedUrl), maxFeedSize, feedTimeoutMs);
+    const QUrl url(m_feedUrl);
+    if (!isAcceptedAddress(url)) {
+        qWarning().noquote() << "Update check refused: the feed address" << m_feedUrl
+                             << "is neither https nor on this machine";
+        emit updateStatus(tr("The update address %1 is refused: only https addresses are accepted.")
+                              .arg(m_feedUrl.left(200)));
+        emit checkFinished(false);
+        return;
+    }
+    m_feedReply = get(url, maxFeedSize, feedTimeoutMs);
     connect(m_feedReply, &QNetworkReply::finished, this, &AppcastUpdater::feedFinished);
 }
 
@@ -220,10 +237,8 @@ void AppcastUpdater::feedFinished()
         release->enclosure->url = base.resolved(release->enclosure->url);
     if (!release->notesLink.isEmpty())
         release->notesLink = base.resolved(release->notesLink);
-    if (!release->link.isEmpty())
-        release->link = base.resolved(release->link);
 
-    if (release->notes.trimmed().isEmpty() && isWebUrl(release->notesLink)) {
+    if (release->notes.isEmpty() && isAcceptedAddress(release->notesLink)) {
         m_found = release;
         m_notesReply = get(release->notesLink, maxNotesSize, feedTimeoutMs);
         connect(m_notesReply, &QNetworkReply::finished, this, &AppcastUpdater::notesFinished);
@@ -244,15 +259,12 @@ void AppcastUpdater::notesFinished()
     if (reply->error() == QNetworkReply::NoError && !reply->property("tooLarge").toBool()) {
         const QString text = QString::fromUtf8(reply->readAll());
         const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
-        release.notes = type.startsWith(QLatin1String("text/plain"))
-                            ? AppcastParser::plainTextToHtml(text)
-                            : text;
+        release.notes =
+            AppcastParser::notesToPlainText(text, !type.startsWith(QLatin1String("text/plain")));
     } else {
         qDebug().noquote() << "Release notes not loaded from" << release.notesLink.toString() << ":"
                            << reply->errorString();
-        const QString link = release.notesLink.toString(QUrl::FullyEncoded).toHtmlEscaped();
-        release.notes = QStringLiteral("<p><a href=\"%1\">%2</a></p>")
-                            .arg(link, tr("Release notes").toHtmlEscaped());
+        release.notes = tr("The release notes could not be loaded.");
     }
     announce(release);
 }
@@ -270,30 +282,22 @@ void AppcastUpdater::doUpdate()
     if (m_download)
         return;
     if (!m_pending) {
-        emit updateStatus(QStringLiteral("<p>%1</p>").arg(tr("No updates available")));
+        emit updateStatus(tr("No updates available"));
         emit updateFinished(false);
         return;
     }
     const AppcastRelease &release = *m_pending;
-    if (!release.enclosure || !isWebUrl(release.enclosure->url)) {
-        handToBrowser(
+    if (!release.enclosure || !isAcceptedAddress(release.enclosure->url))
+        return notInstalled(
             tr("Version %1 offers no download for this system.").arg(release.displayVersion));
-        return;
-    }
-    QString reason;
     if (m_publicKey.size() != 32)
-        reason = tr("This build cannot verify updates.");
-    else if (release.enclosure->edSignature.isEmpty())
-        reason = tr("The update carries no signature.");
-    else
-        canReplace(installTarget(), &reason);
-    if (!reason.isEmpty()) {
-        handToBrowser(reason);
-        return;
-    }
-    emit updateStatus(
-        QStringLiteral("<p>%1</p>")
-            .arg(tr("Downloading version %1…").arg(release.displayVersion).toHtmlEscaped()));
+        return verificationFailed(tr("This build cannot verify updates."));
+    if (release.enclosure->edSignature.isEmpty())
+        return verificationFailed(tr("The update carries no signature."));
+    QString reason;
+    if (!canReplace(installTarget(), &reason))
+        return notInstalled(reason);
+    emit updateStatus(tr("Downloading version %1…").arg(release.displayVersion));
     const qint64 length = release.enclosure->length;
     m_download = get(release.enclosure->url, length > 0 ? length : maxDownloadSize, 0);
     connect(m_download, &QNetworkReply::finished, this, &AppcastUpdater::downloadFinished);
@@ -308,17 +312,20 @@ void AppcastUpdater::downloadFinished()
     reply->deleteLater();
     const AppcastEnclosure &enclosure = *m_pending->enclosure;
     if (reply->property("tooLarge").toBool())
-        return handToBrowser(tr("The download is larger than announced."));
-    if (reply->error() != QNetworkReply::NoError)
-        return handToBrowser(tr("The download failed: %1").arg(reply->errorString()));
+        return verificationFailed(tr("The download is larger than announced."));
+    if (reply->error() != QNetworkReply::NoError) {
+        // The reason names the address, which the user is not to be sent to.
+        qDebug().noquote() << "Update download failed:" << reply->errorString();
+        return notInstalled(tr("The download failed."));
+    }
     const QByteArray program = reply->readAll();
     if (enclosure.length >= 0 && program.size() != enclosure.length)
-        return handToBrowser(tr("The download has the wrong size."));
+        return verificationFailed(tr("The download has the wrong size."));
     if (!SignatureVerifier::verify(m_publicKey, program, enclosure.edSignature.toLatin1()))
-        return handToBrowser(tr("The signature of the download does not match."));
+        return verificationFailed(tr("The signature of the download does not match."));
     if (!program.startsWith("\x7f"
                             "ELF"))
-        return handToBrowser(tr("The download is not a program for this system."));
+        return verificationFailed(tr("The download is not a program for this system."));
     install(program);
 }
 
@@ -327,43 +334,41 @@ void AppcastUpdater::install(const QByteArray &program)
     const QString target = QFileInfo(installTarget()).canonicalFilePath();
     QString reason;
     if (target.isEmpty() || !canReplace(target, &reason))
-        return handToBrowser(reason.isEmpty() ? tr("The program file was not found.") : reason);
+        return notInstalled(reason.isEmpty() ? tr("The program file was not found.") : reason);
     const QFileDevice::Permissions permissions =
         QFileInfo(target).permissions() | QFileDevice::ExeOwner | QFileDevice::ReadOwner;
     QSaveFile file(target);
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly) || file.write(program) != program.size() ||
         !file.setPermissions(permissions) || !file.commit())
-        return handToBrowser(tr("The program file cannot be replaced: %1").arg(file.errorString()));
+        return notInstalled(tr("The program file cannot be replaced: %1").arg(file.errorString()));
     QFile::setPermissions(target, permissions);
     qDebug().noquote() << "Update: version" << m_pending->displayVersion << "installed as"
                        << target;
-    emit updateStatus(QStringLiteral("<p>%1</p>")
-                          .arg(tr("Version %1 is installed. The application restarts now.")
-                                   .arg(m_pending->displayVersion)
-                                   .toHtmlEscaped()));
+    emit updateStatus(tr("Version %1 is installed. The application restarts now.")
+                          .arg(m_pending->displayVersion));
     emit updateFinished(true);
     if (m_restart)
         m_restart(target);
 }
 
-void AppcastUpdater::handToBrowser(const QString &reason)
+void AppcastUpdater::verificationFailed(const QString &reason)
 {
-    const AppcastRelease &release = *m_pending;
-    const QUrl url = release.enclosure && isWebUrl(release.enclosure->url) ? release.enclosure->url
-                                                                           : release.link;
+    notInstalled(reason, tr("The update failed verification and was not installed."));
+}
+
+void AppcastUpdater::notInstalled(const QString &reason, const QString &outcome)
+{
+    // The file the feed named is not trusted, and neither is any other
+    // address of the feed: only the maker's own download page is offered.
     qDebug().noquote() << "Update not installed:" << reason;
-    const bool opened = isWebUrl(url) && QDesktopServices::openUrl(url);
-    QString text = QStringLiteral("<p>%1</p>").arg(reason.toHtmlEscaped());
-    if (opened)
-        text += QStringLiteral("<p>%1</p>")
-                    .arg(tr("Version %1 has been opened in your web browser; install it by hand.")
-                             .arg(release.displayVersion)
-                             .toHtmlEscaped());
+    const QUrl page = Updater::downloadPageUrl();
+    QStringList lines{outcome.isEmpty() ? tr("The update was not installed.") : outcome, reason};
+    if (QDesktopServices::openUrl(page))
+        lines
+            << tr("The download page %1 has been opened in your web browser.").arg(page.toString());
     else
-        text +=
-            QStringLiteral("<p>%1</p>")
-                .arg(tr("Install version %1 by hand.").arg(release.displayVersion).toHtmlEscaped());
-    emit updateStatus(text);
+        lines << tr("Updates can be downloaded from %1.").arg(page.toString());
+    emit updateStatus(lines.join(QLatin1Char('\n')));
     emit updateFinished(false);
 }

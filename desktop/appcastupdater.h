@@ -19,10 +19,11 @@ class QNetworkAccessManager;
 class QTimer;
 
 // The update mechanism where no update library exists: reads the appcast
-// with Qt Network on the GUI thread's event loop (never blocking it),
-// announces the newest release for this system, and installs it only when
-// its download carries a valid Ed25519 signature by the build's key.
-// Otherwise the download is handed to the web browser.
+// (https only; plain http on loopback) with Qt Network on the GUI thread's
+// event loop (never blocking it), announces the newest release for this
+// system, and installs it only when its download carries a valid Ed25519
+// signature by the build's key. Otherwise it says why and offers only the
+// maker's download page, never the file the feed named.
 class AppcastUpdater : public QObject, public BrennicUpdater
 {
     Q_OBJECT
@@ -62,8 +63,10 @@ public slots:
     void checkIfDue();
 
 signals:
+    // The version and its release notes, both plain text of bounded length.
     void newVersion(const QString &version, const QString &changelog);
-    // Rich text telling the user what became of doUpdate().
+    // Plain text telling the user what became of a check that could not be
+    // made, or of doUpdate().
     void updateStatus(const QString &text);
     void checkFinished(bool updateFound);
     void updateFinished(bool installed);
@@ -75,7 +78,8 @@ private:
     void downloadFinished();
     void announce(const AppcastRelease &release);
     void checkFailed(const QString &reason);
-    void handToBrowser(const QString &reason);
+    void verificationFailed(const QString &reason);
+    void notInstalled(const QString &reason, const QString &outcome = QString());
     void install(const QByteArray &program);
 
     QString m_feedUrl;

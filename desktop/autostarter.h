@@ -5,7 +5,8 @@
 
 // Starts the application at logon through the per-user autostart entry:
 // on Windows the Run value "BrennicTovel3", elsewhere the XDG autostart file
-// "BrennicTovel3.desktop". Every call reads the entry afresh.
+// "BrennicTovel3.desktop". Every call reads the entry afresh. What touches
+// the entry itself lives in platform/<system>/autostarter.cpp.
 class AutoStarter : public QObject
 {
     Q_OBJECT
@@ -17,12 +18,14 @@ public:
     Q_INVOKABLE bool autostartSet();
     Q_INVOKABLE void setAutostart(bool on);
 
+    // The entry's name: the Run value, or the desktop file without ".desktop".
+    static QString entryName();
     // The program file that runs now (the AppImage itself when run from one).
     static QString executablePath();
     // The command the entry must hold for the given program file.
     static QString expectedCommand(const QString &program);
 
-#ifndef Q_OS_WIN
+#ifndef Q_OS_WIN // the XDG entry's parts
     // The user's entry file, in $XDG_CONFIG_HOME/autostart.
     static QString entryFile();
     // A complete desktop entry starting the given program.

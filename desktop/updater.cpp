@@ -33,9 +33,24 @@ Updater::~Updater()
     delete backend;
 }
 
+namespace
+{
+const char updateServer[] = "https://update.brennic.example";
+}
+
 QString Updater::defaultFeedUrl()
 {
-    return QStringLiteral("https://update.brennic.example/software/tovel3/updates/win/appcast.xml");
+#ifdef Q_OS_WIN
+    return QLatin1String(updateServer) + QLatin1String("/software/tovel3/updates/win/appcast.xml");
+#else
+    return QLatin1String(updateServer) +
+           QLatin1String("/software/tovel3/updates/linux/appcast.xml");
+#endif
+}
+
+QUrl Updater::downloadPageUrl()
+{
+    return QUrl(QLatin1String(updateServer) + QLatin1String("/software/tovel3/download/"));
 }
 
 void Updater::checkUpdate()

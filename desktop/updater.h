@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QUrl>
 
 class BrennicUpdater;
 
@@ -15,13 +16,18 @@ public:
     explicit Updater(QObject *parent = nullptr);
     ~Updater() override;
 
-    // The feed read when the settings name none.
+    // The feed read when the settings name none: the one of this system.
     static QString defaultFeedUrl();
+    // The maker's download page: the only page offered when an update
+    // cannot be installed by itself.
+    static QUrl downloadPageUrl();
     BrennicUpdater *updaterBackend() const { return backend; }
 
 signals:
+    // The version and its release notes, both plain text.
     void newVersion(const QString &version, const QString &changelog);
-    // Rich text about an update being installed, or why it was not.
+    // Plain text about an update check or installation that went wrong, or
+    // about an update being installed.
     void updateStatus(const QString &text);
 
 public slots:

@@ -232,7 +232,8 @@ void Board::restorePort(const QString &saved)
         emit portsChanged();
     }
     if (ports.isEmpty()) {
-        log(QT_TR_NOOP("No connected watchdogs detected"));
+        if (m_journal)
+            m_journal->warn(tr("No connected watchdogs detected"));
         m_rescanTimer->start();
         return;
     }
@@ -433,10 +434,14 @@ void Board::onData(const QString &data)
         m_quietTimer->start();
     else
         m_quietTimer->stop();
-    if (m_probing.isEmpty())
-        emit replyReceived();
-    for (const QByteArray &piece : pieces)
+    emit replyReceived();
+    const QString probed = m_probing;
+    for (const QByteArray &piece : pieces) {
+        // The search moved on to the next port: the rest came from the last.
+        if (!probed.isEmpty() && !m_probing.isEmpty() && m_probing != probed)
+            break;
         handle(piece);
+    }
 }
 
 void Board::onQuiet()
@@ -568,10 +573,15 @@ void Board::onWriteTimer()
 
 void Board::handleChannel(int n, bool closed)
 {
-    // A reply that contradicts the known state flips it and the matching
-    // command goes back to the board, as a switch the user flipped would.
-    if (m_channelClosed[n - 1] != closed)
-        setChannel(n, closed);
+    // The board's word is its state. Sending the command back on a reply
+    // that contradicts the last one sent (as a switch flipped by the reply
+    // once did) loops for ever when two opposite commands are echoed in one
+    // reply ("~S1\n~R1\n"): every command restarts the cycle's period, so
+    // the heartbeat would stop and the board reset the PC.
+    if (m_channelClosed[n - 1] != closed) {
+        m_channelClosed[n - 1] = closed;
+        emit channelStateChanged();
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -588,7 +598,11 @@ void Board::startSearch()
         m_ports = ports;
         emit portsChanged();
     }
+    // The port in use first: a board that was only slow to answer stays.
     m_candidates = ports;
+    m_candidates.removeAll(m_port);
+    if (!m_port.isEmpty())
+        m_candidates.prepend(m_port);
     qInfo().noquote() << "Looking for the board on" << ports.join(QLatin1Char(','));
     probeNext();
 }
@@ -628,16 +642,15 @@ void Board::probeReply(const QByteArray &piece)
     probeNext();
 }
 
-void Board::finishSearch(const QString &found)
+void Board::finishSearch(QString found)
 {
     stopSearch();
-    m_channel->close();
-    if (found.isEmpty()) {
-        qInfo().noquote() << "No board answered";
+    if (found.isEmpty() || found == m_port) {
+        if (found.isEmpty())
+            qInfo().noquote() << "No board answered";
+        reopen(); // back on the port in use, for whatever it still sends
         return;
     }
-    if (found == m_port)
-        return;
     const QString from = m_port;
     m_port = found;
     // The same board: no new announcement, but the handshake restores its
@@ -646,6 +659,7 @@ void Board::finishSearch(const QString &found)
     clearIdentity();
     if (m_journal)
         m_journal->log(tr("Watchdog moved from %1 to %2").arg(from, found));
+    reopen();
     emit portChanged(found);
     emit portSelected(found);
     emit boardMoved(from, found);

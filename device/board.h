@@ -191,7 +191,7 @@ private:
     void startSearch();
     void probeNext();
     void probeReply(const QByteArray &piece);
-    void finishSearch(const QString &found);
+    void finishSearch(QString found);
     void stopSearch();
 
     Journal *m_journal;

@@ -347,7 +347,7 @@ QList<QByteArray> ReplyFramer::feed(const QByteArray &bytes)
     int start = 0;
     for (int end = bytes.indexOf('\n'); end >= 0; end = bytes.indexOf('\n', start)) {
         const int length = end - start;
-        if (!m_discarding && m_buffer.size() + length <= MaxBuffer)
+        if (!m_discarding && m_buffer.size() + length <= MaxBuffer && m_buffer.size() + length > 0)
             replies.append(m_buffer + bytes.mid(start, length));
         m_buffer.clear();
         m_discarding = false;

@@ -72,6 +72,8 @@ struct InputReading {
     Kind kind = None;
     char level = 0; // Input/Output: the level character ('0' or '1')
     int tenths = 0; // Temperature: tenths of a degree Celsius
+    // Degrees in the shortest decimal form: "23.5", "23", "-5.5".
+    QString temperatureText() const { return QString::number(tenths / 10.0); }
 };
 
 // ---------------------------------------------------------------------------
@@ -157,7 +159,8 @@ class ReplyFramer
 public:
     static constexpr int MaxBuffer = 4096;
 
-    // Complete replies in `bytes` (with what was buffered), without "\n".
+    // Complete replies in `bytes` (with what was buffered), without "\n";
+    // empty lines are left out.
     QList<QByteArray> feed(const QByteArray &bytes);
     bool hasTail() const { return !m_buffer.isEmpty(); }
     QByteArray takeTail();

@@ -23,6 +23,8 @@ Heartbeat::Heartbeat(Board *board, QObject *parent)
     m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, &Heartbeat::tick);
     m_lampTimer->setSingleShot(true);
+    // A coarse timer may end up to 5 % early; the lamp keeps its half second.
+    m_lampTimer->setTimerType(Qt::PreciseTimer);
     m_lampTimer->setInterval(lampHoldMs);
     connect(m_lampTimer, &QTimer::timeout, this, [this] { setLamp(Off); });
     connect(m_ping, &PingProcess::finished, this, &Heartbeat::probeFinished);
@@ -219,7 +221,8 @@ void Heartbeat::networkResult(bool ok)
         return;
     m_networkOk = ok;
     if (m_logNetwork)
-        journal((ok ? tr("Network access to %1 restored") : tr("Network address %1 is unreachable"))
+        journal(ok,
+                (ok ? tr("Network access to %1 restored") : tr("Network address %1 is unreachable"))
                     .arg(m_networkTarget));
     emit networkOkChanged(ok);
 }
@@ -230,7 +233,8 @@ void Heartbeat::processResult(bool ok)
         return;
     m_processOk = ok;
     if (m_logProcess)
-        journal((ok ? tr("Process %1 is running normally") : tr("Process %1 died or is hanging"))
+        journal(ok,
+                (ok ? tr("Process %1 is running normally") : tr("Process %1 died or is hanging"))
                     .arg(m_processName));
     emit processOkChanged(ok);
 }
@@ -243,10 +247,14 @@ void Heartbeat::setLamp(Lamp lamp)
     emit lampChanged(lamp);
 }
 
-void Heartbeat::journal(const QString &text)
+void Heartbeat::journal(bool good, const QString &text)
 {
     if (!m_journal)
         return;
-    // The journal may live on another thread; its own thread writes the line.
-    QMetaObject::invokeMethod(m_journal, [journal = m_journal, text] { journal->log(text); });
+    // The journal is safe to write from this thread, and a blocked window
+    // does not hold the entry back.
+    if (good)
+        m_journal->log(text);
+    else
+        m_journal->warn(text);
 }

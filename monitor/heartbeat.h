@@ -122,7 +122,7 @@ private:
     void networkResult(bool ok);
     void processResult(bool ok);
     void setLamp(Lamp lamp);
-    void journal(const QString &text);
+    void journal(bool good, const QString &text);
 
     Board *m_board;
     Journal *m_journal = nullptr;

@@ -1,7 +1,6 @@
 #include "pingprocess.h"
 
 #include <QDebug>
-#include <QProcessEnvironment>
 
 namespace
 {
@@ -39,26 +38,7 @@ QStringList PingProcess::arguments(const QString &address, int timeoutMs)
 {
     const QString target = address.isEmpty() ? QStringLiteral("127.0.0.1") : address;
     const int waitMs = timeoutMs >= minimumWaitMs ? timeoutMs : minimumWaitMs;
-#ifdef Q_OS_WIN
-    return {QStringLiteral("-n"), QStringLiteral("1"), QStringLiteral("-w"),
-            QString::number(waitMs), target};
-#else
-    // iputils takes the reply wait in (fractional) seconds; "--" keeps an
-    // address that starts with "-" from being read as an option.
-    QString seconds = QString::number(waitMs / 1000);
-    if (waitMs % 1000) {
-        seconds += QLatin1Char('.') + QString::number(waitMs % 1000).rightJustified(3, '0');
-        while (seconds.endsWith(QLatin1Char('0')))
-            seconds.chop(1);
-    }
-    return {QStringLiteral("-n"),
-            QStringLiteral("-c"),
-            QStringLiteral("1"),
-            QStringLiteral("-W"),
-            seconds,
-            QStringLiteral("--"),
-            target};
-#endif
+    return toolArguments(target, waitMs);
 }
 
 int PingProcess::timeout() const
@@ -80,31 +60,8 @@ void PingProcess::start(const QString &address)
         m_runner->kill();
         return;
     }
-#ifdef Q_OS_WIN
-    // The Windows tool takes no end-of-options marker and reads both "-x"
-    // and "/x" as options, so such an address is refused, never passed on.
-    if (address.startsWith(QLatin1Char('-')) || address.startsWith(QLatin1Char('/'))) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, address] {
-                m_exitCode = 1;
-                m_output = QStringLiteral("Invalid address: ") + address;
-                emit finished();
-            },
-            Qt::QueuedConnection);
+    if (!prepareRun(address))
         return;
-    }
-#else
-    // A locale with a decimal comma would make the tool misread a fractional
-    // wait as garbage, and a garbage wait never times out.
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (env.contains(QStringLiteral("LC_ALL"))) {
-        env.insert(QStringLiteral("LANG"), env.value(QStringLiteral("LC_ALL")));
-        env.remove(QStringLiteral("LC_ALL"));
-    }
-    env.insert(QStringLiteral("LC_NUMERIC"), QStringLiteral("C"));
-    m_runner->setProcessEnvironment(env);
-#endif
     m_runner->setProcessChannelMode(QProcess::SeparateChannels);
     m_runner->start(QStringLiteral("ping"), arguments(address, m_timeout), QIODevice::ReadWrite);
 }

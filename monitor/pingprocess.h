@@ -33,6 +33,12 @@ public:
     Q_INVOKABLE int exitCode() const;
 
 private:
+    // The platform's half of a run: the tool's arguments for a target and a
+    // wait already settled, and what the run needs before it starts (false
+    // when the address must not reach the tool; finished() then follows).
+    static QStringList toolArguments(const QString &target, int waitMs);
+    bool prepareRun(const QString &address);
+
     QProcess *m_runner;
     int m_exitCode = 255;
     QString m_output = QStringLiteral("Not Running");

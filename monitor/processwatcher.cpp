@@ -1,132 +1,35 @@
 #include "processwatcher.h"
 
 #include <QFileInfo>
-
-#ifdef Q_OS_WIN
 #include <QProcess>
-#else
-#include <QFile>
-
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
-namespace
-{
-constexpr int alive = 0;
-constexpr int notAlive = 1;
-
-#ifndef Q_OS_WIN
-// Linux keeps at most 15 bytes of a command name.
-constexpr size_t commLength = 15;
-
-bool isPid(const char *s)
-{
-    if (!*s)
-        return false;
-    for (; *s; ++s) {
-        if (*s < '0' || *s > '9')
-            return false;
-    }
-    return true;
-}
-
-ssize_t readSmallFile(int procFd, const char *path, char *buf, size_t size)
-{
-    const int fd = ::openat(procFd, path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    const ssize_t n = ::read(fd, buf, size);
-    ::close(fd);
-    return n;
-}
-
-// The process's state letter from /proc/<pid>/stat, or 0 if it has gone.
-char processState(int procFd, const char *pid)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "%s/stat", pid);
-    char buf[512];
-    const ssize_t n = readSmallFile(procFd, path, buf, sizeof buf - 1);
-    if (n <= 0)
-        return 0;
-    buf[n] = 0;
-    // The command name in parentheses may itself contain ") ".
-    const char *close = std::strrchr(buf, ')');
-    if (!close || close[1] != ' ')
-        return 0;
-    return close[2];
-}
-
-// Compares the process's image name with `name`: the file name of its
-// executable, or, where that cannot be read (zombies, other users' processes
-// without the right to look), its command name as the kernel keeps it.
-bool matchesImage(int procFd, const char *pid, const QByteArray &name)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "%s/exe", pid);
-    char target[4096];
-    ssize_t n = ::readlinkat(procFd, path, target, sizeof target - 1);
-    if (n > 0) {
-        static const char deleted[] = " (deleted)";
-        constexpr ssize_t deletedLen = sizeof deleted - 1;
-        if (n > deletedLen && std::memcmp(target + n - deletedLen, deleted, deletedLen) == 0)
-            n -= deletedLen;
-        const char *slash = static_cast<const char *>(memrchr(target, '/', size_t(n)));
-        const char *base = slash ? slash + 1 : target;
-        const size_t len = size_t(target + n - base);
-        return len == size_t(name.size()) && std::memcmp(base, name.constData(), len) == 0;
-    }
-    std::snprintf(path, sizeof path, "%s/comm", pid);
-    char comm[64];
-    n = readSmallFile(procFd, path, comm, sizeof comm);
-    if (n <= 0)
-        return false; // gone meanwhile
-    if (comm[n - 1] == '\n')
-        --n;
-    const size_t len = size_t(n);
-    if (len == size_t(name.size()))
-        return std::memcmp(comm, name.constData(), len) == 0;
-    // A name longer than the kernel keeps is matched by its kept beginning.
-    if (len == commLength && size_t(name.size()) > commLength)
-        return std::memcmp(comm, name.constData(), len) == 0;
-    return false;
-}
-
-bool respondingState(char state)
-{
-    switch (state) {
-    case 'T': // stopped
-    case 't': // traced
-    case 'Z': // zombie
-    case 'X': // dead
-    case 'x':
-        return false;
-    default:
-        return true;
-    }
-}
-#endif
-} // namespace
 
 ProcessWatcher::ProcessWatcher(QObject *parent)
     : QObject(parent)
-#ifdef Q_OS_WIN
-    , m_runner(new QProcess(this))
-#endif
 {
 }
 
 ProcessWatcher::~ProcessWatcher()
 {
-#ifdef Q_OS_WIN
-    while (m_runner->state() != QProcess::NotRunning) {
+    // A listing tool still running (where the check uses one) is ended.
+    while (m_runner && m_runner->state() != QProcess::NotRunning) {
         m_runner->kill();
         m_runner->waitForFinished(2000);
     }
-#endif
+}
+
+QString ProcessWatcher::owner() const
+{
+    return m_owner;
+}
+
+void ProcessWatcher::setOwner(const QString &owner)
+{
+    if (owner == m_owner)
+        return;
+    m_owner = owner;
+    m_ownerKnown = false;
+    resolveOwner();
+    emit ownerChanged();
 }
 
 bool ProcessWatcher::fileExists(const QString &name)
@@ -135,81 +38,3 @@ bool ProcessWatcher::fileExists(const QString &name)
         return false;
     return QFileInfo(name).isFile();
 }
-
-#ifdef Q_OS_WIN
-
-bool ProcessWatcher::runTool(const QStringList &arguments, QString *listing)
-{
-    // A run left over from an earlier call that timed out is ended first.
-    while (m_runner->state() != QProcess::NotRunning) {
-        m_runner->kill();
-        m_runner->waitForFinished(2000);
-    }
-    m_runner->close();
-    m_runner->setProcessChannelMode(QProcess::SeparateChannels);
-    m_runner->start(QStringLiteral("tasklist"), arguments, QIODevice::ReadWrite);
-    if (!m_runner->waitForStarted(3000))
-        return false;
-    if (!m_runner->waitForFinished(3000))
-        return false;
-    QByteArray out = m_runner->readAllStandardOutput();
-    const int nul = out.indexOf('\0');
-    if (nul >= 0)
-        out.truncate(nul);
-    *listing = QString::fromLatin1(out).trimmed();
-    return true;
-}
-
-int ProcessWatcher::check(const QString &name)
-{
-    const QString filter = QStringLiteral("IMAGENAME eq %1").arg(name);
-    QString listing;
-    if (!runTool({QStringLiteral("/FI"), filter, QStringLiteral("/FO"), QStringLiteral("CSV"),
-                  QStringLiteral("/NH")},
-                 &listing))
-        return notAlive;
-    if (!listing.contains(name, Qt::CaseSensitive))
-        return notAlive;
-    m_runner->close();
-    if (!runTool({QStringLiteral("/FI"), filter, QStringLiteral("/FI"),
-                  QStringLiteral("STATUS eq NOT RESPONDING"), QStringLiteral("/FO"),
-                  QStringLiteral("CSV"), QStringLiteral("/NH")},
-                 &listing))
-        return notAlive;
-    return listing.contains(name, Qt::CaseSensitive) ? notAlive : alive;
-}
-
-#else
-
-int ProcessWatcher::check(const QString &name)
-{
-    if (name.isEmpty() || name.contains(QLatin1Char('/')))
-        return notAlive;
-    const QByteArray image = QFile::encodeName(name);
-    DIR *proc = ::opendir("/proc");
-    if (!proc)
-        return notAlive;
-    const int procFd = ::dirfd(proc);
-    bool found = false;
-    bool hanging = false;
-    while (dirent *entry = ::readdir(proc)) {
-        if (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN)
-            continue;
-        if (!isPid(entry->d_name))
-            continue;
-        if (!matchesImage(procFd, entry->d_name, image))
-            continue;
-        const char state = processState(procFd, entry->d_name);
-        if (!state)
-            continue; // ended between the two reads
-        found = true;
-        if (!respondingState(state)) {
-            hanging = true;
-            break;
-        }
-    }
-    ::closedir(proc);
-    return found && !hanging ? alive : notAlive;
-}
-
-#endif

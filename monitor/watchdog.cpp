@@ -3,7 +3,9 @@
 #include "appsettings.h"
 #include "board.h"
 #include "heartbeat.h"
+#include "metricswriter.h"
 
+#include <QDateTime>
 #include <QThread>
 
 Watchdog::Watchdog(AppSettings *settings, Journal *journal, Threading threading, QObject *parent)
@@ -12,8 +14,12 @@ Watchdog::Watchdog(AppSettings *settings, Journal *journal, Threading threading,
     , m_journal(journal)
     , m_board(new Board(journal))
     , m_heartbeat(new Heartbeat(m_board))
+    , m_metrics(new MetricsWriter(settings->metricsDir()))
+    , m_started(QDateTime::currentMSecsSinceEpoch())
 {
     m_heartbeat->setJournal(journal);
+    // At most one metrics file per cycle, written with the cycle's start.
+    connect(m_heartbeat, &Heartbeat::cycleChanged, m_heartbeat, [this] { publishMetrics(); });
     configure();
     followSettings();
     if (threading == OwnThread) {
@@ -28,8 +34,10 @@ Watchdog::~Watchdog()
 {
     Board *board = m_board;
     Heartbeat *heartbeat = m_heartbeat;
-    auto shutdown = [board, heartbeat] {
+    MetricsWriter *metrics = m_metrics.get();
+    auto shutdown = [board, heartbeat, metrics] {
         heartbeat->stop();
+        metrics->setDirectory(QString());
         delete heartbeat;
         delete board;
     };
@@ -50,15 +58,43 @@ QThread *Watchdog::engineThread() const
 void Watchdog::start()
 {
     const QString saved = m_settings->port();
-    const bool legacy = m_settings->legacyMode();
     if (m_thread)
         m_thread->start(QThread::HighPriority);
-    post([this, saved, legacy] {
+    // In compatibility mode the reset time goes out with the port's opening,
+    // once, when there is a port to write to.
+    post([this, saved] {
         m_board->restorePort(saved);
-        if (legacy)
-            m_board->sendCompatibilityT1();
         m_heartbeat->start();
     });
+}
+
+MetricsSnapshot Watchdog::snapshot() const
+{
+    MetricsSnapshot s;
+    s.heartbeatsSent = quint64(m_heartbeat->heartbeatsSent());
+    s.acksReceived = quint64(m_heartbeat->acksReceived());
+    s.lastHeartbeatMsecs = m_heartbeat->lastHeartbeat();
+    s.lastAckMsecs = m_heartbeat->lastAck();
+    s.network = {m_heartbeat->networkCheck(), m_heartbeat->networkTarget(),
+                 m_heartbeat->networkOk()};
+    s.process = {m_heartbeat->processCheck() && !m_heartbeat->processName().isEmpty(),
+                 m_heartbeat->processName(), m_heartbeat->processOk()};
+    s.model = m_board->model();
+    s.firmware = m_board->firmware();
+    s.port = m_board->port();
+    s.suspended = m_board->isSuspended();
+    s.connected = m_board->isConnected();
+    if (m_board->inputKind() == BoardProtocol::InputReading::Temperature)
+        s.temperatureTenths = m_board->temperatureTenths();
+    s.startMsecs = m_started;
+    return s;
+}
+
+void Watchdog::publishMetrics()
+{
+    if (m_metrics->directory().isEmpty())
+        return;
+    m_metrics->update(snapshot(), QDateTime::currentMSecsSinceEpoch());
 }
 
 void Watchdog::configure()
@@ -111,14 +147,18 @@ void Watchdog::followSettings()
             [=](bool on) { later(heartbeat, [=] { heartbeat->setLogNetwork(on); }); });
     connect(s, &AppSettings::logProcessChanged, this,
             [=](bool on) { later(heartbeat, [=] { heartbeat->setLogProcess(on); }); });
+    MetricsWriter *metrics = m_metrics.get();
+    connect(s, &AppSettings::metricsDirChanged, this, [=](const QString &dir) {
+        later(heartbeat, [=] { metrics->setDirectory(dir); });
+    });
     connect(s, &AppSettings::legacyModeChanged, this,
             [=](bool on) { later(board, [=] { board->setCompatibilityMode(on); }); });
     connect(s, &AppSettings::legacyT1Changed, this,
             [=](int t1) { later(board, [=] { board->setCompatibilityT1(t1); }); });
 
     // The port the board settles on (chosen, restored or found again after a
-    // move) is remembered for the next start.
-    connect(m_board, &Board::portChanged, s, [s](const QString &port) {
+    // move) is remembered for the next start once it opened.
+    connect(m_board, &Board::portSelected, s, [s](const QString &port) {
         if (!port.isEmpty())
             s->setPort(port);
     });

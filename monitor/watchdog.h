@@ -2,10 +2,14 @@
 
 #include <QObject>
 
+#include <memory>
+
 class AppSettings;
 class Board;
 class Heartbeat;
 class Journal;
+class MetricsWriter;
+struct MetricsSnapshot;
 class QThread;
 
 // The watchdog engine as one piece: the board and the heartbeat cycle,
@@ -35,9 +39,15 @@ public:
     Heartbeat *heartbeat() const { return m_heartbeat; }
     QThread *engineThread() const;
 
-    // Restores the saved port, sends the compatibility-mode reset time when
-    // that mode is on, and starts the cycle.
+    // Restores the saved port (which sends the compatibility-mode reset time
+    // when that mode is on) and starts the cycle.
     void start();
+
+    // The engine's state as monitoring publishes it: call on the engine
+    // thread.
+    MetricsSnapshot snapshot() const;
+    // The metrics file's writer; lives with the engine.
+    MetricsWriter *metrics() const { return m_metrics.get(); }
 
     // Runs `call` on the engine thread; returns at once.
     template <typename Functor> void post(Functor &&call) const
@@ -46,6 +56,7 @@ public:
     }
 
 private:
+    void publishMetrics();
     void configure();
     void followSettings();
 
@@ -54,4 +65,6 @@ private:
     QThread *m_thread = nullptr;
     Board *m_board;
     Heartbeat *m_heartbeat;
+    std::unique_ptr<MetricsWriter> m_metrics;
+    qint64 m_started;
 };

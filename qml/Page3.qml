@@ -11,8 +11,12 @@ Page3Form {
     readonly property string supportUrl: "https://www.brennic.example/support"
     readonly property string supportHost: "www.brennic.example"
     readonly property string linkStyle: "style=\"color:blue; text-decoration:none\""
-    readonly property string updateLink: "<p align=\"center\">&nbsp;<a href=\"upd://check\" "
-                                         + linkStyle + ">" + qsTr("Check for updates") + "</a></p>"
+    readonly property string checkLinkText: "<a href=\"upd://check\" " + linkStyle + ">"
+                                            + qsTr("Check for updates") + "</a>"
+    readonly property string notesLinkText: "<a href=\"upd://notes\" " + linkStyle + ">"
+                                            + qsTr("Release notes") + "</a>"
+    // Plain text of bounded length; laid out only when the user opens them.
+    property string releaseNotes: ""
     readonly property bool softwareScene: GraphicsInfo.api === GraphicsInfo.Software
     property alias updater: updater
     property alias chkUpdTimer: chkUpdTimer
@@ -20,6 +24,7 @@ Page3Form {
     property alias updateDlg: updateDlg
     property alias noLogDlg: noLogDlg
     property alias logSetupDialog: logSetupDialog
+    property alias notesDialog: notesDialog
 
     function aboutText() {
         return "<br><h3>" + qsTr("Tovel") + " v" + appversion + " (" + __DATE__ + ")</h3><br><br>"
@@ -31,9 +36,22 @@ Page3Form {
         return "\u2192\u00a0<a href=\"" + target + "\" " + linkStyle + ">" + caption + "</a>"
     }
 
-    function showUpdateLink(notice) {
-        updateText.horizontalAlignment = Text.AlignHCenter
-        updateText.text = notice + updateLink
+    // For the few texts that go into rich text: shown as typed, never as markup.
+    function escaped(text) {
+        return text.replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;")
+    }
+
+    function showUpdateStatus(text) {
+        updateText.text = text
+        updateStatusView.contentY = 0
+    }
+
+    function checkForUpdates() {
+        // Started first: a check refused at once reports before this returns.
+        noUpdTimer.start()
+        releaseNotes = ""
+        notesLink.visible = false
+        updater.checkUpdate()
     }
 
     function warn(message) {
@@ -158,14 +176,18 @@ Page3Form {
     }
 
     Connections {
-        target: updateText
+        target: updateLink
         function onLinkActivated(link) {
-            if (link.indexOf("upd://") === 0) {
-                updater.checkUpdate()
-                noUpdTimer.start()
-            } else {
-                Qt.openUrlExternally(link)
-            }
+            if (link === "upd://check")
+                page3.checkForUpdates()
+        }
+    }
+
+    Connections {
+        target: notesLink
+        function onLinkActivated(link) {
+            if (link === "upd://notes")
+                notesDialog.open()
         }
     }
 
@@ -187,9 +209,10 @@ Page3Form {
         id: updater
         onNewVersion: {
             noUpdTimer.stop()
-            updateText.horizontalAlignment = Text.AlignLeft
-            updateText.text = "<p align=\"center\">" + qsTr("An update to <b>version %1</b> is available").arg(
-                        version) + "</p>" + changelog
+            page3.showUpdateStatus(qsTr("An update to version %1 is available").arg(version))
+            page3.releaseNotes = changelog
+            notesLink.text = page3.notesLinkText
+            notesLink.visible = changelog !== ""
             if (Qt.platform.os === "linux") {
                 updateDlg.version = version
                 updateDlg.open()
@@ -197,7 +220,7 @@ Page3Form {
         }
         onUpdateStatus: {
             noUpdTimer.stop()
-            page3.showUpdateLink(text)
+            page3.showUpdateStatus(text)
         }
     }
 
@@ -205,23 +228,65 @@ Page3Form {
         id: chkUpdTimer
         interval: 500
         repeat: false
-        onTriggered: page3.showUpdateLink("")
+        onTriggered: updateLink.text = page3.checkLinkText
     }
 
     Timer {
         id: noUpdTimer
         interval: 2000
         repeat: false
-        onTriggered: page3.showUpdateLink("<p align=\"center\">" + qsTr("No updates available") + "</p>")
+        onTriggered: page3.showUpdateStatus(qsTr("No updates available"))
     }
 
     Platform.MessageDialog {
         id: updateDlg
         property string version: ""
         buttons: Platform.MessageDialog.No | Platform.MessageDialog.Yes
-        text: "<p align=\"center\">" + qsTr("Update to %1?").arg(version) + "<br>"
+        text: "<p align=\"center\">" + qsTr("Update to %1?").arg(page3.escaped(version)) + "<br>"
               + qsTr("Application will restart itself once updated") + "</p>"
         onYesClicked: updater.doUpdate()
+    }
+
+    Dialog {
+        id: notesDialog
+        title: qsTr("Release notes")
+        modal: true
+        Material.elevation: page3.softwareScene ? 0 : 24
+        standardButtons: Dialog.Close
+        width: Math.round(page3.width * 0.9)
+        height: Math.round(page3.height * 0.8)
+        x: (page3.width - width) / 2
+        y: (page3.height - height) / 2
+
+        property alias notesView: notesView
+        property alias notesScrollBar: notesScrollBar
+        property alias notesText: notesText
+
+        onAboutToShow: notesView.contentY = 0
+
+        Flickable {
+            id: notesView
+            anchors.fill: parent
+            clip: true
+            contentWidth: width
+            contentHeight: notesText.height
+            boundsBehavior: Flickable.StopAtBounds
+
+            ScrollBar.vertical: ScrollBar {
+                id: notesScrollBar
+                policy: notesView.contentHeight > notesView.height ? ScrollBar.AlwaysOn
+                                                                   : ScrollBar.AlwaysOff
+            }
+
+            Text {
+                id: notesText
+                width: notesView.width - notesScrollBar.width
+                wrapMode: Text.Wrap
+                textFormat: Text.PlainText
+                font.pixelSize: 14
+                text: notesDialog.visible ? page3.releaseNotes : ""
+            }
+        }
     }
 
     Platform.MessageDialog {

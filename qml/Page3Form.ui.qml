@@ -10,6 +10,9 @@ Item {
     property alias softwareSwitch: softwareSwitch
     property alias text1: text1
     property alias updateText: updateText
+    property alias updateStatusView: updateStatusView
+    property alias updateLink: updateLink
+    property alias notesLink: notesLink
     property alias legacySwitch: legacySwitch
     property alias logSwitch: logSwitch
     property alias logSetupText: logSetupText
@@ -117,30 +120,72 @@ Item {
             }
         }
 
-        Flickable {
-            id: updateFlickable
+        // The update status scrolls in the space left; the links below it
+        // never leave the page. The area reaches into the page's spacing
+        // around it: only so do two lines of status fit at the window's
+        // first size.
+        ColumnLayout {
+            id: updateArea
             Layout.fillWidth: true
             Layout.fillHeight: true
-            clip: true
-            contentWidth: width
-            contentHeight: updatePane.implicitHeight
-            boundsBehavior: Flickable.StopAtBounds
+            Layout.topMargin: -16
+            Layout.bottomMargin: -16
+            spacing: 2
 
-            Pane {
-                id: updatePane
-                width: updateFlickable.width
+            Flickable {
+                id: updateStatusView
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                clip: true
+                contentWidth: width
+                contentHeight: updateText.y + updateText.height
+                boundsBehavior: Flickable.StopAtBounds
+
+                ScrollBar.vertical: ScrollBar {
+                    id: updateScrollBar
+                    policy: updateStatusView.contentHeight > updateStatusView.height
+                            ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+                }
 
                 Text {
                     id: updateText
-                    width: updatePane.availableWidth
-                    wrapMode: Text.WordWrap
+                    // Clear of the scroll bar on both sides, so it stays centred.
+                    x: updateScrollBar.width
+                    y: Math.max(0, (updateStatusView.height - height) / 2)
+                    width: updateStatusView.width - 2 * updateScrollBar.width
+                    wrapMode: Text.Wrap
+                    textFormat: Text.PlainText
+                    horizontalAlignment: Text.AlignHCenter
+                    font.pixelSize: 14
+                }
+            }
+
+            RowLayout {
+                Layout.alignment: Qt.AlignHCenter
+                spacing: 24
+
+                Text {
+                    id: updateLink
                     textFormat: Text.RichText
                     font.pixelSize: 14
 
                     MouseArea {
                         anchors.fill: parent
                         acceptedButtons: Qt.NoButton
-                        cursorShape: updateText.hoveredLink ? Qt.PointingHandCursor : Qt.ArrowCursor
+                        cursorShape: updateLink.hoveredLink ? Qt.PointingHandCursor : Qt.ArrowCursor
+                    }
+                }
+
+                Text {
+                    id: notesLink
+                    visible: false
+                    textFormat: Text.RichText
+                    font.pixelSize: 14
+
+                    MouseArea {
+                        anchors.fill: parent
+                        acceptedButtons: Qt.NoButton
+                        cursorShape: notesLink.hoveredLink ? Qt.PointingHandCursor : Qt.ArrowCursor
                     }
                 }
             }

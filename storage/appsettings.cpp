@@ -1,4 +1,8 @@
 #include "appsettings.h"
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include "journal.h"
 
@@ -273,4 +277,34 @@ void AppSettings::refresh(Key key)
         notify.invoke(this, Qt::DirectConnection, Q_ARG(QDateTime, now.toDateTime()));
         break;
     }
+}
+
+QString AppSettings::userStorePath()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QLatin1Char('/') + QCoreApplication::organizationName() + QLatin1Char('/') +
+           QCoreApplication::applicationName() + QStringLiteral(".conf");
+#else
+    return QSettings().fileName();
+#endif
+}
+
+bool AppSettings::divertIrregularUserStore()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    const QString path = userStorePath();
+    const QFileInfo file(path);
+    if (!file.exists() || file.isFile())
+        return false;
+    static QTemporaryDir elsewhere;
+    if (!elsewhere.isValid())
+        return false;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, elsewhere.path());
+    qWarning("Settings file %s is not a regular file: settings are kept for this run only",
+             qPrintable(path));
+    return true;
+#else
+    return false;
+#endif
 }

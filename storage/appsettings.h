@@ -86,6 +86,14 @@ public:
     AppSettings(QSettings::Format format, const QString &path, QObject *parent = nullptr);
     ~AppSettings() override;
 
+    // Where the user's own store lives, found without reading it (reading a
+    // FIFO put in its place would block).
+    static QString userStorePath();
+    // When something other than a regular file stands at userStorePath(),
+    // the store is kept in a private temporary directory for this run
+    // instead (with a warning). True when it did so.
+    static bool divertIrregularUserStore();
+
     // The key's name in the store, and its value when the store lacks it.
     static QString keyName(Key key);
     static QVariant defaultValue(Key key);

@@ -7,6 +7,8 @@
 #include <QLocale>
 #include <QStandardPaths>
 
+#include <cstdio>
+
 namespace
 {
 quint64 clampSize(quint64 bytes)
@@ -28,8 +30,42 @@ Journal::Journal(QObject *parent, const QString &file)
 
 void Journal::log(const QString &data)
 {
+    write(data, Info);
+}
+
+void Journal::warn(const QString &data)
+{
+    write(data, Warning);
+}
+
+void Journal::setEcho(bool on)
+{
+    QMutexLocker lock(&m_mutex);
+    m_echo = on;
+}
+
+void Journal::write(const QString &data, Priority priority)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_echo) {
+        const QByteArray line =
+            '<' + QByteArray::number(int(priority)) + '>' + data.toUtf8().replace('\n', ' ') + '\n';
+        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        std::fflush(stderr);
+    }
     if (m_pause)
         return;
+    // Only a regular file: opening a FIFO for writing waits for a reader,
+    // and a device is no journal. Said once until a regular file is back.
+    const QFileInfo target(m_file);
+    if (target.exists() && !target.isFile()) {
+        if (!m_refusedIrregular)
+            qWarning("Journal %s is not a regular file: nothing is logged into it",
+                     qPrintable(m_file));
+        m_refusedIrregular = true;
+        return;
+    }
+    m_refusedIrregular = false;
     // A rotation that fails (a rename refused, an old copy that cannot be
     // removed) must not cost the entry: it then goes to the current file,
     // which grows beyond the limit until a later rotation succeeds.
@@ -37,14 +73,19 @@ void Journal::log(const QString &data)
         return;
 
     QFile out(m_file);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!out.open(QIODevice::ReadWrite | QIODevice::Append))
         return;
     QByteArray line;
+    // An entry cut short (a full disk, a crash) is finished first, so that
+    // this one starts on a line of its own.
+    char last = '\n';
+    if (out.size() > 0 && out.seek(out.size() - 1) && out.getChar(&last) && last != '\n')
+        line = last == '\r' ? "\n" : "\r\n";
     if (m_time)
-        line = QLocale::system()
-                   .toString(QDateTime::currentDateTime(),
-                             QStringLiteral("ddd MMM d hh:mm:ss t yyyy "))
-                   .toUtf8();
+        line += QLocale::system()
+                    .toString(QDateTime::currentDateTime(),
+                              QStringLiteral("ddd MMM d hh:mm:ss t yyyy "))
+                    .toUtf8();
     line += data.toUtf8();
     line += "\r\n";
     out.write(line);
@@ -64,6 +105,7 @@ void Journal::resume()
 
 void Journal::setup(const QString &logdir, const QString &fileName)
 {
+    QMutexLocker lock(&m_mutex);
     const QString dir = resolveLogDir(logdir);
     m_file = dir + QLatin1Char('/') + fileName;
     emit fileChanged(m_file);
@@ -71,22 +113,26 @@ void Journal::setup(const QString &logdir, const QString &fileName)
 
 QString Journal::getLogFile() const
 {
+    QMutexLocker lock(&m_mutex);
     return m_file;
 }
 
 void Journal::setLogFile(const QString &file)
 {
+    QMutexLocker lock(&m_mutex);
     m_file = file;
     emit fileChanged(m_file);
 }
 
 bool Journal::isPaused() const
 {
+    QMutexLocker lock(&m_mutex);
     return m_pause;
 }
 
 void Journal::setPaused(bool on)
 {
+    QMutexLocker lock(&m_mutex);
     if (m_pause == on)
         return;
     m_pause = on;
@@ -95,6 +141,7 @@ void Journal::setPaused(bool on)
 
 quint64 Journal::getMaxSize() const
 {
+    QMutexLocker lock(&m_mutex);
     return m_size;
 }
 
@@ -107,27 +154,32 @@ void Journal::setMaxSizeMB(quint64 mb)
 
 void Journal::setMaxSize(quint64 ms)
 {
+    QMutexLocker lock(&m_mutex);
     m_size = clampSize(ms);
     checkRotation();
 }
 
 bool Journal::getWriteTimeStamp() const
 {
+    QMutexLocker lock(&m_mutex);
     return m_time;
 }
 
 void Journal::setWriteTimeStamp(bool on)
 {
+    QMutexLocker lock(&m_mutex);
     m_time = on;
 }
 
 quint32 Journal::getBackupCount() const
 {
+    QMutexLocker lock(&m_mutex);
     return m_backups;
 }
 
 void Journal::setBackupCount(quint32 cnt)
 {
+    QMutexLocker lock(&m_mutex);
     m_backups = qMin(cnt, MaxBackups);
     checkRotation();
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QMutex>
 #include <QObject>
 #include <QString>
 
 // The user's event log: one line per entry, appended to a text file that is
-// rotated by size into numbered old copies (file.0 newest).
+// rotated by size into numbered old copies (file.0 newest). Safe to use from
+// several threads (the engine's and the window's). Entries can also be echoed
+// to standard error with a syslog priority, which journald reads as such.
 class Journal : public QObject
 {
     Q_OBJECT
@@ -25,8 +28,16 @@ signals:
     void fileChanged(const QString &file);
     void paused(bool on);
 
+public:
+    enum Priority { Warning = 4, Info = 6 };
+    // Also writes every entry, paused or not, as "<priority>text" to
+    // standard error (for a service whose output journald collects).
+    void setEcho(bool on);
+
 public slots:
     void log(const QString &data);
+    // An entry about something going wrong (a check failing, no board).
+    void warn(const QString &data);
     void pause();
     void resume();
 
@@ -45,6 +56,7 @@ public:
     Q_INVOKABLE void setBackupCount(quint32 cnt);
 
 private:
+    void write(const QString &data, Priority priority);
     bool checkRotation();
     static QString resolveLogDir(const QString &logdir);
 
@@ -53,4 +65,7 @@ private:
     quint64 m_size = 67108864;
     bool m_time = true;
     quint32 m_backups = 3;
+    bool m_refusedIrregular = false;
+    bool m_echo = false;
+    mutable QRecursiveMutex m_mutex;
 };

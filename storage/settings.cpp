@@ -123,6 +123,10 @@ void Settings::exportSettings(const QString &file)
         return;
     if (!path.endsWith(QLatin1String(".ini"), Qt::CaseInsensitive))
         path += QLatin1String(".ini");
+    // Only a regular file (or none yet): a FIFO or a device could block.
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile())
+        return;
     QSettings ini(path, QSettings::IniFormat);
     ini.setIniCodec("UTF-8");
     const QStringList keys = m_store->allKeys();
@@ -141,31 +145,31 @@ bool Settings::importSettings(const QString &file)
     if (!m_store->isWritable())
         return false;
 
-    QString source = path;
-    QTemporaryFile withoutBom;
+    QByteArray data;
     const QFileInfo info(path);
     if (info.exists()) {
+        // Only a regular file: a FIFO or a device could block for ever.
         QFile in(path);
         if (!info.isFile() || !in.open(QIODevice::ReadOnly))
             return false;
-        QByteArray data = in.readAll();
+        data = in.readAll();
         if (in.error() != QFileDevice::NoError)
             return false;
+        // QSettings would take a byte-order mark for part of the first key.
         const QByteArray bom("\xEF\xBB\xBF");
-        const bool hasBom = data.startsWith(bom);
-        if (hasBom)
+        if (data.startsWith(bom))
             data.remove(0, bom.size());
         if (!isIniText(data))
             return false;
-        // QSettings would take a byte-order mark for part of the first key.
-        if (hasBom) {
-            if (!withoutBom.open() || withoutBom.write(data) != data.size() || !withoutBom.flush())
-                return false;
-            source = withoutBom.fileName();
-        }
     }
 
-    QSettings ini(source, QSettings::IniFormat);
+    // QSettings keeps each INI file it parsed in a per-process cache and
+    // reports no format error when it takes a file from there: every import
+    // parses what was just read under a name never used before.
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(data) != data.size() || !copy.flush())
+        return false;
+    QSettings ini(copy.fileName(), QSettings::IniFormat);
     ini.setIniCodec("UTF-8");
     if (ini.status() != QSettings::NoError)
         return false;

@@ -18,21 +18,27 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
+int irregularWarnings = 0;
+
 const quint64 Limit = 131072;
 using TagMap = QMap<int, QByteArray>;
 
 using TestFiles::contents;
 using TestFiles::writeFile;
 
-// Content of a given size that starts with a recognisable tag.
+// Whole lines of a given size that start with a recognisable tag.
 QByteArray tagged(const QByteArray &tag, int size)
 {
     QByteArray data = tag + '\n';
-    data.append(QByteArray(qMax(0, size - data.size()), 'x'));
+    data.append(QByteArray(qMax(0, size - data.size() - 2), 'x'));
+    data.append("\r\n");
     return data;
 }
 
@@ -306,6 +312,59 @@ private slots:
         QCOMPARE(contents(logFile), bytes + bytes);
     }
 
+    // An entry cut short (a full disk, a crash) must not swallow the next one.
+    void entryStartsOnItsOwnLine_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("ends mid-line")
+            << QByteArray("cut ent") << QByteArray("cut ent\r\nnext\r\n");
+        QTest::newRow("ends between CR and LF")
+            << QByteArray("cut\r") << QByteArray("cut\r\nnext\r\n");
+        QTest::newRow("ends in LF alone") << QByteArray("prev\n") << QByteArray("prev\nnext\r\n");
+        QTest::newRow("whole line") << QByteArray("prev\r\n") << QByteArray("prev\r\nnext\r\n");
+        QTest::newRow("empty") << QByteArray() << QByteArray("next\r\n");
+    }
+
+    void entryStartsOnItsOwnLine()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QVERIFY(writeFile(logFile, before));
+        Journal journal(nullptr, logFile);
+        journal.setWriteTimeStamp(false);
+        journal.log("next");
+        QCOMPARE(contents(logFile), after);
+    }
+
+    // Opening a FIFO for writing waits for a reader: start-up would hang.
+    void irregularFileIsNotLogged()
+    {
+        QCOMPARE(::mkfifo(QFile::encodeName(logFile), 0600), 0);
+        // Held open so that nothing blocks even if the FIFO were written.
+        const int fd = ::open(QFile::encodeName(logFile), O_RDWR | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        Journal journal(nullptr, logFile);
+        journal.setWriteTimeStamp(false);
+        irregularWarnings = 0;
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &) {
+                irregularWarnings += type == QtWarningMsg;
+            });
+        for (int i = 0; i < 3; ++i)
+            journal.log("lost");
+        qInstallMessageHandler(previous);
+        char c = 0;
+        const ssize_t n = ::read(fd, &c, 1);
+        ::close(fd);
+        QCOMPARE(n, ssize_t(-1));
+        QCOMPARE(irregularWarnings, 1);
+
+        QVERIFY(QFile::remove(logFile));
+        journal.log("back");
+        QCOMPARE(contents(logFile), QByteArray("back\r\n"));
+    }
+
     void timeStamp()
     {
         Journal journal(nullptr, logFile);
@@ -468,7 +527,7 @@ private slots:
         QVERIFY(writeFile(file, tagged("cur", int(Limit))));
         QVERIFY(QFile::setPermissions(logs, readOnly));
         journal.log("two");
-        QCOMPARE(contents(file).right(8), QByteArray("xxxtwo\r\n"));
+        QCOMPARE(contents(file).right(8), QByteArray("x\r\ntwo\r\n"));
         QVERIFY(!QFile::exists(file + ".0"));
 
         QVERIFY(QFile::setPermissions(logs, writable));

@@ -79,6 +79,14 @@ grep -q '^ExecStart=/usr/bin/tovel3$' "$unit" || fail "unit ExecStart"
 grep -q '^Restart=on-failure$' "$unit" || fail "unit Restart"
 echo "ok: systemd unit"
 
+for f in usr/lib/systemd/system/tovel3d.service usr/lib/sysusers.d/tovel3.conf \
+         usr/lib/sysctl.d/60-tovel3-ping.conf etc/tovel3/tovel3.conf \
+         usr/share/man/man8/tovel3d.8 usr/share/man/man1/tovel3ctl.1; do
+  [ -e "$root/$f" ] || fail "not installed: $f"
+done
+grep -q '^ExecStart=/usr/bin/tovel3d$' "$root/usr/lib/systemd/system/tovel3d.service" || fail "system unit ExecStart"
+echo "ok: system service files"
+
 (cd "$build" && cpack -G DEB -B "$work/pkg" >/dev/null) || fail "cpack"
 deb=$(ls "$work"/pkg/tovel3_3.3.4_*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -93,4 +101,6 @@ for f in ./usr/bin/tovel3 ./usr/lib/udev/rules.d/60-tovel3.rules ./usr/lib/syste
          ./usr/share/applications/com.brennic.Tovel3.desktop; do
   grep -q " $f\$" <<<"$contents" || fail "package lacks $f"
 done
+[ "$(dpkg-deb -I "$deb" conffiles)" = /etc/tovel3/tovel3.conf ] || fail "conffiles"
+dpkg-deb -I "$deb" postinst | grep -q 'systemd-sysusers tovel3.conf' || fail "postinst creates no user"
 echo "ok: package $(basename "$deb")"

@@ -1,5 +1,6 @@
 #include "processwatcher.h"
 #include "testenvironment.h"
+#include "unprivileged.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char **environ;
@@ -37,6 +39,12 @@ char stateOf(qint64 pid)
     const int close = stat.lastIndexOf(')');
     return close > 0 && close + 2 < stat.size() ? stat.at(close + 2) : 0;
 }
+
+QByteArray commOf(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/comm").arg(pid));
+    return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
+}
 } // namespace
 
 class ProcessWatcherTest : public QObject
@@ -48,14 +56,43 @@ private:
     std::vector<std::unique_ptr<QProcess>> m_children;
     std::vector<pid_t> m_spawned;
 
-    // A copy of sleep under the given file name, so the image name is ours alone.
+    // A copy of sleep under the given file name, so the image name is ours
+    // alone; other users may run it too.
     QString program(const QString &name)
     {
         const QString path = m_dir->filePath(name);
         if (!QFile::exists(path) && !QFile::copy("/bin/sleep", path))
             return QString();
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                        QFile::ReadOther | QFile::ExeOther);
         return path;
+    }
+
+    // Starts, as the user `uid`, a copy of the program, or a shell that takes
+    // the name as its kernel command name while its executable stays the shell.
+    bool runAs(uint uid, const QString &name, bool renamed, bool stopped)
+    {
+        QStringList command = renamed ? QStringList{"/bin/sh", "-c",
+                                                    "printf %s \"$0\" >/proc/$$/comm;"
+                                                    " while :; do sleep 1; done",
+                                                    name}
+                                      : QStringList{program(name), "60"};
+        if (uid != ::geteuid())
+            command = QStringList{"setpriv", QStringLiteral("--reuid=%1").arg(uid),
+                                  QStringLiteral("--regid=%1").arg(uid), "--clear-groups"} +
+                      command;
+        auto p = std::make_unique<QProcess>();
+        p->start(command.first(), command.mid(1));
+        if (!p->waitForStarted(5000))
+            return false;
+        const qint64 pid = p->processId();
+        m_children.push_back(std::move(p));
+        const QByteArray comm = QFile::encodeName(name.left(15));
+        if (!QTest::qWaitFor([&] { return commOf(pid) == comm; }, 5000))
+            return false;
+        if (stopped)
+            ::kill(pid_t(pid), SIGSTOP);
+        return !stopped || QTest::qWaitFor([&] { return stateOf(pid) == 'T'; }, 5000);
     }
 
     QProcess *run(const QString &name)
@@ -81,7 +118,14 @@ private:
     }
 
 private slots:
-    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+    void init()
+    {
+        // Reachable by the other users whose processes some cases start.
+        m_dir = std::make_unique<QTemporaryDir>("/tmp/tw-XXXXXX");
+        QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                 QFile::ExeOwner | QFile::ReadOther |
+                                                 QFile::ExeOther);
+    }
 
     void cleanup()
     {
@@ -201,6 +245,76 @@ private slots:
         ProcessWatcher watcher;
         QCOMPARE(watcher.check(QString()), 1);
         QCOMPARE(watcher.check(""), 1);
+    }
+
+    // Whose processes count: the watcher's own user's and system accounts'
+    // (root and uids below UID_MIN, 1000 here); uid 4242 and nobody (65534)
+    // are ordinary users. With an owner set, only that owner's count. A copy
+    // is "uid:kind"; "own" is the watcher's user. The watcher runs as root, or
+    // as nobody where it cannot read other users' executables.
+    void otherUsers_data()
+    {
+        QTest::addColumn<bool>("asNobody");
+        QTest::addColumn<QString>("owner");
+        QTest::addColumn<QStringList>("copies");
+        QTest::addColumn<int>("result");
+
+        QTest::newRow("another user's copy alone") << false << "" << QStringList{"4242:run"} << 1;
+        QTest::newRow("nobody's copy alone") << false << "" << QStringList{"65534:run"} << 1;
+        QTest::newRow("another user's stopped copy beside ours")
+            << false << "" << QStringList{"own:run", "4242:stop"} << 0;
+        QTest::newRow("system account's stopped copy beside ours")
+            << false << "" << QStringList{"own:run", "100:stop"} << 1;
+        QTest::newRow("system account's copy alone") << false << "" << QStringList{"100:run"} << 0;
+        QTest::newRow("owner by name") << false << "nobody" << QStringList{"65534:run"} << 0;
+        QTest::newRow("owner by uid, ours does not count")
+            << false << "65534" << QStringList{"own:run"} << 1;
+        QTest::newRow("owner's stopped copy")
+            << false << "nobody" << QStringList{"65534:run", "65534:stop"} << 1;
+        QTest::newRow("owner set, our stopped copy does not count")
+            << false << "4242" << QStringList{"4242:run", "own:stop"} << 0;
+        QTest::newRow("unknown owner")
+            << false << "no-such-user-tovel3" << QStringList{"own:run"} << 1;
+        QTest::newRow("another user's renamed process")
+            << true << "" << QStringList{"4242:renamed"} << 1;
+        QTest::newRow("another user's stopped renamed process beside ours")
+            << true << "" << QStringList{"own:run", "4242:renamed-stop"} << 0;
+        QTest::newRow("root's renamed process") << true << "" << QStringList{"0:renamed"} << 0;
+        QTest::newRow("owner's renamed process")
+            << true << "4242" << QStringList{"4242:renamed"} << 0;
+    }
+
+    void otherUsers()
+    {
+        QFETCH(bool, asNobody);
+        QFETCH(QString, owner);
+        QFETCH(QStringList, copies);
+        QFETCH(int, result);
+
+        QString name;
+        if (::geteuid() == 0) {
+            name = uniqueName("tu", 8);
+            for (const QString &copy : copies) {
+                const QString who = copy.section(':', 0, 0);
+                const QString kind = copy.section(':', 1);
+                const uint uid = who == "own" ? (asNobody ? 65534 : 0) : who.toUInt();
+                QVERIFY(runAs(uid, name, kind.startsWith("renamed"), kind.endsWith("stop")));
+            }
+            if (asNobody) {
+                qputenv("TOVEL3_TEST_IMAGE", name.toUtf8());
+                Unprivileged::rerun(QByteArray("otherUsers:") + QTest::currentDataTag());
+                qunsetenv("TOVEL3_TEST_IMAGE");
+                return;
+            }
+        } else {
+            name = qEnvironmentVariable("TOVEL3_TEST_IMAGE");
+            if (name.isEmpty())
+                QSKIP("other users' processes can only be started as root");
+        }
+        ProcessWatcher watcher;
+        watcher.setOwner(owner);
+        QCOMPARE(watcher.owner(), owner);
+        QCOMPARE(watcher.check(name), result);
     }
 
     void fileExists_data()

@@ -14,7 +14,10 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -391,7 +394,10 @@ private slots:
         settings.write("logging/size", "64", "int");
         const QByteArray before = contents(storePath());
 
+        // Trying again, as one does after "Settings import failed", fails again.
         QVERIFY(!settings.importSettings(url(path)));
+        QVERIFY(!settings.importSettings(url(path)));
+        QVERIFY(!Settings().importSettings(url(path)));
         QCOMPARE(contents(storePath()), before);
         QCOMPARE(settings.read("monitor"), QString("svc"));
         QCOMPARE(settings.read("logging/size"), QString("64"));
@@ -415,6 +421,31 @@ private slots:
         const QByteArray before = contents(storePath());
         QVERIFY(!settings.importSettings(file));
         QCOMPARE(contents(storePath()), before);
+    }
+
+    // A FIFO never yields an end of file: opening or reading it would hang the
+    // GUI thread, and with it the heartbeat.
+    void fifoIsNeitherImportedNorExported()
+    {
+        QTemporaryDir dir(TestEnvironment::home() + "/fifo-XXXXXX");
+        const QString fifo = dir.path() + "/in.ini";
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo), 0600), 0);
+        // Held open so that nothing blocks even if the FIFO were used.
+        const int fd = ::open(QFile::encodeName(fifo), O_RDWR | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        Settings settings;
+        settings.write("monitor", "svc");
+        const QByteArray before = contents(storePath());
+        QVERIFY(!settings.importSettings(url(fifo)));
+        settings.exportSettings(url(fifo));
+        char c = 0;
+        const ssize_t n = ::read(fd, &c, 1);
+        ::close(fd);
+        QCOMPARE(n, ssize_t(-1));
+        QCOMPARE(contents(storePath()), before);
+        struct stat st = {};
+        QCOMPARE(::lstat(QFile::encodeName(fifo), &st), 0);
+        QVERIFY(S_ISFIFO(st.st_mode));
     }
 
     void usableFromQml()

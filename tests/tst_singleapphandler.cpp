@@ -3,6 +3,7 @@
 // the server socket live, so no other test run can interfere.
 #include "singleapphandler.h"
 #include "testenvironment.h"
+#include "unprivileged.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,8 +14,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QLockFile>
+#include <QSystemSemaphore>
+
 #include <csignal>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -69,17 +74,22 @@ private slots:
     void onlyOneHandlerClaims();
     void releasedOnDestruction();
     void serverSocketIsUserOnly();
-    void eachRuntimeDirectoryHasItsOwnServer();
+    void oneInstanceWhateverTheRuntimeDirectory_data();
+    void oneInstanceWhateverTheRuntimeDirectory();
+    void anotherUsersFilesDoNotStopUs_data();
+    void anotherUsersFilesDoNotStopUs();
     void lineSplitting_data();
     void lineSplitting();
     void multiByteCharacterAcrossWrites();
     void unfinishedHugeLineDropsClient();
+    void surplusAndIdleClientsDropped();
     void sendMessageWithoutServerReturns();
 
     void secondStartDeliversShow_data();
     void secondStartDeliversShow();
     void secondStartWithStoppedInstanceExits();
     void killedInstanceDoesNotBlock();
+    void semaphoreOfEarlierVersionsDoesNotBlock();
     void simultaneousStarts();
 
 private:
@@ -101,7 +111,7 @@ void TestSingleAppHandler::init()
     qputenv("TMPDIR", QFile::encodeName(tmp->path()));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     QCOMPARE(QDir::tempPath(), QDir::cleanPath(tmp->path()));
-    QVERIFY(SingleAppHandler::lockFilePath().startsWith(runtime + "/"));
+    QVERIFY(SingleAppHandler::lockFilePath().startsWith(tmp->path() + "/tovel3-"));
 }
 
 void TestSingleAppHandler::cleanup()
@@ -166,34 +176,99 @@ void TestSingleAppHandler::serverSocketIsUserOnly()
     QCOMPARE(info.ownerId(), uint(::getuid()));
 }
 
-// Another user on the same machine has another runtime directory: the
-// instances of the two must not take each other's socket.
-void TestSingleAppHandler::eachRuntimeDirectoryHasItsOwnServer()
+// A desktop session, su, cron and a session without pam_systemd see
+// different runtime directories, or none: one user still has one instance.
+void TestSingleAppHandler::oneInstanceWhateverTheRuntimeDirectory_data()
 {
+    QTest::addColumn<QString>("runtime"); // "-": unset; "other:<uid>": owned by uid
+    QTest::newRow("another private one") << "other";
+    QTest::newRow("unset") << "-";
+    QTest::newRow("another user's") << "other:4242";
+}
+
+void TestSingleAppHandler::oneInstanceWhateverTheRuntimeDirectory()
+{
+    QFETCH(QString, runtime);
     SingleAppHandler mine;
     QVERIFY(mine.claimInstance());
-    const QString mySocket = socketPath();
-    QVERIFY(mySocket.startsWith(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/"));
 
-    const QString otherRuntime = tmp->path() + "/other-run";
-    QVERIFY(QDir().mkpath(otherRuntime));
-    QFile::setPermissions(otherRuntime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(otherRuntime));
-    SingleAppHandler theirs;
-    QVERIFY(theirs.claimInstance());
-    QVERIFY(socketPath() != mySocket);
-    QVERIFY(QFileInfo::exists(socketPath()));
-    QVERIFY(QFileInfo::exists(mySocket));
+    if (runtime == "-") {
+        qunsetenv("XDG_RUNTIME_DIR");
+    } else {
+        const QString other = tmp->path() + "/other-run";
+        QVERIFY(QDir().mkpath(other));
+        QVERIFY(::chmod(QFile::encodeName(other), 0700) == 0);
+        const uint uid = runtime.section(':', 1).toUInt();
+        if (uid && ::chown(QFile::encodeName(other), uid, uid) != 0)
+            QSKIP("only root can give a directory to another user");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(other));
+    }
+    SingleAppHandler second;
+    QVERIFY(!second.claimInstance());
+    QSignalSpy received(&mine, &SingleAppHandler::incomingMessage);
+    second.sendMessage("show");
+    QTRY_COMPARE(received.count(), 1);
+}
 
-    QSignalSpy theirMessages(&theirs, &SingleAppHandler::incomingMessage);
+// Another user plants files where an earlier version looked when the runtime
+// directory was missing, and takes the name of our private directory first:
+// we still become the instance, in a directory of our own.
+void TestSingleAppHandler::anotherUsersFilesDoNotStopUs_data()
+{
+    QTest::addColumn<QString>("planted"); // what takes the name of nobody's directory
+    QTest::newRow("open directory") << "directory";
+    QTest::newRow("link to a private directory of ours") << "link";
+    QTest::newRow("file") << "file";
+}
+
+void TestSingleAppHandler::anotherUsersFilesDoNotStopUs()
+{
+    QFETCH(QString, planted);
+    const QString lockName = SingleAppHandler::serverName() + ".lock";
+    if (::geteuid() == 0) {
+        // A shared temporary directory like /tmp: root is the other user.
+        const QString shared = tmp->path();
+        QVERIFY(::chmod(QFile::encodeName(shared), 01777) == 0);
+        QVERIFY(QDir().mkdir(shared + "/runtime-nobody"));
+        QLockFile theirs(shared + "/" + lockName);
+        QVERIFY(theirs.tryLock(0));
+        const QString name = shared + "/tovel3-65534";
+        if (planted == "directory") {
+            QVERIFY(QDir().mkdir(name));
+            QVERIFY(::chmod(QFile::encodeName(name), 0777) == 0);
+        } else if (planted == "link") {
+            QVERIFY(QDir().mkdir(shared + "/ours"));
+            QVERIFY(::chown(QFile::encodeName(shared + "/ours"), 65534, 65534) == 0);
+            QVERIFY(::chmod(QFile::encodeName(shared + "/ours"), 0700) == 0);
+            QVERIFY(QFile::link(shared + "/ours", name));
+        } else {
+            QFile file(name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QLockFile inside(name + "/" + lockName);
+        if (planted == "directory")
+            QVERIFY(inside.tryLock(0));
+        qputenv("TOVEL3_TEST_SHARED_TMP", QFile::encodeName(shared));
+        Unprivileged::rerun(QByteArray("anotherUsersFilesDoNotStopUs:") + QTest::currentDataTag());
+        qunsetenv("TOVEL3_TEST_SHARED_TMP");
+        return;
+    }
+    const QByteArray shared = qgetenv("TOVEL3_TEST_SHARED_TMP");
+    if (shared.isEmpty())
+        QSKIP("another user's files can only be planted as root");
+    qputenv("TMPDIR", shared);
+    qunsetenv("XDG_RUNTIME_DIR");
+
+    SingleAppHandler mine;
+    QVERIFY(mine.claimInstance());
+    QSignalSpy received(&mine, &SingleAppHandler::incomingMessage);
     SingleAppHandler().sendMessage("show");
-    QTRY_COMPARE(theirMessages.count(), 1);
-
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(QFileInfo(mySocket).path()));
-    QSignalSpy myMessages(&mine, &SingleAppHandler::incomingMessage);
-    SingleAppHandler().sendMessage("show");
-    QTRY_COMPARE(myMessages.count(), 1);
-    QCOMPARE(theirMessages.count(), 1);
+    QTRY_COMPARE(received.count(), 1);
+    struct stat st = {};
+    QCOMPARE(::lstat(QFile::encodeName(QFileInfo(socketPath()).path()), &st), 0);
+    QVERIFY(S_ISDIR(st.st_mode));
+    QCOMPARE(st.st_uid, ::getuid());
+    QCOMPARE(st.st_mode & 0777, mode_t(0700));
 }
 
 void TestSingleAppHandler::lineSplitting_data()
@@ -303,6 +378,49 @@ void TestSingleAppHandler::unfinishedHugeLineDropsClient()
     QCOMPARE(received.at(1).at(0).toString(), QString("show"));
 }
 
+// Every client holds a descriptor of the instance: a local flood of idle
+// connections must neither pile up nor keep "show" out for long.
+void TestSingleAppHandler::surplusAndIdleClientsDropped()
+{
+    SingleAppHandler server;
+    QVERIFY(server.claimInstance());
+    QSignalSpy received(&server, &SingleAppHandler::incomingMessage);
+
+    QLocalSocket talker;
+    talker.connectToServer(SingleAppHandler::serverAddress());
+    QVERIFY(talker.waitForConnected(2000));
+    std::vector<std::unique_ptr<QLocalSocket>> idle;
+    for (int i = 0; i < SingleAppHandler::maxClients + 8; ++i) {
+        idle.emplace_back(new QLocalSocket);
+        idle.back()->connectToServer(SingleAppHandler::serverAddress());
+        QVERIFY(idle.back()->waitForConnected(2000));
+    }
+    const auto connected = [&] {
+        return std::count_if(idle.begin(), idle.end(), [](const auto &s) {
+            return s->state() == QLocalSocket::ConnectedState;
+        });
+    };
+    // The surplus goes at once; the others when they have been quiet too long.
+    QTRY_COMPARE_WITH_TIMEOUT(connected(), long(SingleAppHandler::maxClients - 1), 2000);
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < SingleAppHandler::idleTimeoutMs + 1500 && connected() > 0) {
+        talker.write("ping\n");
+        QTest::qWait(500);
+    }
+    QCOMPARE(connected(), 0L);
+    QVERIFY2(t.elapsed() >= SingleAppHandler::idleTimeoutMs - 1000,
+             qPrintable(QString::number(t.elapsed())));
+    // A client that keeps sending lines is no idle one.
+    QCOMPARE(talker.state(), QLocalSocket::ConnectedState);
+    QVERIFY(received.count() > 0);
+
+    received.clear();
+    SingleAppHandler().sendMessage("show");
+    QTRY_COMPARE(received.count(), 1);
+    QCOMPARE(received.at(0).at(0).toString(), QString("show"));
+}
+
 void TestSingleAppHandler::sendMessageWithoutServerReturns()
 {
     SingleAppHandler lonely;
@@ -404,6 +522,24 @@ void TestSingleAppHandler::killedInstanceDoesNotBlock()
     QCOMPARE(later.exitCode(), 0);
     QTRY_COMPARE(received.count(), 1);
     QCOMPARE(received.at(0).at(0).toString(), QString("show"));
+}
+
+// Earlier versions serialised starts with a System V semaphore in the shared
+// temporary directory; anyone could create it first with the count at 0.
+void TestSingleAppHandler::semaphoreOfEarlierVersionsDoesNotBlock()
+{
+    QSystemSemaphore taken(SingleAppHandler::serverName() + "_semaphore", 0,
+                           QSystemSemaphore::Create);
+    QCOMPARE(taken.error(), QSystemSemaphore::NoError);
+    QTemporaryDir home;
+    QProcess start;
+    start.setProcessEnvironment(childEnvironment(home.path()));
+    start.start(binary(), QStringList());
+    QVERIFY(waitForSocketFile(&start));
+    ::kill(static_cast<pid_t>(start.processId()), SIGTERM);
+    QVERIFY(start.waitForFinished(20000));
+    QCOMPARE(start.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(start.exitCode(), 0);
 }
 
 void TestSingleAppHandler::simultaneousStarts()

@@ -21,6 +21,12 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -49,7 +55,7 @@ public:
     QString logPath() const { return logDir() + "/tovel3.log"; }
     QString socketPath() const
     {
-        return runtime() + "/" +
+        return tmp() + "/tovel3-" + QString::number(::geteuid()) + "/" +
                QCryptographicHash::hash("Tovel3", QCryptographicHash::Sha256).toHex();
     }
 
@@ -162,6 +168,9 @@ private slots:
     void headless();
     void userChosenPlatformIsKept_data();
     void userChosenPlatformIsKept();
+    void irregularFilesDoNotBlock_data();
+    void irregularFilesDoNotBlock();
+    void outputReaderGone();
 };
 
 void TestStartup::initTestCase()
@@ -636,6 +645,101 @@ void TestStartup::userChosenPlatformIsKept()
     QVERIFY(p.exitStatus() == QProcess::CrashExit || p.exitCode() != 0);
     QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("xcb"));
     QVERIFY(!QFileInfo::exists(box.logPath()));
+}
+
+// A FIFO in place of a file the program reads or appends to at start-up
+// would block it for good: it starts anyway, tells why, and leaves it be.
+void TestStartup::irregularFilesDoNotBlock_data()
+{
+    QTest::addColumn<QString>("fifo"); // "settings" or "journal"
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("settings") << "settings"
+                              << "Tovel3.conf is not a regular file";
+    QTest::newRow("journal") << "journal"
+                             << "tovel3.log is not a regular file";
+}
+
+void TestStartup::irregularFilesDoNotBlock()
+{
+    QFETCH(QString, fifo);
+    QFETCH(QString, warning);
+    Sandbox box;
+    box.presetSettings({{"logging/enable", true}});
+    const QString path = fifo == "settings" ? box.confPath() : box.logPath();
+    QFile::remove(path);
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QCOMPARE(::mkfifo(QFile::encodeName(path), 0600), 0);
+
+    QProcess p;
+    QVERIFY(startInstance(p, box, {}, box.environment()));
+    QTest::qWait(1500);
+    QCOMPARE(p.state(), QProcess::Running);
+    QCOMPARE(stopWith(p, SIGTERM), 0);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(err.count(warning), 1);
+    struct stat st = {};
+    QCOMPARE(::lstat(QFile::encodeName(path), &st), 0);
+    QVERIFY(S_ISFIFO(st.st_mode));
+}
+
+// `tovel3 | head -1`, a closed terminal, a log collector that ends: the next
+// console line must not end the watchdog. Its output goes into a pipe that
+// nobody reads any more, and SIGPIPE starts at its default, as from a shell.
+void TestStartup::outputReaderGone()
+{
+    Sandbox box;
+    int fds[2];
+    QCOMPARE(::pipe2(fds, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    QByteArray program = QFile::encodeName(binary());
+    QList<QByteArray> variables;
+    for (const QString &v : box.environment().toStringList())
+        variables.append(v.toLocal8Bit());
+    std::vector<char *> envp;
+    for (QByteArray &v : variables)
+        envp.push_back(v.data());
+    envp.push_back(nullptr);
+    char *argv[] = {program.data(), nullptr};
+    pid_t pid = 0;
+    const int spawned =
+        posix_spawn(&pid, program.constData(), &actions, &attributes, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    QCOMPARE(spawned, 0);
+
+    int status = 0;
+    const auto ended = [&] { return ::waitpid(pid, &status, WNOHANG) == pid; };
+    bool gone = false;
+    // The window's start-up lines come after the guard's socket.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(box.socketPath()) || (gone = ended()), 20000);
+    if (!gone) {
+        QTest::qWait(2000);
+        gone = ended();
+    }
+    if (gone)
+        QFAIL(qPrintable(QString("ended early: %1 %2")
+                             .arg(WIFSIGNALED(status) ? "signal" : "exit code")
+                             .arg(WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status))));
+    ::kill(pid, SIGTERM);
+    if (!QTest::qWaitFor(ended, 20000)) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        QFAIL("SIGTERM did not end it");
+    }
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
 }
 
 TOVEL3_TEST_MAIN(TestStartup)

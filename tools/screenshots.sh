@@ -114,7 +114,7 @@ wait_for 10 test -L "$board" || { echo "board simulator did not start" >&2; exit
 
 env -u QT_QPA_PLATFORM -u QT_QUICK_BACKEND -u WAYLAND_DISPLAY \
   HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
-  XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$work/run" \
+  XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work" \
   TOVEL3_EXTRA_PORTS="$board" LC_ALL=C.UTF-8 LANG=C.UTF-8 \
   "$app" >"$work/app.log" 2>&1 &
 pids+=($!)

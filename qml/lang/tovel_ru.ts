@@ -16,10 +16,6 @@
         <translation>У вас нет прав на замену файла программы %1.</translation>
     </message>
     <message>
-        <source>Release notes</source>
-        <translation>Список изменений</translation>
-    </message>
-    <message>
         <source>No updates available</source>
         <translation>Обновлений нет</translation>
     </message>
@@ -44,8 +40,8 @@
         <translation>Загруженный файл больше заявленного.</translation>
     </message>
     <message>
-        <source>The download failed: %1</source>
-        <translation>Загрузка не удалась: %1</translation>
+        <source>The download failed.</source>
+        <translation>Загрузка не удалась.</translation>
     </message>
     <message>
         <source>The download has the wrong size.</source>
@@ -72,12 +68,28 @@
         <translation>Версия %1 установлена. Приложение сейчас перезапустится.</translation>
     </message>
     <message>
-        <source>Version %1 has been opened in your web browser; install it by hand.</source>
-        <translation>Версия %1 открыта в веб-браузере; установите её вручную.</translation>
+        <source>The update address %1 is refused: only https addresses are accepted.</source>
+        <translation>Адрес обновлений %1 отклонён: принимаются только адреса https.</translation>
     </message>
     <message>
-        <source>Install version %1 by hand.</source>
-        <translation>Установите версию %1 вручную.</translation>
+        <source>The release notes could not be loaded.</source>
+        <translation>Не удалось загрузить список изменений.</translation>
+    </message>
+    <message>
+        <source>The update failed verification and was not installed.</source>
+        <translation>Обновление не прошло проверку подлинности и не установлено.</translation>
+    </message>
+    <message>
+        <source>The update was not installed.</source>
+        <translation>Обновление не установлено.</translation>
+    </message>
+    <message>
+        <source>The download page %1 has been opened in your web browser.</source>
+        <translation>Страница загрузки %1 открыта в веб-браузере.</translation>
+    </message>
+    <message>
+        <source>Updates can be downloaded from %1.</source>
+        <translation>Обновления можно загрузить со страницы %1.</translation>
     </message>
 </context>
 <context>
@@ -128,7 +140,7 @@
     </message>
     <message>
         <source>Watchdog moved from %1 to %2</source>
-        <translation>Сторожевой таймер перешёл с %1 на %2</translation>
+        <translation>Сторожевое устройство перешло с %1 на %2</translation>
     </message>
 </context>
 <context>
@@ -434,10 +446,6 @@ Threshold</source>
         <translation>Перезапустите приложение, чтобы сменить способ отрисовки</translation>
     </message>
     <message>
-        <source>An update to &lt;b&gt;version %1&lt;/b&gt; is available</source>
-        <translation>Доступно обновление до &lt;b&gt;версии %1&lt;/b&gt;</translation>
-    </message>
-    <message>
         <source>No updates available</source>
         <translation>Обновлений нет</translation>
     </message>
@@ -472,6 +480,14 @@ Threshold</source>
     <message>
         <source>Process state</source>
         <translation>Состояние процесса</translation>
+    </message>
+    <message>
+        <source>Release notes</source>
+        <translation>Список изменений</translation>
+    </message>
+    <message>
+        <source>An update to version %1 is available</source>
+        <translation>Доступно обновление до версии %1</translation>
     </message>
 </context>
 <context>

@@ -1,9 +1,5 @@
 #pragma once
 
-#include <QtGlobal>
-
-#ifdef Q_OS_WIN
-
 #include "brennicupdater.h"
 
 #include <QString>
@@ -18,5 +14,3 @@ public:
 
     void checkUpdate() override;
 };
-
-#endif

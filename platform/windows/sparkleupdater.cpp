@@ -1,10 +1,20 @@
 #include "sparkleupdater.h"
 
-#ifdef Q_OS_WIN
-
 #include <QCoreApplication>
 
-#include <winsparkle.h>
+// The part of WinSparkle's C interface used here, as its DLL exports it
+// (winsparkle.h declares the same; only the import library is needed).
+extern "C" {
+__declspec(dllimport) void __cdecl win_sparkle_init();
+__declspec(dllimport) void __cdecl win_sparkle_cleanup();
+__declspec(dllimport) void __cdecl win_sparkle_set_app_details(const wchar_t *company_name,
+                                                               const wchar_t *app_name,
+                                                               const wchar_t *app_version);
+__declspec(dllimport) void __cdecl win_sparkle_set_appcast_url(const char *url);
+__declspec(dllimport) void __cdecl win_sparkle_set_automatic_check_for_updates(int state);
+__declspec(dllimport) void __cdecl win_sparkle_set_update_check_interval(int interval);
+__declspec(dllimport) void __cdecl win_sparkle_check_update_with_ui();
+}
 
 namespace
 {
@@ -40,5 +50,3 @@ void SparkleUpdater::checkUpdate()
 {
     win_sparkle_check_update_with_ui();
 }
-
-#endif

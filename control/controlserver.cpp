@@ -1,0 +1,634 @@
+#include "controlserver.h"
+
+#include "board.h"
+#include "boardparameters.h"
+#include "controlprotocol.h"
+#include "heartbeat.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+using namespace BoardProtocol;
+
+namespace
+{
+const QString okKey = QStringLiteral("ok");
+
+QJsonObject success()
+{
+    return {{okKey, true}};
+}
+
+QJsonValue orNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+QJsonValue time(qint64 msecs)
+{
+    if (msecs <= 0)
+        return QJsonValue();
+    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toString(Qt::ISODate);
+}
+
+QJsonObject check(bool enabled, const QString &target, bool ok)
+{
+    return {{QStringLiteral("enabled"), enabled},
+            {QStringLiteral("target"), target},
+            {okKey, enabled ? QJsonValue(ok) : QJsonValue()}};
+}
+
+#ifdef Q_OS_UNIX
+quint64 inodeOf(const QByteArray &path)
+{
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0 ? quint64(st.st_ino) : 0;
+}
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+#endif
+} // namespace
+
+ControlServer::ControlServer(Board *board, Heartbeat *heartbeat, QObject *parent)
+    : QObject(parent)
+    , m_board(board)
+    , m_heartbeat(heartbeat)
+    , m_server(new QLocalServer(this))
+    , m_operationTimer(new QTimer(this))
+{
+    m_server->setMaxPendingConnections(MaxConnections);
+    connect(m_server, &QLocalServer::newConnection, this, &ControlServer::acceptConnections);
+    m_operationTimer->setSingleShot(true);
+    m_operationTimer->setInterval(BoardTimeoutMs);
+    connect(m_operationTimer, &QTimer::timeout, this, &ControlServer::onTimeout);
+    connect(m_board, &Board::replyReceived, this, &ControlServer::onReply);
+    connect(m_board, &Board::settingsRead, this, &ControlServer::onSettingsRead);
+    connect(m_board, &Board::writeConfirmed, this, &ControlServer::onWriteConfirmed);
+    connect(m_board, &Board::writeFailed, this, &ControlServer::onWriteFailed);
+}
+
+ControlServer::~ControlServer()
+{
+    close();
+}
+
+bool ControlServer::listen(const QString &path, Access access, const QString &group)
+{
+    close();
+    m_error.clear();
+#ifdef Q_OS_UNIX
+    const QString target = QFileInfo(path).absoluteFilePath();
+#else
+    const QString target = path; // a pipe name
+#endif
+
+    QLocalSocket probe;
+    probe.connectToServer(target);
+    if (probe.waitForConnected(500)) {
+        m_error = QStringLiteral("another instance listens on %1").arg(target);
+        return false;
+    }
+
+#ifdef Q_OS_UNIX
+    const QByteArray targetName = QFile::encodeName(target);
+    gid_t gid = gid_t(-1);
+    if (access == Group && !group.isEmpty()) {
+        const struct group *entry = ::getgrnam(QFile::encodeName(group).constData());
+        if (!entry) {
+            m_error = QStringLiteral("no group %1").arg(group);
+            return false;
+        }
+        gid = entry->gr_gid;
+    }
+
+    // The socket is made in a private directory beside its place and moved
+    // there with its owner and mode set: nobody can connect before, and a
+    // stale socket file is replaced in the same step.
+    const QString dir = QFileInfo(target).absolutePath();
+    QDir().mkpath(dir);
+    QTemporaryDir staging(dir + QStringLiteral("/.control-XXXXXX"));
+    if (!staging.isValid()) {
+        m_error =
+            QStringLiteral("cannot create a socket in %1: %2").arg(dir, staging.errorString());
+        return false;
+    }
+    const QString temporary = staging.filePath(QStringLiteral("s"));
+    const QByteArray temporaryName = QFile::encodeName(temporary);
+    m_server->setSocketOptions(QLocalServer::NoOptions);
+    if (!m_server->listen(temporary)) {
+        m_error = QStringLiteral("cannot listen on %1: %2").arg(target, m_server->errorString());
+        return false;
+    }
+    const mode_t mode = access == Group ? 0660 : 0600;
+    if ((gid != gid_t(-1) && ::chown(temporaryName.constData(), uid_t(-1), gid) != 0) ||
+        ::chmod(temporaryName.constData(), mode) != 0 ||
+        ::rename(temporaryName.constData(), targetName.constData()) != 0) {
+        m_error = QStringLiteral("cannot set up %1: %2").arg(target, systemError());
+        m_server->close();
+        return false;
+    }
+    m_inode = inodeOf(targetName);
+#else
+    // Windows has no group for the pipe here: the user's own in any case.
+    Q_UNUSED(access)
+    Q_UNUSED(group)
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(target)) {
+        m_error = QStringLiteral("cannot listen on %1: %2").arg(target, m_server->errorString());
+        return false;
+    }
+#endif
+    m_path = target;
+    return true;
+}
+
+void ControlServer::close()
+{
+    const auto sockets = m_clients.keys();
+    for (QLocalSocket *socket : sockets)
+        dropClient(socket);
+    m_server->close();
+#ifdef Q_OS_UNIX
+    if (!m_path.isEmpty()) {
+        // Only our own socket: another instance may have taken the name.
+        const QByteArray name = QFile::encodeName(m_path);
+        if (m_inode && inodeOf(name) == m_inode)
+            ::unlink(name.constData());
+    }
+    m_inode = 0;
+#endif
+    m_path.clear();
+}
+
+void ControlServer::acceptConnections()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        if (m_clients.size() >= MaxConnections) {
+            socket->write(ControlProtocol::encode(
+                ControlProtocol::failure(QStringLiteral("too many connections"))));
+            socket->disconnectFromServer();
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            if (socket->state() == QLocalSocket::UnconnectedState)
+                socket->deleteLater();
+            continue;
+        }
+        socket->setReadBufferSize(ControlProtocol::MaxRequestLength + 1);
+        Client client;
+        client.idle = new QTimer(socket);
+        client.idle->setSingleShot(true);
+        client.idle->setInterval(m_idleTimeoutMs);
+        connect(client.idle, &QTimer::timeout, this, [this, socket] { dropClient(socket); });
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readClient(socket); });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { dropClient(socket); });
+        m_clients.insert(socket, client);
+        client.idle->start();
+        readClient(socket);
+    }
+}
+
+void ControlServer::readClient(QLocalSocket *socket)
+{
+    const auto it = m_clients.find(socket);
+    if (it == m_clients.end() || it->busy)
+        return;
+    const int bound = ControlProtocol::MaxRequestLength;
+    while (!it->buffer.contains('\n') && it->buffer.size() <= bound && socket->bytesAvailable() > 0)
+        it->buffer += socket->read(bound + 1 - it->buffer.size());
+    const int newline = it->buffer.indexOf('\n');
+    if (newline < 0) {
+        if (it->buffer.size() > bound)
+            reject(socket, QStringLiteral("request too long"));
+        return;
+    }
+    const QByteArray line = it->buffer.left(newline);
+    it->buffer.remove(0, newline + 1);
+    it->idle->start();
+    QJsonObject request;
+    if (!ControlProtocol::decode(line, &request)) {
+        reject(socket, QStringLiteral("not a request"));
+        return;
+    }
+    it->busy = true;
+    handle(socket, request);
+}
+
+void ControlServer::dropClient(QLocalSocket *socket)
+{
+    if (!m_clients.remove(socket))
+        return;
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+}
+
+void ControlServer::handle(QLocalSocket *socket, const QJsonObject &request)
+{
+    const QString command = request.value(QStringLiteral("cmd")).toString();
+    if (command == QLatin1String("status")) {
+        QJsonObject message = success();
+        message.insert(QStringLiteral("status"), status());
+        reply(socket, message);
+    } else if (command == QLatin1String("suspend") || command == QLatin1String("resume")) {
+        setSwitch(socket, false, command == QLatin1String("suspend"));
+    } else if (command == QLatin1String("led")) {
+        const QJsonValue on = request.value(QStringLiteral("on"));
+        if (on.isBool())
+            setSwitch(socket, true, on.toBool());
+        else
+            fail(socket, QStringLiteral("led needs on or off"));
+    } else if (command == QLatin1String("board")) {
+        readBoard(socket);
+    } else if (command == QLatin1String("board-set")) {
+        writeBoard(socket, request);
+    } else if (command == QLatin1String("test-reset") || command == QLatin1String("test-power")) {
+        test(socket, request, command == QLatin1String("test-power"));
+    } else {
+        fail(socket, QStringLiteral("unknown command \"%1\"").arg(command));
+    }
+}
+
+void ControlServer::reply(QLocalSocket *socket, const QJsonObject &message)
+{
+    const auto it = m_clients.find(socket);
+    if (it == m_clients.end())
+        return;
+    socket->write(ControlProtocol::encode(message));
+    it->busy = false;
+    it->idle->start();
+    // A request that came in meanwhile is waiting in the socket.
+    QPointer<QLocalSocket> next(socket);
+    QTimer::singleShot(0, this, [this, next] {
+        if (next)
+            readClient(next);
+    });
+}
+
+void ControlServer::fail(QLocalSocket *socket, const QString &error)
+{
+    reply(socket, ControlProtocol::failure(error));
+}
+
+void ControlServer::reject(QLocalSocket *socket, const QString &error)
+{
+    const auto it = m_clients.find(socket);
+    if (it == m_clients.end())
+        return;
+    it->busy = true;
+    socket->write(ControlProtocol::encode(ControlProtocol::failure(error)));
+    socket->disconnectFromServer();
+}
+
+QJsonObject ControlServer::status() const
+{
+    QString model = m_board->model();
+    if (m_board->compatibilityMode() && m_board->isConnected())
+        model = compatibilityModel().name;
+    QJsonValue input;
+    const InputReading reading = m_board->input();
+    const QString level = m_board->inputLevel();
+    switch (reading.kind) {
+    case InputReading::Input:
+        input = QJsonObject{{QStringLiteral("kind"), QStringLiteral("input")},
+                            {QStringLiteral("value"), level}};
+        break;
+    case InputReading::Output:
+        input = QJsonObject{{QStringLiteral("kind"), QStringLiteral("output")},
+                            {QStringLiteral("value"), level}};
+        break;
+    case InputReading::Temperature:
+        input = QJsonObject{{QStringLiteral("kind"), QStringLiteral("temperature")},
+                            {QStringLiteral("value"), reading.temperatureText()}};
+        break;
+    case InputReading::None:
+        break;
+    }
+    return {
+        {QStringLiteral("port"), orNull(m_board->port())},
+        {QStringLiteral("connected"), m_board->isConnected()},
+        {QStringLiteral("model"), orNull(model)},
+        {QStringLiteral("firmware"), orNull(m_board->firmware())},
+        {QStringLiteral("channels"),
+         m_board->channels() > 0 ? QJsonValue(m_board->channels()) : QJsonValue()},
+        {QStringLiteral("input"), input},
+        {QStringLiteral("compatibility_mode"), m_board->compatibilityMode()},
+        {QStringLiteral("led"), m_board->led()},
+        {QStringLiteral("suspended"), m_board->isSuspended()},
+        {QStringLiteral("last_heartbeat"), time(m_heartbeat->lastHeartbeat())},
+        {QStringLiteral("last_ack"), time(m_heartbeat->lastAck())},
+        {QStringLiteral("heartbeats_sent"), m_heartbeat->heartbeatsSent()},
+        {QStringLiteral("acks_received"), m_heartbeat->acksReceived()},
+        {QStringLiteral("network"), check(m_heartbeat->networkCheck(), m_heartbeat->networkTarget(),
+                                          m_heartbeat->networkOk())},
+        {QStringLiteral("process"),
+         check(m_heartbeat->processCheck(), m_heartbeat->processName(), m_heartbeat->processOk())},
+    };
+}
+
+QString ControlServer::boardMissing() const
+{
+    if (m_board->isConnected())
+        return QString();
+    if (m_board->port().isEmpty())
+        return QStringLiteral("no board: no port found");
+    return QStringLiteral("no board answers on %1").arg(m_board->port());
+}
+
+const BoardModel *ControlServer::settingsModel() const
+{
+    return m_board->compatibilityMode() ? &compatibilityModel() : m_board->boardModel();
+}
+
+QJsonObject ControlServer::boardReply(const BoardSettings &settings) const
+{
+    const BoardModel *model = settingsModel();
+    QJsonArray list;
+    for (const BoardParameters::Parameter &p : BoardParameters::parameters()) {
+        if (!BoardParameters::offers(*model, p))
+            continue;
+        list.append(QJsonObject{
+            {QStringLiteral("key"), QLatin1String(p.key)},
+            {QStringLiteral("value"), BoardParameters::valueText(p.field, settings.field(p.field))},
+            {QStringLiteral("description"), QLatin1String(p.description)}});
+    }
+    QJsonObject message = success();
+    message.insert(QStringLiteral("model"), model->name);
+    message.insert(QStringLiteral("port"), m_board->port());
+    message.insert(QStringLiteral("parameters"), list);
+    return message;
+}
+
+bool ControlServer::begin(QLocalSocket *socket, Operation::Step step)
+{
+    if (m_operation.step != Operation::None) {
+        fail(socket, QStringLiteral("busy: another command is talking to the board"));
+        return false;
+    }
+    const QString missing = boardMissing();
+    if (!missing.isEmpty()) {
+        fail(socket, missing);
+        return false;
+    }
+    m_operation = Operation();
+    m_operation.step = step;
+    m_operation.client = socket;
+    m_operationTimer->start();
+    return true;
+}
+
+bool ControlServer::sent(const std::function<void()> &command)
+{
+    bool written = false;
+    const QMetaObject::Connection c =
+        connect(m_board, &Board::commandSent, this, [&written] { written = true; });
+    command();
+    disconnect(c);
+    return written;
+}
+
+void ControlServer::finish(const QJsonObject &message)
+{
+    m_operationTimer->stop();
+    QPointer<QLocalSocket> client = m_operation.client;
+    m_operation = Operation();
+    if (client)
+        reply(client, message);
+}
+
+void ControlServer::setSwitch(QLocalSocket *socket, bool led, bool on)
+{
+    if (!begin(socket, Operation::Switch))
+        return;
+    m_operation.led = led;
+    m_operation.on = on;
+    const bool written = sent([&] {
+        if (led)
+            m_board->setLed(on);
+        else
+            m_board->setSuspended(on);
+    });
+    // The switch's setting follows the request, as on the main page.
+    if (led)
+        emit ledSet(on);
+    else
+        emit suspendSet(on);
+    if (!written)
+        finish(ControlProtocol::failure(QStringLiteral("cannot write to %1").arg(m_board->port())));
+}
+
+void ControlServer::readBoard(QLocalSocket *socket)
+{
+    if (m_board->compatibilityMode()) {
+        // Nothing is read from the old board: its reset time is the setting.
+        BoardSettings settings;
+        settings.t1 = m_board->compatibilityT1();
+        reply(socket, boardReply(settings));
+        return;
+    }
+    if (!begin(socket, Operation::Read))
+        return;
+    if (!settingsModel()) {
+        finish(ControlProtocol::failure(QStringLiteral("the board's model is unknown")));
+        return;
+    }
+    if (!sent([this] { m_board->readSettings(); }))
+        finish(ControlProtocol::failure(QStringLiteral("cannot write to %1").arg(m_board->port())));
+}
+
+void ControlServer::writeBoard(QLocalSocket *socket, const QJsonObject &request)
+{
+    const QJsonArray values = request.value(QStringLiteral("values")).toArray();
+    if (values.isEmpty()) {
+        fail(socket, QStringLiteral("board set needs KEY=VALUE"));
+        return;
+    }
+    const bool compatibility = m_board->compatibilityMode();
+    if (!compatibility && !boardMissing().isEmpty()) {
+        fail(socket, boardMissing());
+        return;
+    }
+    const BoardModel *model = settingsModel();
+    if (!model) {
+        fail(socket, QStringLiteral("the board's model is unknown"));
+        return;
+    }
+
+    // Everything is checked before anything is sent.
+    QVector<QPair<int, int>> changes;
+    for (const QJsonValue &value : values) {
+        const QString item = value.toString();
+        const QString key = item.section(QLatin1Char('='), 0, 0);
+        const QString text = item.section(QLatin1Char('='), 1);
+        const BoardParameters::Parameter *parameter = BoardParameters::find(key);
+        if (!item.contains(QLatin1Char('=')) || !parameter) {
+            fail(socket, QStringLiteral("unknown parameter \"%1\"; the parameters are: %2")
+                             .arg(key, BoardParameters::keys().join(QStringLiteral(", "))));
+            return;
+        }
+        if (!BoardParameters::offers(*model, *parameter)) {
+            fail(socket, QStringLiteral("%1 has no %2; it has: %3")
+                             .arg(model->name, key,
+                                  BoardParameters::keys(*model).join(QStringLiteral(", "))));
+            return;
+        }
+        for (const auto &change : qAsConst(changes)) {
+            if (change.first == parameter->field) {
+                fail(socket, QStringLiteral("%1 is given twice").arg(key));
+                return;
+            }
+        }
+        const int index = BoardParameters::parseValue(*model, *parameter, text);
+        if (index < 0) {
+            fail(socket, QStringLiteral("%1 does not offer %2=%3; the values are: %4")
+                             .arg(model->name, key, text,
+                                  BoardParameters::allowedValues(*model, *parameter)
+                                      .join(QStringLiteral(", "))));
+            return;
+        }
+        changes.append({parameter->field, index});
+    }
+
+    if (compatibility) {
+        // The old board answers nothing: the reset time is written as at
+        // start-up and kept in the settings.
+        BoardSettings settings;
+        settings.t1 = changes.first().second;
+        if (!sent([&] { m_board->writeSettings(settings); })) {
+            fail(socket, QStringLiteral("cannot write to %1").arg(m_board->port()));
+            return;
+        }
+        emit compatibilityT1Set(settings.t1);
+        QJsonObject message = boardReply(settings);
+        message.insert(QStringLiteral("note"),
+                       QStringLiteral("the %1 does not confirm writes").arg(model->name));
+        reply(socket, message);
+        return;
+    }
+
+    if (!begin(socket, Operation::ReadForWrite))
+        return;
+    m_operation.changes = changes;
+    // The write carries every field: the others come from the board.
+    if (!sent([this] { m_board->readSettings(); }))
+        finish(ControlProtocol::failure(QStringLiteral("cannot write to %1").arg(m_board->port())));
+}
+
+void ControlServer::test(QLocalSocket *socket, const QJsonObject &request, bool power)
+{
+    if (!request.value(QStringLiteral("confirm")).toBool()) {
+        fail(socket, power ? QStringLiteral("test-power presses the PC's power button: it needs "
+                                            "a confirmation")
+                           : QStringLiteral("test-reset resets the PC: it needs a confirmation"));
+        return;
+    }
+    if (!begin(socket, Operation::Switch))
+        return;
+    const bool written = sent([&] {
+        if (power)
+            m_board->testPower();
+        else
+            m_board->testReset();
+    });
+    finish(written ? success()
+                   : ControlProtocol::failure(
+                         QStringLiteral("cannot write to %1").arg(m_board->port())));
+}
+
+void ControlServer::onReply()
+{
+    if (m_operation.step != Operation::Switch)
+        return;
+    const bool state = m_operation.led ? m_board->led() : m_board->isSuspended();
+    if (state == m_operation.on) {
+        QJsonObject message = success();
+        message.insert(QStringLiteral("led"), m_board->led());
+        message.insert(QStringLiteral("suspended"), m_board->isSuspended());
+        finish(message);
+    } else {
+        finish(ControlProtocol::failure(
+            QStringLiteral("the board answered with the %1 %2")
+                .arg(m_operation.led ? QStringLiteral("LED") : QStringLiteral("clock"))
+                .arg(state ? QStringLiteral("on") : QStringLiteral("off"))));
+    }
+}
+
+void ControlServer::onSettingsRead(const BoardSettings &settings)
+{
+    if (m_operation.step != Operation::Read && m_operation.step != Operation::ReadForWrite)
+        return;
+    const BoardModel *model = settingsModel();
+    if (settings.form == BoardSettings::Invalid ||
+        (settings.form == BoardSettings::Short) !=
+            (BoardParameters::offeredFields(*model) < BoardSettings::FieldCount)) {
+        finish(ControlProtocol::failure(
+            QStringLiteral("the board's settings reply does not fit the %1").arg(model->name)));
+        return;
+    }
+    if (m_operation.step == Operation::Read) {
+        finish(boardReply(settings));
+        return;
+    }
+    BoardSettings target = settings;
+    for (const auto &change : qAsConst(m_operation.changes))
+        target.setField(change.first, change.second);
+    m_operation.target = target;
+    m_operation.step = Operation::Write;
+    m_operationTimer->start();
+    // Not from inside the board's signal: the board would take the reply
+    // being handled for the confirmation of this write.
+    QTimer::singleShot(0, this, [this] {
+        if (m_operation.step == Operation::Write &&
+            !sent([this] { m_board->writeSettings(m_operation.target); }))
+            finish(ControlProtocol::failure(
+                QStringLiteral("cannot write to %1").arg(m_board->port())));
+    });
+}
+
+void ControlServer::onWriteConfirmed()
+{
+    if (m_operation.step != Operation::Write)
+        return;
+    // The board answers a write with what it stored.
+    const BoardSettings stored = m_board->settings();
+    QStringList differing;
+    for (const BoardParameters::Parameter &p : BoardParameters::parameters()) {
+        const int wanted = m_operation.target.field(p.field);
+        if (BoardParameters::offers(*settingsModel(), p) && wanted >= 0 &&
+            stored.field(p.field) != wanted)
+            differing << QStringLiteral("%1=%2").arg(
+                QLatin1String(p.key), BoardParameters::valueText(p.field, stored.field(p.field)));
+    }
+    if (differing.isEmpty())
+        finish(boardReply(stored));
+    else
+        finish(ControlProtocol::failure(QStringLiteral("the board stored other values: %1")
+                                            .arg(differing.join(QLatin1Char(' ')))));
+}
+
+void ControlServer::onWriteFailed()
+{
+    if (m_operation.step == Operation::Write)
+        finish(ControlProtocol::failure(QStringLiteral("the board did not confirm the write")));
+}
+
+void ControlServer::onTimeout()
+{
+    finish(ControlProtocol::failure(
+        QStringLiteral("the board did not answer within %1 s").arg(BoardTimeoutMs / 1000)));
+}

@@ -1,0 +1,121 @@
+#pragma once
+
+#include "boardprotocol.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <functional>
+
+class Board;
+class Heartbeat;
+class QLocalServer;
+class QLocalSocket;
+class QTimer;
+
+// The control socket of a running watchdog (tovel3ctl talks to it): status,
+// suspend and resume, the LED, the board's parameters, and the two tests.
+// One JSON request per line, one JSON reply line (see ControlProtocol).
+//
+// Lives on the thread of its board and cycle and calls them directly. A
+// client costs the service next to nothing: lines and connections are
+// bounded, an idle client is dropped, anything that is not a request is
+// answered with an error and the connection closed, and only one command
+// talks to the board at a time (others are refused as busy). Values the
+// connected model does not offer are refused before anything is sent.
+class ControlServer : public QObject
+{
+    Q_OBJECT
+public:
+    // Who may connect: the process's user alone (0600), or also the members
+    // of a group (0660).
+    enum Access { UserOnly, Group };
+
+    static constexpr int MaxConnections = 8;
+    static constexpr int DefaultIdleTimeoutMs = 10000;
+    // Longest wait for the board's answer to a command
+    static constexpr int BoardTimeoutMs = 2000;
+
+    ControlServer(Board *board, Heartbeat *heartbeat, QObject *parent = nullptr);
+    ~ControlServer() override;
+
+    // Listens on `path`. With Group access the socket belongs to `group`, or
+    // to the process's group when it is empty. The socket appears with its
+    // final owner and mode already set. A socket file left by a dead instance
+    // is replaced; one that still answers is not (false).
+    bool listen(const QString &path, Access access = UserOnly, const QString &group = QString());
+    void close();
+    QString socketPath() const { return m_path; }
+    QString errorString() const { return m_error; }
+    int connectionCount() const { return m_clients.size(); }
+    void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
+
+signals:
+    // A client switched the LED or the suspension, or wrote the reset time
+    // in compatibility mode: the owner stores it as the pages do.
+    void ledSet(bool on);
+    void suspendSet(bool on);
+    void compatibilityT1Set(int t1);
+
+private:
+    struct Client {
+        QByteArray buffer;
+        QTimer *idle = nullptr;
+        bool busy = false; // a request is being answered
+    };
+    // The one command talking to the board.
+    struct Operation {
+        enum Step { None, Switch, Read, ReadForWrite, Write };
+        Step step = None;
+        QPointer<QLocalSocket> client;
+        bool led = false;                 // Switch: the LED rather than the suspension
+        bool on = false;                  // Switch: the state asked for
+        QVector<QPair<int, int>> changes; // field, choice index
+        BoardProtocol::BoardSettings target;
+    };
+
+    void acceptConnections();
+    void readClient(QLocalSocket *socket);
+    void dropClient(QLocalSocket *socket);
+    void handle(QLocalSocket *socket, const QJsonObject &request);
+    void reply(QLocalSocket *socket, const QJsonObject &message);
+    // A refusal; the connection stays.
+    void fail(QLocalSocket *socket, const QString &error);
+    // Not a request: answered, then the connection is closed.
+    void reject(QLocalSocket *socket, const QString &error);
+
+    QJsonObject status() const;
+    QString boardMissing() const;
+    const BoardProtocol::BoardModel *settingsModel() const;
+    QJsonObject boardReply(const BoardProtocol::BoardSettings &settings) const;
+
+    void setSwitch(QLocalSocket *socket, bool led, bool on);
+    void readBoard(QLocalSocket *socket);
+    void writeBoard(QLocalSocket *socket, const QJsonObject &request);
+    void test(QLocalSocket *socket, const QJsonObject &request, bool power);
+    bool begin(QLocalSocket *socket, Operation::Step step);
+    bool sent(const std::function<void()> &command);
+    void finish(const QJsonObject &message);
+
+    void onReply();
+    void onSettingsRead(const BoardProtocol::BoardSettings &settings);
+    void onWriteConfirmed();
+    void onWriteFailed();
+    void onTimeout();
+
+    Board *m_board;
+    Heartbeat *m_heartbeat;
+    QLocalServer *m_server;
+    QString m_path;
+    quint64 m_inode = 0; // of the socket file we put at m_path
+    QString m_error;
+    int m_idleTimeoutMs = DefaultIdleTimeoutMs;
+    QHash<QLocalSocket *, Client> m_clients;
+    Operation m_operation;
+    QTimer *m_operationTimer;
+};

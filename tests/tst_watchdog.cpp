@@ -1,0 +1,206 @@
+// The engine on its own thread: a GUI thread that blocks does not delay a
+// heartbeat, settings changed on the GUI thread reach the cycle, the port the
+// board settles on is stored, and the views' copies follow the engine.
+#include "appsettings.h"
+#include "board.h"
+#include "boardsimulator.h"
+#include "heartbeat.h"
+#include "journal.h"
+#include "objectmirror.h"
+#include "testenvironment.h"
+#include "watchdog.h"
+
+#include <QApplication>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <memory>
+
+namespace
+{
+// A simulated board served by a thread of its own, so that it keeps
+// answering and time-stamping while the test's thread is blocked.
+class BoardThread
+{
+public:
+    explicit BoardThread(const QString &link)
+    {
+        m_thread.start();
+        m_context.moveToThread(&m_thread);
+        run([this, link] {
+            m_board = new BoardSimulator(BoardSimulator::X2);
+            m_started = m_board->start(link);
+        });
+    }
+    ~BoardThread()
+    {
+        run([this] { delete m_board; });
+        m_thread.quit();
+        m_thread.wait();
+    }
+    bool started() const { return m_started; }
+    // Arrival times of one command, in milliseconds since the epoch.
+    QVector<qint64> times(const QByteArray &text)
+    {
+        QVector<qint64> out;
+        run([&] {
+            for (const BoardSimulator::Command &c : m_board->received())
+                if (c.text == text)
+                    out << c.msecs;
+        });
+        return out;
+    }
+
+private:
+    template <typename F>
+    void run(F f)
+    {
+        QMetaObject::invokeMethod(&m_context, f, Qt::BlockingQueuedConnection);
+    }
+    QThread m_thread;
+    QObject m_context;
+    BoardSimulator *m_board = nullptr;
+    bool m_started = false;
+};
+
+template <typename R, typename F>
+R onEngine(Watchdog &w, F f)
+{
+    R result{};
+    QMetaObject::invokeMethod(
+        w.board(), [&] { result = f(); }, Qt::BlockingQueuedConnection);
+    return result;
+}
+} // namespace
+
+class TestWatchdog : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    Journal m_journal;
+
+private slots:
+    void init()
+    {
+        QSettings().clear();
+        QSettings().sync();
+        qunsetenv("TOVEL3_EXTRA_PORTS");
+    }
+
+    void blockedGuiThreadDelaysNoHeartbeat()
+    {
+        const QString link = m_dir.path() + "/board";
+        BoardThread board(link);
+        QVERIFY(board.started());
+        qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(link));
+
+        AppSettings settings;
+        Watchdog watchdog(&settings, &m_journal, Watchdog::OwnThread);
+        const int interval = 500;
+        watchdog.heartbeat()->setInterval(interval);
+        watchdog.start();
+        QTRY_VERIFY_WITH_TIMEOUT(board.times("~U").size() >= 2, 5000);
+
+        const qint64 blockStart = QDateTime::currentMSecsSinceEpoch();
+        QThread::sleep(10); // the GUI thread is busy: a long layout, a slow dialog
+        const qint64 blockEnd = QDateTime::currentMSecsSinceEpoch();
+
+        const QVector<qint64> beats = board.times("~U");
+        QVector<qint64> during;
+        for (qint64 t : beats)
+            if (t > blockStart && t < blockEnd)
+                during << t;
+        QVERIFY2(during.size() >= 18, qPrintable(QString::number(during.size())));
+        qint64 worst = 0;
+        for (int i = 1; i < during.size(); ++i)
+            worst = qMax(worst, during[i] - during[i - 1]);
+        QVERIFY2(worst < interval + 150, qPrintable(QStringLiteral("gap %1 ms").arg(worst)));
+    }
+
+    void settingsChangedOnTheGuiThreadReachTheCycle_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QByteArray>("property");
+        QTest::addColumn<QVariant>("expected");
+        QTest::newRow("ping address") << "ping/url" << QVariant("127.0.0.2") << QByteArray("networkTarget")
+                                      << QVariant("127.0.0.2");
+        QTest::newRow("ping timeout") << "ping/timeout" << QVariant(700) << QByteArray("pingTimeout")
+                                      << QVariant(700);
+        QTest::newRow("process name") << "monitor" << QVariant(" sshd ") << QByteArray("processName")
+                                      << QVariant("sshd");
+        QTest::newRow("process check") << "monitoron" << QVariant(true) << QByteArray("processCheck")
+                                       << QVariant(true);
+        QTest::newRow("network log") << "logging/network" << QVariant(true)
+                                     << QByteArray("logNetwork") << QVariant(true);
+        QTest::newRow("process log") << "logging/process" << QVariant(true)
+                                     << QByteArray("logProcess") << QVariant(true);
+    }
+
+    void settingsChangedOnTheGuiThreadReachTheCycle()
+    {
+        QFETCH(QString, key);
+        QFETCH(QVariant, value);
+        QFETCH(QByteArray, property);
+        QFETCH(QVariant, expected);
+
+        AppSettings settings;
+        Watchdog watchdog(&settings, &m_journal, Watchdog::OwnThread);
+        watchdog.start();
+        const QMetaEnum keys = QMetaEnum::fromType<AppSettings::Key>();
+        for (int i = 0; i < keys.keyCount(); ++i) {
+            const auto k = AppSettings::Key(keys.value(i));
+            if (AppSettings::keyName(k) == key)
+                QVERIFY(settings.setValue(k, value));
+        }
+        Heartbeat *heartbeat = watchdog.heartbeat();
+        QTRY_COMPARE(onEngine<QVariant>(watchdog, [&] { return heartbeat->property(property); }),
+                     expected);
+    }
+
+    void networkCheckNeedsAnAddress()
+    {
+        AppSettings settings;
+        settings.setPingAddress(QStringLiteral("127.0.0.1"));
+        settings.setPingEnabled(true);
+        Watchdog watchdog(&settings, &m_journal, Watchdog::OwnThread);
+        watchdog.start();
+        Heartbeat *heartbeat = watchdog.heartbeat();
+        QVERIFY(onEngine<bool>(watchdog, [&] { return heartbeat->networkCheck(); }));
+        settings.setPingAddress(QStringLiteral("  "));
+        QTRY_VERIFY(!onEngine<bool>(watchdog, [&] { return heartbeat->networkCheck(); }));
+    }
+
+    void portTheBoardSettlesOnIsStoredAndMirrored()
+    {
+        const QString link = m_dir.path() + "/board2";
+        BoardThread board(link);
+        QVERIFY(board.started());
+        qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(link));
+
+        AppSettings settings;
+        Watchdog watchdog(&settings, &m_journal, Watchdog::OwnThread);
+        watchdog.heartbeat()->setInterval(200);
+        ObjectMirror board2(watchdog.board());
+        ObjectMirror beat(watchdog.heartbeat());
+        QSignalSpy changes(&beat, &QQmlPropertyMap::valueChanged);
+        watchdog.start();
+
+        QTRY_COMPARE(settings.port(), link);
+        QTRY_COMPARE(board2.value("port").toString(), link);
+        // Identified, with the model's name as the journal writes it.
+        QTRY_COMPARE_WITH_TIMEOUT(board2.value("model").toString(), QString("Ostrel X2"), 5000);
+        QTRY_VERIFY(beat.value("heartbeatsSent").toInt() >= 2);
+        // Enumerations reach the views as numbers.
+        QTRY_VERIFY(beat.value("lamp").userType() == QMetaType::Int);
+        QVERIFY(!changes.isEmpty());
+    }
+};
+
+TOVEL3_TEST_MAIN(TestWatchdog)
+#include "tst_watchdog.moc"
