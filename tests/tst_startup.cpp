@@ -513,12 +513,6 @@ void TestStartup::journalLimits_data()
     QTest::addColumn<QStringList>("missing");
 
     const int kib = 1024;
-    QTest::newRow("size 0 is 128 KiB: 100 KiB kept")
-        << QVariantMap{{"logging/size", 0}} << 100 * kib << 0 << QStringList{"tovel3.log"}
-        << QStringList{"tovel3.log.0"};
-    QTest::newRow("size 0 is 128 KiB: 200 KiB rotated")
-        << QVariantMap{{"logging/size", 0}} << 200 * kib << 0 << QStringList{"tovel3.log.0"}
-        << QStringList{"tovel3.log.1"};
     QTest::newRow("default 64 MiB: 200 KiB kept")
         << QVariantMap() << 200 * kib << 0 << QStringList{"tovel3.log"}
         << QStringList{"tovel3.log.0"};
@@ -533,9 +527,6 @@ void TestStartup::journalLimits_data()
         << QVariantMap{{"logging/size", 0}} << 128 * kib - 1 << 6
         << QStringList{"tovel3.log.0", "tovel3.log.2"}
         << QStringList{"tovel3.log.3", "tovel3.log.4", "tovel3.log.5"};
-    QTest::newRow("count 2") << QVariantMap{{"logging/size", 0}, {"logging/count", 2}}
-                             << 128 * kib - 1 << 4 << QStringList{"tovel3.log.0", "tovel3.log.1"}
-                             << QStringList{"tovel3.log.2", "tovel3.log.3"};
     QTest::newRow("count 500 is 128")
         << QVariantMap{{"logging/size", 0}, {"logging/count", 500}} << 128 * kib - 1 << 130
         << QStringList{"tovel3.log.0", "tovel3.log.127"}
@@ -606,8 +597,8 @@ void TestStartup::headless()
 
     QProcess p;
     QVERIFY(startInstance(p, box, args, env));
-    // The engine restores the port once the main window is loaded; loading
-    // it must not have ended the process.
+    // Started without a display, the watchdog runs: it has restored the
+    // port and is still there.
     QByteArray console;
     QTRY_VERIFY_WITH_TIMEOUT((console += p.readAllStandardError()).contains("Restoring port:"),
                              20000);
