@@ -1,15 +1,19 @@
 #include "servicehost.h"
 
 #include "appsettings.h"
+#include "board.h"
+#include "heartbeat.h"
 #include "instancelock.h"
 #include "journal.h"
 #include "loadtranslations.h"
 #include "singleapphandler.h"
+#include "systemdnotifier.h"
 #include "unixsignalwatcher.h"
 #include "watchdog.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -47,6 +51,7 @@ ServiceHost::Paths ServiceHost::resolvePaths(const QString &configOption,
         paths.config = configDir + QStringLiteral("/tovel3.conf");
 
     paths.journalDir = logsDir;
+    paths.stateDir = fromEnvironment("STATE_DIRECTORY");
     paths.runtimeDir = !runtimeDir.isEmpty() ? runtimeDir : SingleAppHandler::instanceDirectory();
     paths.socket =
         !socketOption.isEmpty() ? socketOption : paths.runtimeDir + QStringLiteral("/control");
@@ -90,6 +95,9 @@ bool ServiceHost::start()
 
     if (m_paths.config.isEmpty())
         m_settings = new AppSettings(this);
+    else if (!m_paths.stateDir.isEmpty() && !QFileInfo(m_paths.config).isWritable())
+        m_settings = new AppSettings(QSettings::IniFormat, m_paths.config,
+                                     m_paths.stateDir + QStringLiteral("/state.conf"), this);
     else
         m_settings = new AppSettings(QSettings::IniFormat, m_paths.config, this);
     if (m_settings->status() != QSettings::NoError) {
@@ -109,15 +117,76 @@ bool ServiceHost::start()
     m_journal->setPaused(!m_settings->loggingEnabled());
     m_journal->log(QCoreApplication::translate("Logger", "application started"));
 
+    // Under systemd the journal's entries also go to journald, with their
+    // priority.
+    m_journal->setEcho(!qEnvironmentVariableIsEmpty("JOURNAL_STREAM") ||
+                       SystemdNotifier::isActive());
+
     m_watchdog = new Watchdog(m_settings, m_journal, Watchdog::CallerThread, this);
+    Heartbeat *heartbeat = m_watchdog->heartbeat();
+
+    // Each cycle tells systemd it is alive: a cycle that hangs stops the
+    // messages and systemd restarts the service long before the board would
+    // reset the PC.
+    m_notifier = new SystemdNotifier(this);
+    connect(heartbeat, &Heartbeat::cycleChanged, this, [this] {
+        m_notifier->watchdog();
+        m_notifier->status(statusLine());
+    });
+
     m_watchdog->start();
+    // The control socket: the system service's is its group's (0660), one
+    // started by hand its user's alone.
+    const bool system = !qEnvironmentVariableIsEmpty("RUNTIME_DIRECTORY");
+    QString reason;
+    if (!m_watchdog->listen(m_paths.socket, system, &reason)) {
+        m_error = QStringLiteral("cannot listen on %1: %2").arg(m_paths.socket, reason);
+        return false;
+    }
+    m_notifier->status(statusLine());
+    m_notifier->ready();
     return true;
+}
+
+QString ServiceHost::statusLine() const
+{
+    if (!m_watchdog)
+        return QString();
+    const Board *board = m_watchdog->board();
+    const Heartbeat *heartbeat = m_watchdog->heartbeat();
+    QStringList parts;
+    if (board->port().isEmpty())
+        parts << QStringLiteral("no port");
+    else if (board->model().isEmpty())
+        parts << QStringLiteral("board on %1 not identified").arg(board->port());
+    else
+        parts << QStringLiteral("%1 v%2 on %3%4")
+                     .arg(board->model(), board->firmware(), board->port(),
+                          board->isSuspended() ? QStringLiteral(" (suspended)") : QString());
+    const qint64 ack = heartbeat->lastAck();
+    parts << (ack > 0 ? QStringLiteral("last acknowledgement %1")
+                            .arg(QDateTime::fromMSecsSinceEpoch(ack, Qt::UTC).toString(Qt::ISODate))
+                      : QStringLiteral("no acknowledgement yet"));
+    if (heartbeat->networkCheck())
+        parts << QStringLiteral("network %1 %2")
+                     .arg(heartbeat->networkTarget(), heartbeat->networkOk()
+                                                          ? QStringLiteral("ok")
+                                                          : QStringLiteral("failing"));
+    if (heartbeat->processCheck() && !heartbeat->processName().isEmpty())
+        parts << QStringLiteral("process %1 %2")
+                     .arg(heartbeat->processName(), heartbeat->processOk()
+                                                        ? QStringLiteral("ok")
+                                                        : QStringLiteral("failing"));
+    return parts.join(QStringLiteral(", "));
 }
 
 void ServiceHost::stop()
 {
     if (!m_journal)
         return;
+    if (m_notifier)
+        m_notifier->stopping();
+
     m_journal->log(QCoreApplication::translate("Logger", "application is about to be closed"));
     delete m_watchdog;
     m_watchdog = nullptr;

@@ -5,6 +5,7 @@
 
 class AppSettings;
 class Journal;
+class SystemdNotifier;
 class InstanceLock;
 class QTranslator;
 class Watchdog;
@@ -18,6 +19,7 @@ class ServiceHost : public QObject
 public:
     struct Paths {
         QString config;     // settings file; empty: the desktop program's store
+        QString stateDir;   // where run-time changes go when the file is read-only
         QString journalDir; // empty: the desktop program's journal directory
         QString runtimeDir; // lock and control socket
         QString socket;     // control socket
@@ -38,6 +40,10 @@ public:
     bool start();
     // The journal's closing line and the end of the engine.
     void stop();
+
+    // What `systemctl status` shows: the board, the last acknowledgement
+    // and the checks, in one line.
+    QString statusLine() const;
 
     AppSettings *settings() const { return m_settings; }
     Watchdog *watchdog() const { return m_watchdog; }
@@ -60,4 +66,5 @@ private:
     Journal *m_journal = nullptr;
     QTranslator *m_translator = nullptr;
     Watchdog *m_watchdog = nullptr;
+    SystemdNotifier *m_notifier = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "boardview.h"
 #include "heartbeat.h"
 #include "objectmirror.h"
+#include "singleapphandler.h"
 #include "watchdog.h"
 
 #include <QQmlContext>
@@ -42,4 +43,10 @@ void WindowHost::start()
     if (board->thread() != QThread::currentThread())
         QMetaObject::invokeMethod(
             board, [] {}, Qt::BlockingQueuedConnection);
+    // tovel3ctl reaches the desktop program through its user's own socket,
+    // beside the instance lock.
+    const QString dir = SingleAppHandler::instanceDirectory();
+    QString reason;
+    if (!dir.isEmpty() && !m_watchdog->listen(dir + QStringLiteral("/control"), false, &reason))
+        qWarning("Control socket unavailable: %s", qPrintable(reason));
 }

@@ -272,7 +272,9 @@ void Board::setPort(const QString &name)
     m_heartbeatPending = false;
     m_awaitingAck = false;
     m_failures = 0;
-    setLetter(QString());
+    // Whatever was shown of the previous port's board is not this one's:
+    // "n/a" until the board here reports.
+    clearIdentity();
     if (opened) {
         qInfo().noquote() << "Opened port" << stable;
         emit portSelected(stable);
@@ -527,6 +529,10 @@ void Board::handleIdentity(const BoardIdentity &identity)
         m_announced = letter;
         m_channels = model->channels;
         m_lastModel = model;
+        // A reading of the board that was here before is no reading of
+        // this one.
+        if (!model->hasInput)
+            setInput(InputReading());
     } else {
         m_channels = 0;
     }

@@ -2,6 +2,7 @@
 
 #include "appsettings.h"
 #include "board.h"
+#include "controlserver.h"
 #include "heartbeat.h"
 #include "metricswriter.h"
 
@@ -35,7 +36,9 @@ Watchdog::~Watchdog()
     Board *board = m_board;
     Heartbeat *heartbeat = m_heartbeat;
     MetricsWriter *metrics = m_metrics.get();
-    auto shutdown = [board, heartbeat, metrics] {
+    ControlServer *control = m_control;
+    auto shutdown = [board, heartbeat, metrics, control] {
+        delete control;
         heartbeat->stop();
         metrics->setDirectory(QString());
         delete heartbeat;
@@ -66,6 +69,36 @@ void Watchdog::start()
         m_board->restorePort(saved);
         m_heartbeat->start();
     });
+}
+
+bool Watchdog::listen(const QString &path, bool group, QString *error)
+{
+    bool listening = false;
+    QString reason;
+    auto open = [&] {
+        delete m_control;
+        m_control = new ControlServer(m_board, m_heartbeat);
+        listening = m_control->listen(path, group ? ControlServer::Group : ControlServer::UserOnly);
+        reason = m_control->errorString();
+        if (!listening) {
+            delete m_control;
+            m_control = nullptr;
+        }
+    };
+    if (m_thread && m_thread->isRunning())
+        QMetaObject::invokeMethod(m_board, open, Qt::BlockingQueuedConnection);
+    else
+        open();
+    if (!listening) {
+        if (error)
+            *error = reason;
+        return false;
+    }
+    AppSettings *s = m_settings;
+    connect(m_control, &ControlServer::ledSet, s, [s](bool on) { s->setLedOff(!on); });
+    connect(m_control, &ControlServer::suspendSet, s, [s](bool on) { s->setTimerSuspended(on); });
+    connect(m_control, &ControlServer::compatibilityT1Set, s, [s](int t1) { s->setLegacyT1(t1); });
+    return true;
 }
 
 MetricsSnapshot Watchdog::snapshot() const
@@ -148,9 +181,8 @@ void Watchdog::followSettings()
     connect(s, &AppSettings::logProcessChanged, this,
             [=](bool on) { later(heartbeat, [=] { heartbeat->setLogProcess(on); }); });
     MetricsWriter *metrics = m_metrics.get();
-    connect(s, &AppSettings::metricsDirChanged, this, [=](const QString &dir) {
-        later(heartbeat, [=] { metrics->setDirectory(dir); });
-    });
+    connect(s, &AppSettings::metricsDirChanged, this,
+            [=](const QString &dir) { later(heartbeat, [=] { metrics->setDirectory(dir); }); });
     connect(s, &AppSettings::legacyModeChanged, this,
             [=](bool on) { later(board, [=] { board->setCompatibilityMode(on); }); });
     connect(s, &AppSettings::legacyT1Changed, this,

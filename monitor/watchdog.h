@@ -6,6 +6,7 @@
 
 class AppSettings;
 class Board;
+class ControlServer;
 class Heartbeat;
 class Journal;
 class MetricsWriter;
@@ -43,6 +44,13 @@ public:
     // when that mode is on) and starts the cycle.
     void start();
 
+    // Opens the control socket (tovel3ctl) on the engine thread, after
+    // start(); `group` is true for a socket the group may use (0660), false
+    // for the user's alone. What a client switches is stored in the settings
+    // as the pages store it. False, with the reason, when it cannot listen.
+    bool listen(const QString &path, bool group, QString *error = nullptr);
+    ControlServer *control() const { return m_control; }
+
     // The engine's state as monitoring publishes it: call on the engine
     // thread.
     MetricsSnapshot snapshot() const;
@@ -66,5 +74,6 @@ private:
     Board *m_board;
     Heartbeat *m_heartbeat;
     std::unique_ptr<MetricsWriter> m_metrics;
+    ControlServer *m_control = nullptr;
     qint64 m_started;
 };

@@ -70,7 +70,7 @@ Page3Form {
     }
 
     function languageChosen(index) {
-        settings.write(lang_key, index === 1 ? "ru" : "en", "string")
+        appSettings.language = index === 1 ? "ru" : "en"
         if ((lang_current === "en" && index === 1) || (lang_current === "ru" && index === 0))
             warn(qsTr("Restart the app to change language"))
         else
@@ -93,10 +93,10 @@ Page3Form {
     function applyLogSetup() {
         var size = commitSpin(logSizeSpin)
         var count = commitSpin(logBkpSpin)
-        settings.write("logging/size", String(size), "int")
-        settings.write("logging/count", String(count), "int")
-        settings.write("logging/network", logNetSwitch.checked ? "true" : "false", "bool")
-        settings.write("logging/process", logProcSwitch.checked ? "true" : "false", "bool")
+        appSettings.logSizeMb = size
+        appSettings.logBackups = count
+        appSettings.logNetwork = logNetSwitch.checked
+        appSettings.logProcess = logProcSwitch.checked
         journal.setMaxSizeMB(size)
         journal.setBackupCount(count)
     }
@@ -120,7 +120,7 @@ Page3Form {
     Connections {
         target: hideSwitch
         function onCheckedChanged() {
-            settings.write("visible", hideSwitch.checked ? "false" : "true", "bool")
+            appSettings.showAtStart = !hideSwitch.checked
         }
     }
 
@@ -134,7 +134,7 @@ Page3Form {
     Connections {
         target: softwareSwitch
         function onCheckedChanged() {
-            settings.write("softgl", softwareSwitch.checked ? "true" : "false", "bool")
+            appSettings.softwareRendering = softwareSwitch.checked
             if (softwareSwitch.checked !== software_rendering)
                 warn(qsTr("Restart the app to change rendering method"))
             else
@@ -145,14 +145,14 @@ Page3Form {
     Connections {
         target: legacySwitch
         function onCheckedChanged() {
-            settings.write("legacy", legacySwitch.checked ? "true" : "false", "bool")
+            appSettings.legacyMode = legacySwitch.checked
         }
     }
 
     Connections {
         target: logSwitch
         function onCheckedChanged() {
-            settings.write("logging/enable", logSwitch.checked ? "true" : "false", "bool")
+            appSettings.loggingEnabled = logSwitch.checked
             journal.setPaused(!logSwitch.checked)
         }
     }
@@ -313,10 +313,10 @@ Page3Form {
         onAccepted: page3.applyLogSetup()
 
         Component.onCompleted: {
-            logSizeSpin.value = parseInt(settings.read("logging/size", "64"), 10)
-            logBkpSpin.value = parseInt(settings.read("logging/count", "3"), 10)
-            logNetSwitch.checked = settings.read("logging/network", "false") === "true"
-            logProcSwitch.checked = settings.read("logging/process", "false") === "true"
+            logSizeSpin.value = appSettings.logSizeMb
+            logBkpSpin.value = appSettings.logBackups
+            logNetSwitch.checked = appSettings.logNetwork
+            logProcSwitch.checked = appSettings.logProcess
         }
 
         GridLayout {

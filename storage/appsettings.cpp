@@ -173,6 +173,18 @@ AppSettings::AppSettings(QSettings::Format format, const QString &path, QObject 
     start();
 }
 
+AppSettings::AppSettings(QSettings::Format format, const QString &path, const QString &statePath,
+                         QObject *parent)
+    : QObject(parent)
+    , m_store(new QSettings(path, format, this))
+    , m_state(new QSettings(statePath, QSettings::IniFormat, this))
+{
+    if (format == QSettings::IniFormat)
+        m_store->setIniCodec("UTF-8");
+    m_state->setIniCodec("UTF-8");
+    start();
+}
+
 AppSettings::~AppSettings() = default;
 
 QString AppSettings::keyName(Key key)
@@ -189,9 +201,10 @@ QVariant AppSettings::value(Key key) const
 {
     const Entry &e = entry(key);
     const QString name = QLatin1String(e.name);
-    if (!m_store->contains(name))
+    const QSettings *store = m_state && m_state->contains(name) ? m_state : m_store;
+    if (!store->contains(name))
         return defaultOf(e);
-    const QVariant v = typed(e, m_store->value(name));
+    const QVariant v = typed(e, store->value(name));
     return v.isValid() ? v : defaultOf(e);
 }
 
@@ -201,8 +214,9 @@ bool AppSettings::setValue(Key key, const QVariant &value)
     const QVariant v = typed(e, value);
     if (!v.isValid())
         return false;
-    m_store->setValue(QLatin1String(e.name), storedForm(e, v));
-    m_store->sync();
+    QSettings *store = m_state ? m_state : m_store;
+    store->setValue(QLatin1String(e.name), storedForm(e, v));
+    store->sync();
     refresh(key);
     return true;
 }
@@ -220,6 +234,8 @@ QSettings::Status AppSettings::status() const
 void AppSettings::reload()
 {
     m_store->sync();
+    if (m_state)
+        m_state->sync();
     convertOldPingAddress();
     for (const Entry &e : table)
         refresh(e.key);
@@ -239,7 +255,10 @@ void AppSettings::start()
 void AppSettings::convertOldPingAddress()
 {
     const QString address = keyName(Key::PingAddress);
-    if (m_store->contains(address))
+    // A file the program only reads is written by an administrator for this
+    // version: nothing to convert, and defaults stored in the state file
+    // would hide what the administrator adds later.
+    if (m_state || m_store->contains(address))
         return;
     qInfo("Converting old URL setting to ping/url");
     const QString oldKey = QStringLiteral("url");

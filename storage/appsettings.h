@@ -84,6 +84,11 @@ public:
     // A store of the given format at a path, for example an INI file named
     // on the command line.
     AppSettings(QSettings::Format format, const QString &path, QObject *parent = nullptr);
+    // The same, for a file the program may only read (the service's file in
+    // /etc): what it changes at run time (the port found, a suspension asked
+    // for by tovel3ctl) is kept in `statePath` and wins over the file.
+    AppSettings(QSettings::Format format, const QString &path, const QString &statePath,
+                QObject *parent = nullptr);
     ~AppSettings() override;
 
     // Where the user's own store lives, found without reading it (reading a
@@ -192,6 +197,7 @@ private:
     void refresh(Key key);
 
     QSettings *m_store;
+    QSettings *m_state = nullptr; // run-time changes over a read-only file
     // The values last announced, by key.
     QVector<QVariant> m_known;
 };

@@ -310,6 +310,28 @@ private slots:
         QCOMPARE(spy.count(), 1);
         QCOMPARE(settings.legacyT1(), 12);
     }
+
+    // The service's file is the administrator's: what the service changes
+    // at run time goes to its state file and wins from then on.
+    void runTimeChangesOverAReadOnlyFile()
+    {
+        QTemporaryDir dir(TestEnvironment::home() + "/config-XXXXXX");
+        const QString path = dir.path() + "/tovel3.conf";
+        const QString state = dir.path() + "/state.conf";
+        const QByteArray admin = "[General]\nport=/dev/ttyACM0\ntimerstop=false\nmonitor=sshd\n";
+        QVERIFY(writeFile(path, admin));
+
+        AppSettings settings(QSettings::IniFormat, path, state);
+        settings.setTimerSuspended(true);
+        settings.setPort(QStringLiteral("/dev/serial/by-id/usb-board"));
+        QCOMPARE(contents(path), admin);
+        QVERIFY(contents(state).contains("timerstop=true"));
+
+        AppSettings later(QSettings::IniFormat, path, state);
+        QVERIFY(later.timerSuspended());
+        QCOMPARE(later.port(), QString("/dev/serial/by-id/usb-board"));
+        QCOMPARE(later.processName(), QString("sshd"));
+    }
 };
 
 TOVEL3_TEST_MAIN(TestAppSettings)

@@ -368,6 +368,29 @@ private slots:
         }
     }
 
+    // An X2's reading must not stay on show beside the one-channel board
+    // plugged in after it: "n/a" from the port change on.
+    void readingOfThePreviousBoardIsDropped()
+    {
+        Rig rig;
+        QVERIFY(rig.started);
+        QVERIFY(rig.identify());
+        QVERIFY(rig.board.sendHeartbeat());
+        QTRY_COMPARE(rig.board.inputKind(), int(InputReading::Temperature));
+
+        BoardSimulator s2(BoardSimulator::S2);
+        QVERIFY(s2.start(rig.dir.path() + QStringLiteral("/s2")));
+        setExtraPorts({rig.sim.portPath(), s2.portPath()});
+        rig.board.setPort(s2.portPath());
+        QCOMPARE(rig.board.inputKind(), int(InputReading::None));
+        QCOMPARE(rig.board.firmware(), QString());
+        QCOMPARE(rig.board.channels(), 0);
+        QVERIFY(rig.board.sendHeartbeat());
+        QTRY_COMPARE(rig.board.model(), QString("Ostrel S2"));
+        QCOMPARE(rig.board.channels(), 1);
+        QCOMPARE(rig.board.inputKind(), int(InputReading::None));
+    }
+
     void settingsReadAndWriteConfirmation()
     {
         Rig rig;

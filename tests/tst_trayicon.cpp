@@ -16,6 +16,8 @@ private slots:
     void activationReasons();
     void menuOrderAndIds();
     void emptyIdIsSilent();
+    void lampPicksTheIcon_data();
+    void lampPicksTheIcon();
     void iconAssignment();
     void missingResource();
     void available();
@@ -104,11 +106,33 @@ void TestTrayIcon::emptyIdIsSilent()
     QCOMPARE(triggered[0][0].toString(), QString("real"));
 }
 
+void TestTrayIcon::lampPicksTheIcon_data()
+{
+    QTest::addColumn<int>("lamp");
+    QTest::addColumn<QString>("icon");
+    QTest::newRow("off") << 0 << "tovel3.png";
+    QTest::newRow("heartbeat sent") << 1 << "tovel3_y.png";
+    QTest::newRow("acknowledged") << 2 << "tovel3_g.png";
+    QTest::newRow("unknown") << 7 << "tovel3.png";
+}
+
+void TestTrayIcon::lampPicksTheIcon()
+{
+    QFETCH(int, lamp);
+    QFETCH(QString, icon);
+    TrayIcon tray;
+    tray.setLamp(2);
+    QVERIFY(tray.setProperty("lamp", lamp));
+    QCOMPARE(tray.iconResource(), icon);
+    QCOMPARE(tray.property("lamp").toInt(), lamp);
+}
+
 void TestTrayIcon::iconAssignment()
 {
     TrayIcon tray;
-    QVERIFY(tray.icon().isNull());
-    QCOMPARE(tray.property("iconSource").toString(), QString());
+    // The idle icon from the start: a tray entry without one shows nothing.
+    QVERIFY(!tray.icon().isNull());
+    QCOMPARE(tray.property("iconSource").toString(), QString("tovel3.png"));
     QSignalSpy changed(&tray, &TrayIcon::iconChanged);
 
     QVERIFY(tray.setProperty("iconSource", "tovel3_g.png"));
