@@ -163,22 +163,6 @@ ApplicationWindow {
         }
     }
 
-    // The application page writes compatibility mode and the logging of the
-    // checks through the text-typed store; the engine follows the typed
-    // settings, which announce such changes when they read the store again.
-    Connections {
-        target: page3.legacySwitch
-        function onToggled() {
-            Qt.callLater(appSettings.reload)
-        }
-    }
-    Connections {
-        target: page3.logSetupDialog
-        function onAccepted() {
-            Qt.callLater(appSettings.reload)
-        }
-    }
-
     // Without a tray a hidden window could not be brought back: each cycle
     // shows it again.
     Connections {
