@@ -1,6 +1,7 @@
 #include "windowhost.h"
 
 #include "appsettings.h"
+#include "board.h"
 #include "boardview.h"
 #include "heartbeat.h"
 #include "objectmirror.h"
@@ -8,6 +9,7 @@
 #include "watchdog.h"
 
 #include <QQmlContext>
+#include <QThread>
 
 WindowHost::WindowHost(Journal *journal, QObject *parent)
     : QObject(parent)
@@ -34,6 +36,13 @@ void WindowHost::publish(QQmlContext *context) const
 void WindowHost::start()
 {
     m_watchdog->start();
+    // The saved port is restored before the window's event loop runs, as
+    // when the window did it itself: the journal lines of start-up come
+    // before anything the user, a signal or a second start can cause.
+    Board *board = m_watchdog->board();
+    if (board->thread() != QThread::currentThread())
+        QMetaObject::invokeMethod(
+            board, [] {}, Qt::BlockingQueuedConnection);
     // tovel3ctl reaches the desktop program through its user's own socket,
     // beside the instance lock.
     const QString dir = SingleAppHandler::instanceDirectory();

@@ -24,7 +24,8 @@ public:
 
     // Sets the three context properties; call before loading the window.
     void publish(QQmlContext *context) const;
-    // Starts the engine: the saved port, then the cycle.
+    // Starts the engine: the saved port, then the cycle. Returns once the
+    // engine has restored the port.
     void start();
 
 private:

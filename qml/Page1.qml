@@ -7,6 +7,9 @@ Page1Form {
 
     // The lamp keeps its last colour when it goes out.
     property color lampColor: "#2aff00"
+    // Once a board was identified its remote buttons stay usable, also while
+    // it is away, as Remote Power does (it follows the last model).
+    property bool boardSeen: false
 
     property alias urlFieldMenu: urlFieldMenu
     property alias monitorFieldMenu: monitorFieldMenu
@@ -28,7 +31,7 @@ Page1Form {
 
     portsCombo.model: board.ports
 
-    remote_btn_m1.enabled: board.model !== ""
+    remote_btn_m1.enabled: boardSeen
     remote_btn_m2.enabled: board.hasPowerOutput
     // Outputs the connected board does not have take no input.
     ch2Switch.enabled: board.channels >= 2
@@ -73,6 +76,8 @@ Page1Form {
         function onValueChanged(key, value) {
             if (key === "port" || key === "ports")
                 page.showPort()
+            else if (key === "model" && value !== "")
+                page.boardSeen = true
             else if (key === "led" || key === "suspended" || key === "channel1Closed"
                     || key === "channel2Closed")
                 page.showBoardState()

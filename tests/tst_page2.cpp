@@ -1,338 +1,303 @@
-// The device settings page on its own: the real Page2 QML from the resources,
-// the real settings store, and a window that stands where the main window would
-// be and records every command the page hands to serialCommand().
+// The device settings page in the real main window, with the engine behind it
+// and a board simulator on a pseudo-terminal: entering the tab reads the
+// board, the page shows what the model reports, and Write is confirmed by the
+// board or shown as failed.
+#include "boardsimulator.h"
+#include "journal.h"
 #include "qmlpagewindow.h"
 #include "testenvironment.h"
+#include "windowharness.h"
 
+#include <QQmlPropertyMap>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include <memory>
 
+using namespace WindowTest;
+
 namespace
 {
-const char *harness = R"(
-import QtQuick 2.10
-import QtQuick.Controls 2.3
-import Settings 1.0
-ApplicationWindow {
-    width: 580
-    height: 540
-    visible: true
-    signal commandSent(string cmd)
-    function serialCommand(cmd) { commandSent(cmd) }
-    Settings { id: settings }
-    Page2 { id: page2; objectName: "page2"; anchors.fill: parent }
-}
-)";
-}
+const QStringList boxes = {"t1Box", "t2Box", "t3Box", "t4Box", "t5Box",
+                           "p6Box", "p7Box", "p8Box", "p9Box"};
+const QStringList twoChannelGroups = {"t3Group", "channelGroup", "tempGroup"};
+} // namespace
 
 class TestPage2 : public QObject
 {
     Q_OBJECT
 
 private:
+    std::unique_ptr<BoardSimulator> board;
+    std::unique_ptr<Journal> journal;
     QmlPageWindow qml;
-    QObject *page = nullptr;
-    std::unique_ptr<QSignalSpy> sent;
+    QmlPageWindow fresh; // left as loaded, for the cases that only look
 
-    void load()
+    QQuickWindow *window() const { return qml.window(); }
+    QVariant eval(const QString &expression) const { return qml.eval(expression); }
+
+    int index(const QString &box) const { return eval("page2." + box + ".currentIndex").toInt(); }
+    bool enabled(const QString &id) const { return eval("page2." + id + ".enabled").toBool(); }
+    QString writeText() const { return eval("page2.writebutton.text").toString(); }
+    int received(const QByteArray &command) const { return board->receivedTexts().count(command); }
+
+    // The boxes' indices and the threshold, as the page shows them.
+    QVariantList shown() const
     {
-        QVERIFY2(qml.create(harness, QUrl("qrc:/page2harness.qml"), nullptr),
-                 qPrintable(qml.errorString()));
-        page = qml.root()->findChild<QObject *>("page2");
-        QVERIFY(page);
-        sent.reset(new QSignalSpy(qml.root(), SIGNAL(commandSent(QString))));
-        QVERIFY(qml.window());
-        QVERIFY(QTest::qWaitForWindowExposed(qml.window()));
+        QVariantList values;
+        for (const QString &box : boxes)
+            values << index(box);
+        values << eval("page2.p10spinBox.value").toInt();
+        return values;
     }
 
-    QObject *control(const char *id) const { return page->property(id).value<QObject *>(); }
-
-    void setIndex(const char *box, int index) { control(box)->setProperty("currentIndex", index); }
-
-    QStringList commands() const
+    void show(const QVariantList &values)
     {
-        QStringList out;
-        for (const QList<QVariant> &args : *sent)
-            out << args.at(0).toString();
-        return out;
+        for (int i = 0; i < boxes.size() && i < values.size(); ++i)
+            eval(QString("page2.%1.currentIndex = %2").arg(boxes[i]).arg(values[i].toInt()));
+        if (values.size() > boxes.size())
+            eval(QString("page2.p10spinBox.value = %1").arg(values.last().toInt()));
     }
 
-    QVariant call(const char *function, const QVariant &a = QVariant(),
-                  const QVariant &b = QVariant())
+    void startBoard(BoardSimulator::Model model, const QByteArray &settings = QByteArray())
     {
-        QVariant result;
-        if (!a.isValid())
-            QMetaObject::invokeMethod(page, function, Q_RETURN_ARG(QVariant, result));
-        else if (!b.isValid())
-            QMetaObject::invokeMethod(page, function, Q_RETURN_ARG(QVariant, result),
-                                      Q_ARG(QVariant, a));
-        else
-            QMetaObject::invokeMethod(page, function, Q_RETURN_ARG(QVariant, result),
-                                      Q_ARG(QVariant, a), Q_ARG(QVariant, b));
-        return result;
+        board.reset(new BoardSimulator(model));
+        QVERIFY(board->start());
+        if (!settings.isEmpty())
+            QVERIFY(board->setSettings(settings));
+        qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(board->portPath()));
     }
 
-    void click(const char *id) { qml.click(qobject_cast<QQuickItem *>(control(id))); }
+    void loadWindow()
+    {
+        QVERIFY2(qml.create(QUrl("qrc:/main.qml"), journal.get()), qPrintable(qml.errorString()));
+        QVERIFY(QTest::qWaitForWindowExposed(window()));
+    }
 
-    bool enabled(const char *id) const { return control(id)->property("enabled").toBool(); }
+    void clickTab(int n)
+    {
+        qml.click(qml.item(QString("tabBar.itemAt(%1)").arg(n)));
+        QTRY_COMPARE(eval("swipeView.currentIndex").toInt(), n);
+    }
+
+    void click(const QString &id) { qml.click(qml.item("page2." + id)); }
 
 private slots:
-    void initTestCase() { QmlPageWindow::prepare(); }
+    void initTestCase()
+    {
+        installMessageHandler();
+        QmlPageWindow::prepare();
+        journal.reset(new Journal);
+        journal->setup(TestEnvironment::home() + "/log", "tovel3.log");
+    }
 
     void init()
     {
-        QSettings().clear();
-        QSettings().sync();
-        load();
+        startCase();
+        qunsetenv("TOVEL3_EXTRA_PORTS");
     }
 
     void cleanup()
     {
-        sent.reset();
         qml.destroy();
+        board.reset();
+        verifyNoQmlProblems();
     }
 
-    void decimalToChar_data()
-    {
-        QTest::addColumn<int>("d");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("zero") << 0 << "0";
-        QTest::newRow("nine") << 9 << "9";
-        QTest::newRow("ten upper case") << 10 << "A";
-        QTest::newRow("fifteen") << 15 << "F";
-        QTest::newRow("sixteen is zero") << 16 << "0";
-        QTest::newRow("large is zero") << 200 << "0";
-        QTest::newRow("no selection is zero") << -1 << "0";
-    }
+    void cleanupTestCase() { fresh.destroy(); }
 
-    void decimalToChar()
-    {
-        QFETCH(int, d);
-        QFETCH(QString, expected);
-        QCOMPARE(call("decimalToChar", d).toString(), expected);
-    }
-
-    void decimalToHex_data()
-    {
-        QTest::addColumn<int>("d");
-        QTest::addColumn<QVariant>("padding");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("default padding") << 5 << QVariant() << "05";
-        QTest::newRow("lower case") << 125 << QVariant() << "7d";
-        QTest::newRow("zero") << 0 << QVariant() << "00";
-        QTest::newRow("wider than padding") << 300 << QVariant() << "12c";
-        QTest::newRow("padding four") << 171 << QVariant(4) << "00ab";
-        QTest::newRow("padding one") << 7 << QVariant(1) << "7";
-    }
-
-    void decimalToHex()
-    {
-        QFETCH(int, d);
-        QFETCH(QVariant, padding);
-        QFETCH(QString, expected);
-        // An invalid variant reaches the function as undefined: the padding omitted.
-        QVariant result;
-        QMetaObject::invokeMethod(page, "decimalToHex", Q_RETURN_ARG(QVariant, result),
-                                  Q_ARG(QVariant, d), Q_ARG(QVariant, padding));
-        QCOMPARE(result.toString(), expected);
-    }
-
-    void startsWithEverythingEnabledAndFirstChoices()
-    {
-        for (const char *group : {"t1Group", "t2Group", "t3Group", "channelGroup", "tempGroup",
-                                  "readbutton", "writebutton"})
-            QVERIFY2(enabled(group), group);
-        for (const char *box :
-             {"t1Box", "t2Box", "t3Box", "t4Box", "t5Box", "p6Box", "p7Box", "p8Box", "p9Box"})
-            QCOMPARE(control(box)->property("currentIndex").toInt(), 0);
-        QCOMPARE(control("p10spinBox")->property("value").toInt(), 0);
-        QCOMPARE(control("t1Box")->property("count").toInt(), 16);
-        QCOMPARE(control("t2Box")->property("count").toInt(), 16);
-        QCOMPARE(control("t3Box")->property("count").toInt(), 11);
-        QCOMPARE(control("t4Box")->property("count").toInt(), 16);
-        QCOMPARE(control("t5Box")->property("count").toInt(), 16);
-        QCOMPARE(control("p6Box")->property("count").toInt(), 5);
-        QCOMPARE(control("p7Box")->property("count").toInt(), 5);
-        QCOMPARE(control("p8Box")->property("count").toInt(), 16);
-        QCOMPARE(control("p9Box")->property("count").toInt(), 4);
-        QCOMPARE(control("p10spinBox")->property("to").toInt(), 125);
-    }
-
-    void choicesCarryTheirUnits_data()
+    void freshPageAndItsChoices_data()
     {
         QTest::addColumn<QString>("box");
-        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("last"); // the text of the last choice
         QTest::addColumn<QString>("text");
-        QTest::newRow("t1") << "t1Box" << 15 << "15 min";
-        QTest::newRow("t2") << "t2Box" << 2 << "200 ms";
-        QTest::newRow("t3") << "t3Box" << 10 << "10 s";
-        QTest::newRow("t4") << "t4Box" << 4 << "4 s";
-        QTest::newRow("t5") << "t5Box" << 15 << "1500 ms";
-        QTest::newRow("CH1") << "p6Box" << 3 << "OUT OPENED";
-        QTest::newRow("CH2") << "p7Box" << 4 << "OUT CLOSED";
-        QTest::newRow("limit") << "p8Box" << 10 << "10";
-        QTest::newRow("IN") << "p9Box" << 3 << "TEMP";
+        QTest::newRow("t1") << "t1Box" << 16 << 15 << "15 min";
+        QTest::newRow("t2") << "t2Box" << 16 << 15 << "1500 ms";
+        QTest::newRow("t3") << "t3Box" << 11 << 10 << "10 s";
+        QTest::newRow("t4") << "t4Box" << 16 << 4 << "4 s";
+        QTest::newRow("t5") << "t5Box" << 16 << 15 << "1500 ms";
+        QTest::newRow("CH1") << "p6Box" << 5 << 3 << "OUT OPENED";
+        QTest::newRow("CH2") << "p7Box" << 5 << 4 << "OUT CLOSED";
+        QTest::newRow("limit") << "p8Box" << 16 << 10 << "10";
+        QTest::newRow("IN") << "p9Box" << 4 << 3 << "TEMP";
     }
 
-    void choicesCarryTheirUnits()
+    // Before any reading every group is enabled on its first choice, and
+    // every control fits the window's width.
+    void freshPageAndItsChoices()
     {
         QFETCH(QString, box);
-        QFETCH(int, index);
+        QFETCH(int, count);
+        QFETCH(int, last);
         QFETCH(QString, text);
-        QObject *combo = control(qPrintable(box));
-        QString shown;
-        QMetaObject::invokeMethod(combo, "textAt", Q_RETURN_ARG(QString, shown), Q_ARG(int, index));
-        QCOMPARE(shown, text);
-    }
-
-    void everyControlFitsTheWindowWidth()
-    {
-        QQuickWindow *window = qml.window();
-        for (const char *id : {"t1Box", "t2Box", "t3Box", "t4Box", "t5Box", "p6Box", "p7Box",
-                               "p8Box", "p9Box", "p10spinBox", "readbutton", "writebutton"}) {
-            auto *item = qobject_cast<QQuickItem *>(control(id));
-            const QRectF box = item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
-            QVERIFY2(box.left() >= 0 && box.right() <= window->width(), id);
-            QVERIFY2(box.width() >= 40, id);
+        if (!fresh.root()) {
+            QVERIFY(fresh.create(QUrl("qrc:/main.qml"), journal.get()));
+            QVERIFY(QTest::qWaitForWindowExposed(fresh.window()));
+            fresh.eval("tabBar.currentIndex = 1");
         }
-        // The software renderer paints into the platform's backing store; read it from there.
-        QTest::qWait(100);
-        const QImage shot = window->screen()->grabWindow(window->winId()).toImage();
-        QCOMPARE(shot.size(), QSize(580, 540));
-        const QString dir = qEnvironmentVariable("TOVEL3_RENDER_DIR");
-        if (!dir.isEmpty())
-            shot.save(dir + "/page2.png");
+        auto look = [this](const QString &expression) { return fresh.eval("page2." + expression); };
+        for (const char *id : {"t1Group", "t2Group", "t3Group", "channelGroup", "tempGroup",
+                               "readbutton", "writebutton"})
+            QVERIFY2(look(QString(id) + ".enabled").toBool(), id);
+        QCOMPARE(look(box + ".currentIndex").toInt(), 0);
+        QCOMPARE(look(box + ".count").toInt(), count);
+        QCOMPARE(look(QString("%1.textAt(%2)").arg(box).arg(last)).toString(), text);
+        QCOMPARE(look("p10spinBox.value").toInt(), 0);
+        QCOMPARE(look("p10spinBox.to").toInt(), 125);
+        for (const QString &id : QStringList{box, "p10spinBox", "readbutton", "writebutton"}) {
+            QQuickItem *item = fresh.item("page2." + id);
+            const QRectF r = item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
+            QVERIFY2(r.left() >= 0 && r.right() <= fresh.window()->width() && r.width() >= 40,
+                     qPrintable(id));
+        }
     }
 
-    void enteringTheTabReadsTheBoard()
+    // Entering the tab and Read ask the board; the long form fills every
+    // box, the short form only t1 and t2 and disables the two-channel groups.
+    void readingFillsThePage_data()
     {
-        call("tabEntered");
-        QCOMPARE(commands(), QStringList{"~F"});
-        call("tabEntered");
+        QTest::addColumn<BoardSimulator::Model>("model");
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QVariantList>("firstShown");
+        QTest::addColumn<QByteArray>("second");
+        QTest::addColumn<QVariantList>("secondShown");
+        QTest::newRow("two-channel")
+            << BoardSimulator::X2 << QByteArray("A3A7C40F27d")
+            << QVariantList{10, 3, 10, 7, 12, 4, 0, 15, 2, 125} << QByteArray("52425120346")
+            << QVariantList{5, 2, 4, 2, 5, 1, 2, 0, 3, 70};
+        QTest::newRow("one-channel")
+            << BoardSimulator::S2 << QByteArray("7C")
+            << QVariantList{7, 12, -1, -1, -1, 1, -1, -1, -1, 0} << QByteArray("52")
+            << QVariantList{5, 2, -1, -1, -1, 1, -1, -1, -1, 0};
+    }
+
+    void readingFillsThePage()
+    {
+        QFETCH(BoardSimulator::Model, model);
+        QFETCH(QByteArray, first);
+        QFETCH(QVariantList, firstShown);
+        QFETCH(QByteArray, second);
+        QFETCH(QVariantList, secondShown);
+        startBoard(model, first);
+        loadWindow();
+        QCOMPARE(received("~F"), 0);
+        clickTab(1);
+        QTRY_COMPARE(shown(), firstShown);
+        QCOMPARE(received("~F"), 1);
+        for (const QString &id : twoChannelGroups)
+            QCOMPARE(enabled(id), model == BoardSimulator::X2);
+        for (const char *id : {"t1Group", "t2Group", "readbutton", "writebutton"})
+            QVERIFY2(enabled(id), id);
+        qml.render(QString("page2-%1.png").arg(QTest::currentDataTag()));
+
+        QVERIFY(board->setSettings(second));
         click("readbutton");
-        QCOMPARE(commands(), (QStringList{"~F", "~F", "~F"}));
-        QVERIFY(enabled("readbutton"));
+        QTRY_COMPARE(shown(), secondShown);
+        QCOMPARE(received("~F"), 2);
     }
 
-    void writeOfTwoChannelForm_data()
+    void writeIsConfirmedByTheBoard_data()
     {
-        QTest::addColumn<QVariantList>("indexes"); // t1 t2 t3 t4 t5 p6 p7 p8 p9
-        QTest::addColumn<int>("threshold");
-        QTest::addColumn<QString>("command");
-        QTest::newRow("untouched page")
-            << QVariantList{0, 0, 0, 0, 0, 0, 0, 0, 0} << 0 << "~W00000000000";
-        QTest::newRow("example") << QVariantList{5, 2, 4, 2, 5, 1, 2, 10, 3} << 125
-                                 << "~W5242512A37d";
-        QTest::newRow("t1 ten minutes, threshold 5")
-            << QVariantList{10, 15, 10, 15, 15, 4, 4, 15, 0} << 5 << "~WAFAFF44F005";
+        QTest::addColumn<BoardSimulator::Model>("model");
+        QTest::addColumn<QVariantList>("values");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("two-channel")
+            << BoardSimulator::X2 << QVariantList{5, 2, 4, 2, 5, 1, 2, 10, 3, 125}
+            << QByteArray("5242512a37d");
+        QTest::newRow("one-channel") << BoardSimulator::S2 << QVariantList{3} << QByteArray("32");
     }
 
-    void writeOfTwoChannelForm()
+    void writeIsConfirmedByTheBoard()
     {
-        QFETCH(QVariantList, indexes);
-        QFETCH(int, threshold);
-        QFETCH(QString, command);
-        const char *boxes[] = {"t1Box", "t2Box", "t3Box", "t4Box", "t5Box",
-                               "p6Box", "p7Box", "p8Box", "p9Box"};
-        for (int i = 0; i < 9; ++i)
-            setIndex(boxes[i], indexes.at(i).toInt());
-        control("p10spinBox")->setProperty("value", threshold);
+        QFETCH(BoardSimulator::Model, model);
+        QFETCH(QVariantList, values);
+        QFETCH(QByteArray, written);
+        startBoard(model);
+        loadWindow();
+        clickTab(1);
+        QTRY_COMPARE(index("t1Box"), 5);
+        show(values);
         click("writebutton");
-        QCOMPARE(commands(), QStringList{command});
-        QCOMPARE(command.size(), 13);
+        QTRY_COMPARE(board->settings().toLower(), written);
+        QTRY_VERIFY(writeText().contains(">OK<"));
+        QVERIFY(writeText().contains("green"));
+        qml.render("page2-ok.png");
+        QTRY_COMPARE_WITH_TIMEOUT(writeText(), QString("Write"), 2000);
     }
 
-    void writeOfOneChannelFormWhenHardResetGroupIsOff()
+    void silentBoardShowsFailed()
     {
-        setIndex("t1Box", 7);
-        setIndex("t2Box", 12);
-        setIndex("t4Box", 3);
-        control("t3Group")->setProperty("enabled", false);
+        startBoard(BoardSimulator::X2);
+        loadWindow();
+        clickTab(1);
+        QTRY_COMPARE(index("t1Box"), 5);
+        board->setSilent(true);
+        eval("page2.t1Box.currentIndex = 9");
         click("writebutton");
-        QCOMPARE(commands(), QStringList{"~W7C"});
+        QTRY_COMPARE(received("~W92425120346"), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(writeText().contains(">Failed<"), 2000);
+        QVERIFY(writeText().contains("red"));
+        qml.render("page2-failed.png");
+        // The user's choice stays on the page.
+        QCOMPARE(index("t1Box"), 9);
     }
 
-    void writeNeverEmitsMinusForClearedBox()
+    // The old board: its reset time is sent once when the port opens; the
+    // page shows the stored time without reading the board, and Write sends
+    // it as one digit and stores it, with no confirmation awaited.
+    void compatibilityMode()
     {
-        setIndex("t5Box", -1);
-        click("writebutton");
-        QCOMPARE(commands(), QStringList{"~W00000000000"});
-    }
+        startBoard(BoardSimulator::LegacyS);
+        {
+            QSettings s;
+            s.setValue("legacy", true);
+            s.setValue("t1", 12);
+        }
+        loadWindow();
+        QTRY_COMPARE(board->t1(), 9);
+        QCOMPARE(received("~W9\n"), 1);
+        QCOMPARE(received("~I"), 1);
 
-    void compatibilityModeEntryShowsStoredTimeWithoutReading()
-    {
-        QSettings s;
-        s.setValue("legacy", true);
-        s.setValue("t1", 12);
-        s.sync();
-        call("tabEntered");
-        QVERIFY(commands().isEmpty());
-        QCOMPARE(control("t1Box")->property("currentIndex").toInt(), 12);
+        clickTab(1);
+        QCOMPARE(index("t1Box"), 12);
         QVERIFY(!enabled("readbutton"));
         QVERIFY(enabled("writebutton"));
         QVERIFY(enabled("t1Group"));
-        for (const char *group : {"t2Group", "t3Group", "channelGroup", "tempGroup"})
-            QVERIFY2(!enabled(group), group);
-        QCOMPARE(control("t2Box")->property("currentIndex").toInt(), 2);
-        for (const char *box : {"t3Box", "t4Box", "t5Box"})
-            QCOMPARE(control(box)->property("currentIndex").toInt(), -1);
-        QCOMPARE(control("p6Box")->property("currentIndex").toInt(), 1);
-    }
+        for (const QString &id : QStringList{"t2Group"} + twoChannelGroups)
+            QVERIFY2(!enabled(id), qPrintable(id));
+        QCOMPARE(shown(), (QVariantList{12, 2, -1, -1, -1, 1, 0, 0, 0, 0}));
 
-    void compatibilityModeWrite_data()
-    {
-        QTest::addColumn<int>("t1");
-        QTest::addColumn<QString>("command");
-        QTest::newRow("above nine") << 12 << "~W9\n";
-        QTest::newRow("fifteen") << 15 << "~W9\n";
-        QTest::newRow("nine") << 9 << "~W9\n";
-        QTest::newRow("seven") << 7 << "~W7\n";
-        QTest::newRow("zero") << 0 << "~W0\n";
-    }
-
-    void compatibilityModeWrite()
-    {
-        QFETCH(int, t1);
-        QFETCH(QString, command);
-        {
-            QSettings s;
-            s.setValue("legacy", true);
-        }
-        call("tabEntered");
-        setIndex("t1Box", t1);
+        auto *view = qobject_cast<QQmlPropertyMap *>(eval("board").value<QObject *>());
+        QVERIFY(view);
+        QSignalSpy changes(view, &QQmlPropertyMap::valueChanged);
+        eval("page2.t1Box.currentIndex = 4");
         click("writebutton");
-        QCOMPARE(commands(), QStringList{command});
-        QSettings s;
-        QCOMPARE(s.value("t1").toString(), QString::number(t1));
-        QCOMPARE(s.value("t1").userType(), int(QMetaType::Int));
+        QTRY_COMPARE(board->t1(), 4);
+        QCOMPARE(received("~W4\n"), 1);
+        QCOMPARE(QSettings().value("t1").toString(), QString("4"));
+        QTest::qWait(50);
+        for (const QList<QVariant> &change : changes)
+            QVERIFY(!change.at(0).toString().startsWith("write"));
+        QCOMPARE(writeText(), QString("Write"));
 
-        // The stored time is what the page shows the next time it is entered.
-        setIndex("t1Box", 3);
-        call("tabEntered");
-        QCOMPARE(control("t1Box")->property("currentIndex").toInt(), t1);
-        QCOMPARE(commands().size(), 1);
-    }
+        // Entered again: the stored time, still nothing read.
+        clickTab(0);
+        eval("page2.t1Box.currentIndex = 0");
+        clickTab(1);
+        QCOMPARE(index("t1Box"), 4);
+        QCOMPARE(received("~F"), 0);
 
-    void compatibilityModeIsReadAtEveryEntry()
-    {
-        {
-            QSettings s;
-            s.setValue("legacy", true);
-        }
-        call("tabEntered");
-        QVERIFY(commands().isEmpty());
-        QSettings().setValue("legacy", false);
-        call("tabEntered");
-        QCOMPARE(commands(), QStringList{"~F"});
+        // Switched off on the application page, the next entry reads the board.
+        clickTab(2);
+        qml.click(qml.item("page3.legacySwitch"));
+        QVERIFY(!eval("page3.legacySwitch.checked").toBool());
+        clickTab(1);
+        QTRY_COMPARE(received("~F"), 1);
         QVERIFY(enabled("readbutton"));
-        // Leaving compatibility mode does not re-enable the groups by itself.
-        QVERIFY(!enabled("t2Group"));
     }
 };
 

@@ -1,8 +1,12 @@
 // The Russian catalogue compiled into the resources: every text the QML files
-// hand to qsTr() must come out in Russian, placeholders and markup intact, and
-// the Russian pages must still fit the fixed window width.
-#include "qmlhost.h"
+// and the native classes hand to the translator must come out in Russian,
+// placeholders and markup intact, the Russian pages must still fit the fixed
+// window width, and the engine's journal lines come out in Russian at run time.
+#include "boardsimulator.h"
+#include "journal.h"
+#include "qmlpagewindow.h"
 #include "testenvironment.h"
+#include "windowharness.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,6 +28,8 @@
 #include <QtTest>
 
 #include <memory>
+
+using namespace WindowTest;
 
 namespace
 {
@@ -86,12 +92,20 @@ private:
 
     static QString sourceDir() { return qEnvironmentVariable("TOVEL3_SOURCE_DIR"); }
 
-    static QStringList qmlFiles()
+    // The files whose texts the build checks: the QML and the native folders.
+    static QStringList interfaceFiles()
     {
-        QDir dir(sourceDir() + "/qml");
         QStringList files;
-        for (const QString &name : dir.entryList({"*.qml"}, QDir::Files, QDir::Name))
-            files << dir.filePath(name);
+        const QList<QPair<QString, QString>> folders = {{"qml", "*.qml"},
+                                                        {"app", "*.cpp"},
+                                                        {"device", "*.cpp"},
+                                                        {"monitor", "*.cpp"},
+                                                        {"desktop", "*.cpp"}};
+        for (const auto &folder : folders) {
+            QDir dir(sourceDir() + "/" + folder.first);
+            for (const QString &name : dir.entryList({folder.second}, QDir::Files, QDir::Name))
+                files << dir.filePath(name);
+        }
         return files;
     }
 
@@ -100,9 +114,12 @@ private slots:
     {
         QVERIFY2(!sourceDir().isEmpty(), "TOVEL3_SOURCE_DIR is not set");
         QVERIFY(russian.load(":/lang/tovel_ru.qm"));
-        QQuickStyle::setStyle("Material");
-        QmlHost::registerTypes();
+        QmlPageWindow::prepare();
+        installMessageHandler();
     }
+
+    void init() { startCase(); }
+    void cleanup() { verifyNoQmlProblems(); }
 
     void journalLinesOfStartUp_data()
     {
@@ -121,10 +138,10 @@ private slots:
         QCOMPARE(this->russian.translate("Logger", source.toUtf8().constData()), russian);
     }
 
-    void everyQmlTextHasRussian()
+    void everyInterfaceTextHasRussian()
     {
-        const QStringList files = qmlFiles();
-        QVERIFY(files.size() >= 9);
+        const QStringList files = interfaceFiles();
+        QVERIFY(files.size() >= 20);
         QString error;
         const QVector<Message> messages = extract(files, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
@@ -162,6 +179,11 @@ private slots:
     {
         QTest::addColumn<QString>("page");
         QTest::addColumn<QStringList>("controls");
+        QTest::newRow("main") << "Page1"
+                              << QStringList{"portsCombo",     "scanbtn",          "urlCheckBox",
+                                             "urlField",       "monitorCheckBox",  "monitorField",
+                                             "groupContolBox", "remote_btn_m1",    "remote_btn_m2",
+                                             "checkBox_p",     "pingTimeoutSlider"};
         QTest::newRow("device settings")
             << "Page2"
             << QStringList{"t1Box", "t2Box", "t3Box", "t4Box",      "t5Box",      "p6Box",
@@ -178,8 +200,6 @@ private slots:
         QFETCH(QStringList, controls);
         QVERIFY(QCoreApplication::installTranslator(&russian));
         QSettings().setValue("UI/Language", "ru");
-        QQmlEngine engine;
-        QmlHost::publishContext(engine.rootContext(), nullptr, nullptr);
         const QString harness = QString(R"(
 import QtQuick 2.10
 import QtQuick.Controls 2.3
@@ -191,17 +211,19 @@ ApplicationWindow {
     Settings { id: settings }
     AutoStarter { id: astarter }
     ProcessWatcher { id: watcher }
-    function serialCommand(cmd) {}
     %1 { objectName: "page"; anchors.fill: parent }
 }
 )")
                                     .arg(page);
-        QQmlComponent component(&engine);
-        component.setData(harness.toUtf8(), QUrl("qrc:/translationharness.qml"));
-        std::unique_ptr<QObject> root(component.create());
-        auto uninstall = qScopeGuard([this] { QCoreApplication::removeTranslator(&russian); });
-        QVERIFY2(root, qPrintable(component.errorString()));
-        auto *window = qobject_cast<QQuickWindow *>(root.get());
+        QmlPageWindow qml;
+        auto uninstall = qScopeGuard([this, &qml] {
+            qml.destroy();
+            QCoreApplication::removeTranslator(&russian);
+        });
+        QVERIFY2(qml.create(harness.toUtf8(), QUrl("qrc:/translationharness.qml"), nullptr),
+                 qPrintable(qml.errorString()));
+        QObject *root = qml.root();
+        QQuickWindow *window = qml.window();
         QVERIFY(QTest::qWaitForWindowExposed(window));
         QObject *pageItem = root->findChild<QObject *>("page");
         QVERIFY(pageItem);
@@ -260,6 +282,39 @@ ApplicationWindow {
                 ->grabWindow(window->winId())
                 .save(dir + "/" + page.toLower() + "-ru.png");
         }
+    }
+
+    // The whole window in Russian with a board: the page shows it in Russian
+    // and the engine journals its arrival in Russian.
+    void russianWindowWithABoard()
+    {
+        BoardSimulator board(BoardSimulator::X2);
+        QVERIFY(board.start());
+        qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(board.portPath()));
+        Journal journal;
+        journal.setup(TestEnvironment::home() + "/log", "tovel3.log");
+        journal.setPaused(false);
+        QFile::remove(journal.getLogFile());
+        QVERIFY(QCoreApplication::installTranslator(&russian));
+        QmlPageWindow qml;
+        auto uninstall = qScopeGuard([this, &qml] {
+            qml.destroy();
+            QCoreApplication::removeTranslator(&russian);
+            qunsetenv("TOVEL3_EXTRA_PORTS");
+        });
+        QVERIFY2(qml.create(QUrl("qrc:/main.qml"), &journal), qPrintable(qml.errorString()));
+        QCOMPARE(qml.eval("page1.label_info.text").toString(),
+                 QString("Тип: н/д, версия: н/д, каналов: н/д"));
+        QCOMPARE(qml.eval("page1.pingTimeoutText.text").toString(), QString("1000мс"));
+        QVERIFY(qml.eval("page1.checkBox_p.ToolTip.text").toString().contains("\n"));
+
+        qml.setCycle(100);
+        QTRY_COMPARE(qml.eval("page1.label_info.text").toString(),
+                     QString("Тип: Ostrel X2, версия: 3.1, каналов: 2"));
+        QTRY_COMPARE(qml.eval("page1.get_in_label.text").toString(), QString("ТЕМП: 23.5\u2103"));
+        QFile log(journal.getLogFile());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(log.readAll()).contains("Подключён Ostrel X2 v3.1U\r\n"));
     }
 };
 

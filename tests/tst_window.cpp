@@ -1,6 +1,7 @@
-// The main window without a board: start-up initialisation from the store,
-// the one-time conversion of the old address, the tray menu, the reaction to
-// a second start, and settings export and import through real files.
+// The whole main window as the program loads it: start-up from the store, the
+// tray menu, one heartbeat with a simulated board lighting the lamp and the
+// tray icon, the reaction to a second start, and settings export and import
+// through real files.
 
 #include "testenvironment.h"
 #include "trayicon.h"
@@ -8,7 +9,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QColor>
 #include <QMenu>
+#include <QQmlPropertyMap>
 #include <QQuickWindow>
 #include <QtTest>
 
@@ -16,18 +19,6 @@ using namespace WindowTest;
 
 namespace
 {
-bool checked(QObject *page, const char *name)
-{
-    QObject *o = Harness::control(page, name);
-    return o && o->property("checked").toBool();
-}
-
-QString textOf(QObject *page, const char *name)
-{
-    QObject *o = Harness::control(page, name);
-    return o ? o->property("text").toString() : QStringLiteral("<missing>");
-}
-
 QVariantMap snapshot()
 {
     QSettings s;
@@ -53,12 +44,13 @@ private slots:
     void init() { startCase(); }
     void cleanup() { verifyNoQmlProblems(); }
 
-    void freshStoreStartsWithDefaults()
+    void windowAndTrayMenu()
     {
         Harness h;
         QVERIFY(h.load());
         auto *window = qobject_cast<QQuickWindow *>(h.root);
-        QVERIFY(window);
+        auto *tray = qobject_cast<TrayIcon *>(h.tray);
+        QVERIFY(window && tray && tray->contextMenu());
         QCOMPARE(window->title(), QStringLiteral("USB Tovel v3.3.4"));
         QCOMPARE(window->width(), 580);
         QCOMPARE(window->minimumWidth(), 580);
@@ -66,31 +58,9 @@ private slots:
         QCOMPARE(window->height(), 540);
         // No tray on this platform: the window shows whatever "visible" says.
         QVERIFY(window->isVisible());
+        QCOMPARE(tray->iconResource(), QStringLiteral("tovel3.png"));
+        QVERIFY(tray->isVisible());
 
-        QVERIFY(!checked(h.page3, "hideSwitch"));
-        QVERIFY(!checked(h.page3, "softwareSwitch"));
-        QVERIFY(!checked(h.page3, "legacySwitch"));
-        QVERIFY(checked(h.page1, "checkBox_l"));
-        QVERIFY(!checked(h.page1, "checkBox_p"));
-        QVERIFY(!checked(h.page1, "urlCheckBox"));
-        QCOMPARE(textOf(h.page1, "urlField"), QStringLiteral("disabled"));
-        QVERIFY(!checked(h.page1, "monitorCheckBox"));
-        QVERIFY(!checked(h.page1, "groupContolBox"));
-
-        QCOMPARE(consoleCount("Converting old URL setting to ping/url"), 1);
-        QCOMPARE(stored("ping/on"), QStringLiteral("false"));
-        QCOMPARE(stored("ping/url"), QStringLiteral("127.0.0.1"));
-        QVERIFY(!isStored("url"));
-        QCOMPARE(h.tray->property("iconSource").toString(), QStringLiteral("tovel3.png"));
-        QVERIFY(h.tray->property("visible").toBool());
-    }
-
-    void trayMenuHasItsTenEntries()
-    {
-        Harness h;
-        QVERIFY(h.load());
-        auto *tray = qobject_cast<TrayIcon *>(h.tray);
-        QVERIFY(tray && tray->contextMenu());
         QStringList entries;
         for (QAction *a : tray->contextMenu()->actions())
             entries << (a->isSeparator() ? QStringLiteral("-")
@@ -101,88 +71,180 @@ private slots:
                               "Firmware Update=D", "About=A", "Quit=Q"}));
     }
 
-    void oldAddressIsConvertedOnce_data()
+    // What the store holds reaches the controls of every page and the engine
+    // the pages show; loading the window changes nothing in the store.
+    void startUpShowsTheStore_data()
     {
         QTest::addColumn<QVariantMap>("store");
-        QTest::addColumn<bool>("converted");
-        QTest::addColumn<QString>("pingOn");
-        QTest::addColumn<QString>("pingUrl");
-        QTest::addColumn<bool>("boxChecked");
-        QTest::addColumn<QString>("field");
+        QTest::addColumn<QVariantMap>("shown"); // expression in the window -> value
+        QTest::addColumn<bool>("storeKept");
 
-        QTest::newRow("old address") << QVariantMap{{"url", "10.0.0.1"}} << true << "true"
-                                     << "10.0.0.1" << true << "10.0.0.1";
-        QTest::newRow("old localhost") << QVariantMap{{"url", "localhost"}} << true << "false"
-                                       << "127.0.0.1" << false << "disabled";
-        QTest::newRow("old empty") << QVariantMap{{"url", ""}} << true << "false"
-                                   << "127.0.0.1" << false << "disabled";
-        QTest::newRow("already converted")
-            << QVariantMap{{"url", "10.9.9.9"}, {"ping/url", "10.0.0.2"}, {"ping/on", true}}
-            << false << "true"
-            << "10.0.0.2" << true << "10.0.0.2";
-        QTest::newRow("enabled without address")
-            << QVariantMap{{"ping/url", ""}, {"ping/on", true}} << false << "true"
-            << "" << false << "disabled";
+        QTest::newRow("fresh") << QVariantMap()
+                               << QVariantMap{{"page3.hideSwitch.checked", false},
+                                              {"page3.softwareSwitch.checked", false},
+                                              {"page3.legacySwitch.checked", false},
+                                              {"page1.checkBox_l.checked", true},
+                                              {"page1.checkBox_p.checked", false},
+                                              {"page1.urlCheckBox.checked", false},
+                                              {"page1.urlField.text", "disabled"},
+                                              {"page1.monitorCheckBox.checked", false},
+                                              {"page1.groupContolBox.checked", false},
+                                              {"page1.pingTimeoutSlider.value", 1000},
+                                              {"heartbeat.networkCheck", false}}
+                               << false;
+        QTest::newRow("stored")
+            << QVariantMap{{"visible", false},  {"softgl", true},       {"legacy", true},
+                           {"ledoff", true},    {"timerstop", true},    {"monitor", "someprocess"},
+                           {"monitoron", true}, {"manualon", true},     {"ping/url", "127.0.0.1"},
+                           {"ping/on", true},   {"ping/timeout", 1350}, {"logging/network", true}}
+            << QVariantMap{{"mainwindow.visible", true}, // no tray: never hidden
+                           {"page3.hideSwitch.checked", true},
+                           {"page3.softwareSwitch.checked", true},
+                           {"page3.legacySwitch.checked", true},
+                           {"page3.logSwitch.checked", true},
+                           {"page1.checkBox_l.checked", false},
+                           {"page1.checkBox_p.checked", true},
+                           {"page1.monitorCheckBox.checked", true},
+                           {"page1.monitorField.text", "someprocess"},
+                           {"page1.groupContolBox.checked", true},
+                           {"page1.urlCheckBox.checked", true},
+                           {"page1.urlField.text", "127.0.0.1"},
+                           {"page1.pingTimeoutSlider.value", 1350},
+                           {"heartbeat.networkCheck", true},
+                           {"heartbeat.pingTimeout", 1350},
+                           {"heartbeat.processName", "someprocess"},
+                           {"heartbeat.logNetwork", true}}
+            << true;
+        QTest::newRow("old address converted")
+            << QVariantMap{{"url", "10.0.0.1"}}
+            << QVariantMap{{"page1.urlCheckBox.checked", true}, {"page1.urlField.text", "10.0.0.1"}}
+            << false;
+        QTest::newRow("old localhost converted")
+            << QVariantMap{{"url", "localhost"}}
+            << QVariantMap{{"page1.urlCheckBox.checked", false},
+                           {"page1.urlField.text", "disabled"}}
+            << false;
+        QTest::newRow("network check without an address")
+            << QVariantMap{{"ping/url", ""}, {"ping/on", true}}
+            << QVariantMap{{"page1.urlCheckBox.checked", false},
+                           {"page1.urlField.text", "disabled"},
+                           {"heartbeat.networkCheck", false}}
+            << true;
+        QTest::newRow("process check without a name")
+            << QVariantMap{{"monitoron", true}, {"ping/url", "127.0.0.1"}}
+            << QVariantMap{{"page1.monitorCheckBox.checked", false}} << true;
     }
 
-    void oldAddressIsConvertedOnce()
+    void startUpShowsTheStore()
     {
         QFETCH(QVariantMap, store);
-        QFETCH(bool, converted);
-        QFETCH(QString, pingOn);
-        QFETCH(QString, pingUrl);
-        QFETCH(bool, boxChecked);
-        QFETCH(QString, field);
+        QFETCH(QVariantMap, shown);
+        QFETCH(bool, storeKept);
 
         writeSettings(store);
         Harness h;
-        QVERIFY(h.load());
-        QCOMPARE(consoleCount("Converting old URL setting to ping/url"), converted ? 1 : 0);
-        QCOMPARE(isStored("url"), store.contains("url") && !converted);
-        QCOMPARE(checked(h.page1, "urlCheckBox"), boxChecked);
-        QCOMPARE(textOf(h.page1, "urlField"), field);
-        QCOMPARE(stored("ping/on"), pingOn);
-        QCOMPARE(stored("ping/url"), pingUrl);
-    }
-
-    void storedStatesReachTheControlsAndStayStored()
-    {
-        Harness h;
-        writeSettings({{"visible", false},
-                       {"softgl", true},
-                       {"legacy", false},
-                       {"ledoff", true},
-                       {"timerstop", true},
-                       {"monitor", "someprocess"},
-                       {"monitoron", true},
-                       {"manualon", true},
-                       {"ping/url", "127.0.0.1"},
-                       {"ping/on", true},
-                       {"ping/timeout", 1350},
-                       {"logging/network", true}});
         const QVariantMap before = snapshot();
         QVERIFY(h.load());
-        QVERIFY(h.root->property("visible").toBool()); // no tray: never hidden
-        QVERIFY(checked(h.page3, "hideSwitch"));
-        QVERIFY(checked(h.page3, "softwareSwitch"));
-        QVERIFY(!checked(h.page3, "legacySwitch"));
-        QVERIFY(checked(h.page3, "logSwitch"));
-        QVERIFY(!checked(h.page1, "checkBox_l"));
-        QVERIFY(checked(h.page1, "checkBox_p"));
-        QVERIFY(checked(h.page1, "monitorCheckBox"));
-        QCOMPARE(textOf(h.page1, "monitorField"), QStringLiteral("someprocess"));
-        QVERIFY(checked(h.page1, "groupContolBox"));
-        QVERIFY(checked(h.page1, "urlCheckBox"));
-        QCOMPARE(h.child("process")->property("timeout").toInt(), 1350);
-        QCOMPARE(snapshot(), before);
+        for (auto it = shown.cbegin(); it != shown.cend(); ++it)
+            QTRY_COMPARE_WITH_TIMEOUT(h.eval(it.key()).toString(), it.value().toString(), 1000);
+        if (storeKept)
+            QCOMPARE(snapshot(), before);
     }
 
-    void processCheckNeedsAName()
+    // One cycle with a two-channel board: the lamp on the main page and the
+    // tray icon turn yellow at the heartbeat, green at the board's answer and
+    // go out half a second later; the page shows the board and its reading.
+    void oneHeartbeatLightsTheLampAndTheTrayIcon()
     {
-        writeSettings({{"monitoron", true}});
+        Harness h;
+        BoardSimulator *board = h.addBoard(BoardSimulator::X2);
+        QVERIFY(board);
+        QVERIFY(h.load());
+        auto *tray = qobject_cast<TrayIcon *>(h.tray);
+        QObject *lamp = Harness::control(h.page1, "statusIndicator");
+        QVERIFY(tray && lamp);
+        QCOMPARE(lamp->property("active").toBool(), false);
+
+        h.setCycle(100);
+        QTRY_COMPARE(h.eval("page1.label_info.text").toString(),
+                     QStringLiteral("Type: Ostrel X2, Version: 3.1, Channels: 2"));
+        h.setCycle(800);
+        QCOMPARE(h.journalCount("Ostrel X2 v3.1U connected"), 1);
+
+        struct Event {
+            qint64 ms;
+            QString icon;
+            QColor color;
+            bool active;
+        };
+        // Taken once the window has seen each change of the cycle's lamp.
+        QVector<Event> events;
+        auto *cycle = qobject_cast<QQmlPropertyMap *>(h.eval("heartbeat").value<QObject *>());
+        QVERIFY(cycle);
+        QObject::connect(cycle, &QQmlPropertyMap::valueChanged, [&](const QString &key) {
+            if (key == QLatin1String("lamp"))
+                events.append({QDateTime::currentMSecsSinceEpoch(), tray->iconResource(),
+                               lamp->property("color").value<QColor>(),
+                               lamp->property("active").toBool()});
+        });
+        QVector<qint64> acks;
+        QObject::connect(board, &BoardSimulator::replySent, [&](const QByteArray &bytes) {
+            if (bytes.startsWith("~A"))
+                acks << QDateTime::currentMSecsSinceEpoch();
+        });
+        // From a dark lamp, one full cycle.
+        QTRY_COMPARE_WITH_TIMEOUT(tray->iconResource(), QStringLiteral("tovel3.png"), 2000);
+        events.clear();
+        acks.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(events.size() >= 3, 2000);
+        h.setCycle(Heartbeat::defaultInterval);
+
+        QCOMPARE(events[0].icon, QStringLiteral("tovel3_y.png"));
+        QCOMPARE(events[0].color, QColor("#f8eb2d"));
+        QVERIFY(events[0].active);
+        QCOMPARE(events[1].icon, QStringLiteral("tovel3_g.png"));
+        QCOMPARE(events[1].color, QColor("#2aff00"));
+        QVERIFY(events[1].active);
+        QCOMPARE(events[2].icon, QStringLiteral("tovel3.png"));
+        QVERIFY(!events[2].active);
+        QCOMPARE(acks.size(), 1);
+        const qint64 unlit = events[2].ms - acks[0];
+        QVERIFY2(unlit >= 450 && unlit <= 1000,
+                 qPrintable(QString("unlit %1 ms after the reply").arg(unlit)));
+        // The two-channel heartbeat reads the input too.
+        QCOMPARE(board->receivedTexts().mid(board->receivedTexts().lastIndexOf("~U"), 2),
+                 (QList<QByteArray>{"~U", "~G"}));
+        QTRY_COMPARE(h.eval("page1.get_in_label.text").toString(),
+                     QStringLiteral("TEMP: 23.5\u2103"));
+    }
+
+    // What the application page stores for the cycle takes effect at once.
+    void checkLoggingReachesTheCycle()
+    {
         Harness h;
         QVERIFY(h.load());
-        QVERIFY(!checked(h.page1, "monitorCheckBox"));
+        QCOMPARE(h.eval("heartbeat.logNetwork").toBool(), false);
+        h.eval("page3.logSetupDialog.open()");
+        QTRY_VERIFY(h.eval("page3.logSetupDialog.opened").toBool());
+        h.eval("page3.logSetupDialog.logNetSwitch.checked = true");
+        h.eval("page3.logSetupDialog.accept()");
+        QTRY_VERIFY(h.eval("heartbeat.logNetwork").toBool());
+        QVERIFY(!h.eval("heartbeat.logProcess").toBool());
+    }
+
+    void trayCommandsReachTheBoard()
+    {
+        Harness h;
+        BoardSimulator *board = h.addBoard(BoardSimulator::X2);
+        QVERIFY(board);
+        QVERIFY(h.load());
+        auto *tray = qobject_cast<TrayIcon *>(h.tray);
+        const QList<QPair<QString, QByteArray>> actions = {
+            {"T1", "~T1"}, {"T2", "~T2"}, {"D", "~D"}};
+        for (const auto &action : actions) {
+            emit tray->triggered(action.first);
+            QTRY_COMPARE(h.received(action.second), 1);
+        }
     }
 
     void windowStaysReachableWithoutATray()
@@ -207,7 +269,8 @@ private slots:
 
         // Hidden by other means, the next cycle brings it back.
         window->hide();
-        QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), 4000);
+        h.setCycle(100);
+        QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), 2000);
     }
 
     void secondStartShowsTheWindow()

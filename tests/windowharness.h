@@ -4,10 +4,13 @@
 // simulated board on a pseudo-terminal, a journal in a temporary directory and
 // every QML warning collected, for the end-to-end tests of the window.
 
+#include "board.h"
 #include "boardsimulator.h"
+#include "heartbeat.h"
 #include "journal.h"
 #include "qmlhost.h"
 #include "singleapphandler.h"
+#include "watchdog.h"
 #include "windowhost.h"
 
 #include <QCoreApplication>
@@ -17,6 +20,7 @@
 #include <QMetaObject>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQmlExpression>
 #include <QQuickStyle>
 #include <QSettings>
 #include <QStringList>
@@ -177,6 +181,23 @@ public:
         page3 = child("page3");
         tray = child("trayIcon");
         return page1 && page2 && page3 && tray;
+    }
+
+    // Runs the heartbeat cycle every `ms` from now on instead of every 3 s.
+    void setCycle(int ms) const
+    {
+        Heartbeat *heartbeat = host->watchdog()->heartbeat();
+        host->watchdog()->post([heartbeat, ms] { heartbeat->setInterval(ms); });
+    }
+
+    // Evaluates a JavaScript expression in the window's scope.
+    QVariant eval(const QString &expression) const
+    {
+        QQmlExpression expr(qmlContext(root), root, expression);
+        const QVariant value = expr.evaluate();
+        if (expr.hasError())
+            qWarning() << expression << expr.error().toString();
+        return value;
     }
 
     QObject *child(const char *name) const

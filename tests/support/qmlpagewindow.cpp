@@ -1,6 +1,9 @@
 #include "qmlpagewindow.h"
 
+#include "board.h"
+#include "heartbeat.h"
 #include "qmlhost.h"
+#include "watchdog.h"
 #include "windowhost.h"
 
 #include <QQmlComponent>
@@ -68,6 +71,12 @@ void QmlPageWindow::destroy()
 QQuickWindow *QmlPageWindow::window() const
 {
     return qobject_cast<QQuickWindow *>(m_root.get());
+}
+
+void QmlPageWindow::setCycle(int ms) const
+{
+    Heartbeat *heartbeat = m_host->watchdog()->heartbeat();
+    m_host->watchdog()->post([heartbeat, ms] { heartbeat->setInterval(ms); });
 }
 
 QVariant QmlPageWindow::eval(const QString &expression) const

@@ -42,6 +42,8 @@ public:
     // The engine behind the window: settings, board and heartbeat cycle.
     WindowHost *host() const { return m_host.get(); }
     QQuickWindow *window() const;
+    // Runs the heartbeat cycle every `ms` from now on instead of every 3 s.
+    void setCycle(int ms) const;
 
     // Evaluates a JavaScript expression in the window's scope; a failing
     // expression gives an invalid value and a warning that names it.
