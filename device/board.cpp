@@ -415,11 +415,6 @@ void Board::writeSettings(const BoardSettings &settings)
     command(BoardProtocol::writeSettings(s));
 }
 
-void Board::sendCompatibilityT1()
-{
-    command(legacyWrite(m_compatibilityT1 < 0 ? 5 : m_compatibilityT1, false));
-}
-
 void Board::firmwareUpdate()
 {
     command(BoardProtocol::firmwareUpdate());

@@ -165,8 +165,6 @@ public slots:
     void remotePower();
     void readSettings();
     void writeSettings(const BoardProtocol::BoardSettings &settings);
-    // Compatibility mode: t1 written as at start-up.
-    void sendCompatibilityT1();
     void firmwareUpdate();
 
 private:

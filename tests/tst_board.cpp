@@ -488,8 +488,6 @@ private slots:
         QVERIFY(!rig.board.writePending());
         QTRY_COMPARE(rig.received("~W3\n"), 1);
         QCOMPARE(rig.sim.t1(), 3);
-        rig.board.sendCompatibilityT1(); // the start-up write
-        QTRY_COMPARE(rig.received("~W3\n"), 2);
         QTest::qWait(900);
         QCOMPARE(failed.count(), 0);
         QCOMPARE(rig.received("~F"), 0);
