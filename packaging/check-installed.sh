@@ -52,3 +52,17 @@ fi
 [ -n "$shown" ] || { cat "$log"; echo "FAIL: the installed program showed no window"; exit 1; }
 [ "$rc" -eq 0 ] || { cat "$log"; echo "FAIL: the installed program exited with $rc on SIGTERM"; exit 1; }
 echo "ok: installed program showed its window under Xvfb without QML errors and ended cleanly"
+
+# The service and the control command, installed and linked without Qt Quick.
+for tool in tovel3d tovel3ctl; do
+  out=$(env -i PATH=/usr/bin:/bin HOME="$work" /usr/bin/$tool --version 2>&1) ||
+    { echo "FAIL: installed $tool --version: $out"; exit 1; }
+  echo "ok: installed $tool --version: $out"
+done
+if ldd /usr/bin/tovel3d | grep -E 'libQt5(Quick|Qml|Gui|Widgets)'; then
+  echo "FAIL: the installed tovel3d links Qt Quick, QML, Gui or Widgets"
+  exit 1
+fi
+systemd-analyze verify /usr/lib/systemd/system/tovel3d.service ||
+  { echo "FAIL: the installed system unit does not verify"; exit 1; }
+echo "ok: installed tovel3d and tovel3ctl answer, tovel3d links no Gui, the unit verifies"
