@@ -108,6 +108,19 @@ void Heartbeat::setProcessName(const QString &name)
     emit processNameChanged(name);
 }
 
+QString Heartbeat::processOwner() const
+{
+    return m_watcher->owner();
+}
+
+void Heartbeat::setProcessOwner(const QString &owner)
+{
+    if (m_watcher->owner() == owner)
+        return;
+    m_watcher->setOwner(owner);
+    emit processOwnerChanged(owner);
+}
+
 void Heartbeat::setLogNetwork(bool on)
 {
     if (m_logNetwork == on)

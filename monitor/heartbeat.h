@@ -31,6 +31,10 @@ class Heartbeat : public QObject
     Q_PROPERTY(int pingTimeout READ pingTimeout WRITE setPingTimeout NOTIFY pingTimeoutChanged)
     Q_PROPERTY(bool processCheck READ processCheck WRITE setProcessCheck NOTIFY processCheckChanged)
     Q_PROPERTY(QString processName READ processName WRITE setProcessName NOTIFY processNameChanged)
+    // Whose processes the process check counts (a user name or uid); empty:
+    // this program's user and the system accounts.
+    Q_PROPERTY(
+        QString processOwner READ processOwner WRITE setProcessOwner NOTIFY processOwnerChanged)
     Q_PROPERTY(bool logNetwork READ logNetwork WRITE setLogNetwork NOTIFY logNetworkChanged)
     Q_PROPERTY(bool logProcess READ logProcess WRITE setLogProcess NOTIFY logProcessChanged)
     // State
@@ -72,6 +76,8 @@ public:
     void setProcessCheck(bool on);
     QString processName() const { return m_processName; }
     void setProcessName(const QString &name);
+    QString processOwner() const;
+    void setProcessOwner(const QString &owner);
     bool logNetwork() const { return m_logNetwork; }
     void setLogNetwork(bool on);
     bool logProcess() const { return m_logProcess; }
@@ -101,6 +107,7 @@ signals:
     void pingTimeoutChanged(int ms);
     void processCheckChanged(bool on);
     void processNameChanged(const QString &name);
+    void processOwnerChanged(const QString &owner);
     void logNetworkChanged(bool on);
     void logProcessChanged(bool on);
     void lampChanged(Heartbeat::Lamp lamp);

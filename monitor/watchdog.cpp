@@ -141,6 +141,7 @@ void Watchdog::configure()
     m_heartbeat->setPingTimeout(m_settings->pingTimeout());
     m_heartbeat->setProcessCheck(m_settings->processCheckEnabled());
     m_heartbeat->setProcessName(m_settings->processName());
+    m_heartbeat->setProcessOwner(m_settings->processOwner());
     m_heartbeat->setLogNetwork(m_settings->logNetwork());
     m_heartbeat->setLogProcess(m_settings->logProcess());
 }
@@ -175,6 +176,9 @@ void Watchdog::followSettings()
             [=](bool on) { later(heartbeat, [=] { heartbeat->setProcessCheck(on); }); });
     connect(s, &AppSettings::processNameChanged, this, [=](const QString &name) {
         later(heartbeat, [=] { heartbeat->setProcessName(name); });
+    });
+    connect(s, &AppSettings::processOwnerChanged, this, [=](const QString &owner) {
+        later(heartbeat, [=] { heartbeat->setProcessOwner(owner); });
     });
     connect(s, &AppSettings::logNetworkChanged, this,
             [=](bool on) { later(heartbeat, [=] { heartbeat->setLogNetwork(on); }); });

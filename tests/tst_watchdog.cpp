@@ -55,8 +55,7 @@ public:
     }
 
 private:
-    template <typename F>
-    void run(F f)
+    template <typename F> void run(F f)
     {
         QMetaObject::invokeMethod(&m_context, f, Qt::BlockingQueuedConnection);
     }
@@ -66,8 +65,7 @@ private:
     bool m_started = false;
 };
 
-template <typename R, typename F>
-R onEngine(Watchdog &w, F f)
+template <typename R, typename F> R onEngine(Watchdog &w, F f)
 {
     R result{};
     QMetaObject::invokeMethod(
@@ -128,18 +126,20 @@ private slots:
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<QByteArray>("property");
         QTest::addColumn<QVariant>("expected");
-        QTest::newRow("ping address") << "ping/url" << QVariant("127.0.0.2") << QByteArray("networkTarget")
-                                      << QVariant("127.0.0.2");
-        QTest::newRow("ping timeout") << "ping/timeout" << QVariant(700) << QByteArray("pingTimeout")
-                                      << QVariant(700);
-        QTest::newRow("process name") << "monitor" << QVariant(" sshd ") << QByteArray("processName")
-                                      << QVariant("sshd");
-        QTest::newRow("process check") << "monitoron" << QVariant(true) << QByteArray("processCheck")
-                                       << QVariant(true);
-        QTest::newRow("network log") << "logging/network" << QVariant(true)
-                                     << QByteArray("logNetwork") << QVariant(true);
-        QTest::newRow("process log") << "logging/process" << QVariant(true)
-                                     << QByteArray("logProcess") << QVariant(true);
+        QTest::newRow("ping address") << "ping/url" << QVariant("127.0.0.2")
+                                      << QByteArray("networkTarget") << QVariant("127.0.0.2");
+        QTest::newRow("ping timeout")
+            << "ping/timeout" << QVariant(700) << QByteArray("pingTimeout") << QVariant(700);
+        QTest::newRow("process name")
+            << "monitor" << QVariant(" sshd ") << QByteArray("processName") << QVariant("sshd");
+        QTest::newRow("process owner") << "monitorowner" << QVariant("nobody")
+                                       << QByteArray("processOwner") << QVariant("nobody");
+        QTest::newRow("process check")
+            << "monitoron" << QVariant(true) << QByteArray("processCheck") << QVariant(true);
+        QTest::newRow("network log")
+            << "logging/network" << QVariant(true) << QByteArray("logNetwork") << QVariant(true);
+        QTest::newRow("process log")
+            << "logging/process" << QVariant(true) << QByteArray("logProcess") << QVariant(true);
     }
 
     void settingsChangedOnTheGuiThreadReachTheCycle()
