@@ -56,6 +56,13 @@ int runWithoutDisplay(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     setIdentity(app);
+    // Questions about the program are answered whatever runs already.
+    const QStringList informational = {QStringLiteral("-h"), QStringLiteral("--help"),
+                                       QStringLiteral("--help-all"), QStringLiteral("-v"),
+                                       QStringLiteral("--version")};
+    for (const QString &argument : app.arguments().mid(1))
+        if (informational.contains(argument))
+            return ServiceHost::run(app.arguments(), ServiceHost::DesktopOptions);
     SingleAppHandler guard(&app);
     if (!guard.claimInstance()) {
         guard.sendMessage(QStringLiteral("show"));
