@@ -266,7 +266,7 @@ Item {
                             Layout.minimumHeight: 44
                             Layout.preferredWidth: 1
 
-                            Switch {
+                            CellSwitch {
                                 id: checkBox_p
                                 anchors.centerIn: parent
                                 text: qsTr("Suspend")
@@ -312,7 +312,7 @@ Item {
                             Layout.minimumHeight: 52
                             Layout.preferredWidth: 1
 
-                            Switch {
+                            CellSwitch {
                                 id: checkBox_l
                                 anchors.centerIn: parent
                                 text: qsTr("Green LED")
@@ -330,7 +330,7 @@ Item {
                             Layout.minimumHeight: 44
                             Layout.preferredWidth: 1
 
-                            Switch {
+                            CellSwitch {
                                 id: ch1Switch
                                 anchors.centerIn: parent
                                 text: qsTr("CH1 Open")
@@ -345,7 +345,7 @@ Item {
                             Layout.minimumHeight: 44
                             Layout.preferredWidth: 1
 
-                            Switch {
+                            CellSwitch {
                                 id: ch2Switch
                                 anchors.centerIn: parent
                                 text: qsTr("CH2 Open")

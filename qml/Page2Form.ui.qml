@@ -73,7 +73,7 @@ Item {
                             textFormat: Text.StyledText
                         }
 
-                        ComboBox {
+                        FitComboBox {
                             id: t1Box
                             Layout.fillWidth: true
                             model: ["0" + unitMin, "1" + unitMin, "2" + unitMin, "3" + unitMin, "4"
@@ -96,7 +96,7 @@ Item {
                             text: qsTr("When restarting the PC, hold the reset button for")
                         }
 
-                        ComboBox {
+                        FitComboBox {
                             id: t2Box
                             Layout.fillWidth: true
                             model: ["0" + unitMs, "100" + unitMs, "200" + unitMs, "300" + unitMs, "400"
@@ -121,7 +121,7 @@ Item {
                             Layout.columnSpan: 3
                         }
 
-                        ComboBox {
+                        FitComboBox {
                             id: t3Box
                             Layout.fillWidth: true
                             model: ["0" + unitS, "1" + unitS, "2" + unitS, "3" + unitS, "4" + unitS, "5"
@@ -132,7 +132,7 @@ Item {
                             text: qsTr("release, wait")
                         }
 
-                        ComboBox {
+                        FitComboBox {
                             id: t4Box
                             Layout.fillWidth: true
                             model: ["0" + unitS, "1" + unitS, "2" + unitS, "3" + unitS, "4" + unitS, "5"
@@ -144,7 +144,7 @@ Item {
                             text: qsTr(", press the button for")
                         }
 
-                        ComboBox {
+                        FitComboBox {
                             id: t5Box
                             Layout.fillWidth: true
                             model: ["0" + unitMs, "100" + unitMs, "200" + unitMs, "300" + unitMs, "400"
@@ -178,7 +178,7 @@ Item {
                                     text: qsTr("CH1")
                                 }
 
-                                ComboBox {
+                                FitComboBox {
                                     id: p6Box
                                     Layout.fillWidth: true
                                     model: channelModes
@@ -188,7 +188,7 @@ Item {
                                     text: qsTr("CH2")
                                 }
 
-                                ComboBox {
+                                FitComboBox {
                                     id: p7Box
                                     Layout.fillWidth: true
                                     model: channelModes
@@ -252,7 +252,7 @@ Item {
                                 text: qsTr("Reset Limit")
                             }
 
-                            ComboBox {
+                            FitComboBox {
                                 id: p8Box
                                 Layout.fillWidth: true
                                 model: ["0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15"]
@@ -262,7 +262,7 @@ Item {
                                 text: qsTr("IN Channel")
                             }
 
-                            ComboBox {
+                            FitComboBox {
                                 id: p9Box
                                 Layout.fillWidth: true
                                 model: [textOff, textInput, textOutput, textTemp]

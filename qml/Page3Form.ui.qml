@@ -209,7 +209,7 @@ Item {
                 text: qsTr("Language")
             }
 
-            ComboBox {
+            FitComboBox {
                 id: langCombo
                 model: [textEnglish, textRussian]
             }
