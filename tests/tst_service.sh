@@ -13,6 +13,7 @@
 #   - the board unplugged, then back under another port name, is found again;
 #     the heartbeat gap is printed;
 #   - SIGTERM ends the service with code 0 and the journal's closing lines;
+#     what it writes to journald carries a priority, line by line;
 #   - tovel3ctl controls a running desktop tovel3 as well.
 set -euo pipefail
 tovel3d=${TOVEL3D_BIN:?}
@@ -314,9 +315,12 @@ mapfile -t closing < <(tail -n 2 "$journal" | tr -d '\r' | sed -E 's/^.* [0-9]{4
 [ "${closing[0]}" = "application is about to be closed" ] && [ "${closing[1]}" = "application closed" ] ||
   fail "journal ends with: ${closing[*]}"
 notified STOPPING=1 || fail "no STOPPING=1"
+# Its standard error goes to journald: only entries with their priority.
+unmarked=$(grep -cv '^<[0-7]>' "$work/tovel3d.err" || true)
+[ "$unmarked" -eq 0 ] || fail "$unmarked lines without a priority on standard error"
 [ ! -e "$sock" ] || fail "the control socket stays"
 ctl_case 3 "" "no running" status
-ok "SIGTERM: exit 0, STOPPING=1, journal closed, socket gone"
+ok "SIGTERM: exit 0, STOPPING=1, journal closed, socket gone, $(wc -l <"$work/tovel3d.err") lines to journald"
 
 # --- a running desktop tovel3 (its window path, offscreen)
 env -i "PATH=$PATH" "HOME=$home" "TMPDIR=$work/tmp" "XDG_RUNTIME_DIR=$work/run" LANG=C.UTF-8 \
