@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QSettings>
 #include <QTranslator>
 
@@ -118,9 +119,17 @@ bool ServiceHost::start()
     m_journal->log(QCoreApplication::translate("Logger", "application started"));
 
     // Under systemd the journal's entries also go to journald, with their
-    // priority.
-    m_journal->setEcho(!qEnvironmentVariableIsEmpty("JOURNAL_STREAM") ||
-                       SystemdNotifier::isActive());
+    // priority. The serial trace and the cycle's debug lines, several every
+    // cycle, would bury them there (QT_LOGGING_RULES brings them back); Qt's
+    // warnings get their priority too.
+    const bool journald =
+        !qEnvironmentVariableIsEmpty("JOURNAL_STREAM") || SystemdNotifier::isActive();
+    m_journal->setEcho(journald);
+    if (journald) {
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ndefault.info=false"));
+        qSetMessagePattern(QStringLiteral(
+            "%{if-warning}<4>%{endif}%{if-critical}<3>%{endif}%{if-fatal}<2>%{endif}%{message}"));
+    }
 
     m_watchdog = new Watchdog(m_settings, m_journal, Watchdog::CallerThread, this);
     Heartbeat *heartbeat = m_watchdog->heartbeat();

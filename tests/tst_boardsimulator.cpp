@@ -444,6 +444,19 @@ void TestBoardSimulator::repliesDroppedWithoutOpener()
     QCOMPARE(c.quiet(200), QByteArray());
     c.send("~I");
     QCOMPARE(c.read(1), QByteArray("~I3.1U\n"));
+
+    // A command whose writer closes the port at once (as after "~T2") still
+    // reaches the board, also when the board has just seen the port closed.
+    c.port.close();
+    QTest::qWait(5);
+    board.clearReceived();
+    {
+        QSerialPort quick(board.portPath());
+        QVERIFY(quick.open(QIODevice::ReadWrite));
+        quick.write("~T2");
+        QVERIFY(quick.flush());
+    }
+    QTRY_COMPARE(board.receivedTexts(), QList<QByteArray>{"~T2"});
 }
 
 void TestBoardSimulator::unplugAndPlugKeepLink()

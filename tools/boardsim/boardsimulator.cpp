@@ -308,12 +308,13 @@ bool BoardSimulator::clockRunning() const
     return m_clock->isActive();
 }
 
-void BoardSimulator::onMasterReadable()
+bool BoardSimulator::readMaster()
 {
     if (m_master < 0)
-        return;
+        return false;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     QByteArray bytes;
+    bool opened = true;
     char buf[4096];
     for (;;) {
         const ssize_t n = ::read(m_master, buf, sizeof buf);
@@ -323,16 +324,22 @@ void BoardSimulator::onMasterReadable()
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno == EAGAIN)
-            break;
-        // EIO: the last opener closed the slave. Wait for the next one
-        // without letting the hang-up state wake us continuously.
-        m_notifier->setEnabled(false);
-        m_openerPoll->start();
+        opened = n < 0 && errno == EAGAIN; // EIO: the last opener closed the slave
         break;
     }
     if (!bytes.isEmpty())
         feed(bytes, now);
+    return opened;
+}
+
+void BoardSimulator::onMasterReadable()
+{
+    if (!readMaster() && m_notifier) {
+        // Wait for the next opener without letting the hang-up state wake
+        // us continuously.
+        m_notifier->setEnabled(false);
+        m_openerPoll->start();
+    }
 }
 
 bool BoardSimulator::openerPresent() const
@@ -347,6 +354,9 @@ bool BoardSimulator::openerPresent() const
 
 void BoardSimulator::pollForOpener()
 {
+    // What an opener wrote right before it closed the port is still queued
+    // (a USB board would have received it), even after the hang-up was seen.
+    readMaster();
     if (!openerPresent())
         return;
     m_openerPoll->stop();

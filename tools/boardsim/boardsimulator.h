@@ -118,6 +118,9 @@ signals:
     void pluggedChanged(bool plugged);
 
 private:
+    // Takes in what the master holds; false once the last opener has closed
+    // the slave.
+    bool readMaster();
     void onMasterReadable();
     void pollForOpener();
     void feed(const QByteArray &bytes, qint64 when);
