@@ -4,6 +4,7 @@ import QtQuick.Layouts 1.3
 import QtQuick.Controls.Material 2.1
 import Qt.labs.platform 1.0 as Platform
 import Updater 1.0
+import FileOpener 1.0
 
 Page3Form {
     id: page3
@@ -23,6 +24,7 @@ Page3Form {
     property alias noUpdTimer: noUpdTimer
     property alias updateDlg: updateDlg
     property alias noLogDlg: noLogDlg
+    property alias openFailedDlg: openFailedDlg
     property alias logSetupDialog: logSetupDialog
     property alias notesDialog: notesDialog
 
@@ -62,7 +64,7 @@ Page3Form {
     function openLogFile() {
         var file = journal.file
         if (file !== "" && watcher.fileExists(file)) {
-            Qt.openUrlExternally((Qt.platform.os === "windows" ? "file:///" : "file://") + file)
+            fileOpener.open(file)
             return true
         }
         noLogDlg.open()
@@ -293,6 +295,23 @@ Page3Form {
         id: noLogDlg
         buttons: Platform.MessageDialog.Ok
         text: qsTr("Log file not found!")
+    }
+
+    // Nothing on this system opened the log: the user gets its path.
+    FileOpener {
+        id: fileOpener
+        onFailed: {
+            openFailedDlg.path = path
+            openFailedDlg.open()
+        }
+    }
+
+    Platform.MessageDialog {
+        id: openFailedDlg
+        property string path: ""
+        buttons: Platform.MessageDialog.Ok
+        text: qsTr("No program was found to open the log file.")
+        informativeText: qsTr("Open it in a text editor:") + "\n" + path
     }
 
     Dialog {
