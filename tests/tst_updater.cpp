@@ -556,12 +556,16 @@ void TestUpdater::automaticCheckAfterStart()
     serveFeed("/auto.xml", feed("realistic.xml"));
     QSettings().setValue("Update/LastCheck",
                          QDateTime::currentDateTimeUtc().addDays(-2).toString(Qt::ISODate));
-    AppcastUpdater u(server.url("/auto.xml"));
+    const int delay = 500;
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    AppcastUpdater u(server.url("/auto.xml"), delay);
     QSignalSpy found(&u, &AppcastUpdater::newVersion);
-    // The start itself is not held up; the look follows a few seconds later.
+    // The start itself is not held up; the look follows after the delay.
     QVERIFY(!u.isChecking());
     QCOMPARE(server.hits.value("/auto.xml"), 0);
     QTRY_COMPARE_WITH_TIMEOUT(found.count(), 1, 30000);
+    QVERIFY2(sinceStart.elapsed() >= delay, qPrintable(QString::number(sinceStart.elapsed())));
     QCOMPARE(server.hits.value("/auto.xml"), 1);
 }
 
