@@ -15,7 +15,7 @@
 #   - SIGTERM ends the service with code 0 and the journal's closing lines;
 #     what it writes to journald carries a priority, line by line;
 #   - tovel3ctl controls a running desktop tovel3 as well.
-# Both programs run their cycle every second here (the TOVEL3_CYCLE_MS test
+# Both programs run their cycle every 750 ms here (the TOVEL3_CYCLE_MS test
 # hook); tst_smoke checks the real 3 s period.
 set -euo pipefail
 tovel3d=${TOVEL3D_BIN:?}
@@ -51,7 +51,7 @@ fail() {
 }
 ok() { echo "ok: $*"; }
 now_ms() { date +%s%3N; }
-cycle=1000
+cycle=750
 sleep_ms() { sleep "$(awk -v ms="$1" 'BEGIN { print ms / 1000 }')"; }
 # A gap between two cycles' messages: one cycle, give or take 300 ms.
 one_cycle() { [ "$1" -ge $((cycle - 300)) ] && [ "$1" -le $((cycle + 300)) ]; }
