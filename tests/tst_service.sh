@@ -16,7 +16,7 @@
 #     what it writes to journald carries a priority, line by line;
 #   - tovel3ctl controls a running desktop tovel3 as well.
 # Both programs run their cycle every 750 ms here (the TOVEL3_CYCLE_MS test
-# hook); tst_smoke checks the real 3 s period.
+# hook); tst_smoke and tst_watchdog check the real 3 s period.
 set -euo pipefail
 tovel3d=${TOVEL3D_BIN:?}
 ctl=${TOVEL3CTL_BIN:?}
