@@ -13,7 +13,6 @@ Page3Form {
     readonly property string linkStyle: "style=\"color:blue; text-decoration:none\""
     readonly property string updateLink: "<p align=\"center\">&nbsp;<a href=\"upd://check\" "
                                          + linkStyle + ">" + qsTr("Check for updates") + "</a></p>"
-    readonly property bool softwareScene: GraphicsInfo.api === GraphicsInfo.Software
     property alias updater: updater
     property alias chkUpdTimer: chkUpdTimer
     property alias noUpdTimer: noUpdTimer
@@ -89,14 +88,6 @@ Page3Form {
         logSetupText.text = arrowLink("cfg://logging", qsTr("Configure"))
         logViewText.text = arrowLink("cfg://logview", qsTr("Open"))
         chkUpdTimer.start()
-        if (softwareScene) {
-            // The knob's shadow is a shader effect, which the software renderer cannot draw;
-            // without the shadow the knob itself shows.
-            var switches = [autostartSwitch, hideSwitch, softwareSwitch, legacySwitch, logSwitch,
-                            logNetSwitch, logProcSwitch]
-            for (var i = 0; i < switches.length; ++i)
-                switches[i].indicator.Material.elevation = 0
-        }
     }
 
     Connections {
@@ -234,8 +225,6 @@ Page3Form {
         id: logSetupDialog
         title: qsTr("Setup Logging")
         modal: true
-        // The shadow is a shader effect; without one the software renderer draws no background.
-        Material.elevation: page3.softwareScene ? 0 : 24
         standardButtons: Dialog.Ok | Dialog.Cancel
         x: (page3.width - width) / 2
         y: (page3.height - height) / 2
