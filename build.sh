@@ -15,7 +15,7 @@ packages=(
   qml-module-qtquick-controls qml-module-qt-labs-platform qml-module-qttest
 )
 if [ "$mode" = test ]; then
-  packages+=(xvfb xauth x11-utils trayer imagemagick socat iputils-ping procps
+  packages+=(xvfb xauth x11-utils xdotool trayer imagemagick socat iputils-ping procps
              desktop-file-utils appstream openssl python3 dpkg-dev
              prometheus prometheus-node-exporter curl)
 fi
