@@ -13,6 +13,7 @@ packages=(
   qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
   qml-module-qtquick-templates2 qml-module-qtquick-layouts qml-module-qtquick-extras
   qml-module-qtquick-controls qml-module-qt-labs-platform qml-module-qttest
+  qttranslations5-l10n
 )
 if [ "$mode" = test ]; then
   packages+=(xvfb xauth x11-utils xdotool trayer imagemagick socat iputils-ping procps
