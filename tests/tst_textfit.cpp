@@ -556,4 +556,4 @@ private:
 };
 
 TOVEL3_TEST_MAIN(TestScreens)
-#include "tst_screens.moc"
+#include "tst_textfit.moc"
