@@ -2,7 +2,8 @@
 // lamp latency, idle CPU and peak memory, all measured from outside the real
 // tovel3 executable and beside a bare Qt Quick Controls 2 Material window.
 //
-//   bench_startup --tovel3 PATH [--runs N] [--idle SECONDS] [--only startup|running]
+//   bench_startup --tovel3 PATH [--compare PATH] [--runs N] [--idle SECONDS]
+//                 [--only startup|running]
 //
 // Every child runs with Qt's scene-graph timing log switched on and a message
 // pattern that stamps each line with the monotonic clock; the parent reads the
@@ -20,6 +21,10 @@
 //     the Application page: in the second the page's file is swapped for a
 //     stand-in with the few properties the window sets, so no updater or
 //     dialogs exist.
+//
+// --compare measures a second tovel3 (another build, say of the commit before
+// a change) in the same rounds, interleaved with the others, so that a before
+// and after share the machine's load.
 //
 // Results are printed as "<what>: <value> (goal: <goal>): met|not met".
 
@@ -334,8 +339,9 @@ using BenchReport::result;
 class Bench
 {
 public:
-    Bench(const QString &tovel3, const QString &self)
+    Bench(const QString &tovel3, const QString &compared, const QString &self)
         : m_tovel3(tovel3)
+        , m_compared(compared)
         , m_self(self)
     {
         m_root.setAutoRemove(true);
@@ -368,7 +374,7 @@ public:
 
     bool ok() const { return m_env.contains("TOVEL3_EXTRA_PORTS"); }
 
-    enum Kind { Real, Bare, Mirror, MirrorWithoutPage };
+    enum Kind { Real, Bare, Mirror, MirrorWithoutPage, Compared };
 
     std::unique_ptr<Child> launch(Kind kind)
     {
@@ -389,6 +395,9 @@ public:
         case MirrorWithoutPage:
             args << "--child"
                  << "mirror" << m_root.path() + "/standin/Page3.qml";
+            break;
+        case Compared:
+            program = m_compared;
             break;
         }
         // Each kind keeps its own QML cache, warmed by its own first run.
@@ -420,7 +429,9 @@ public:
 
     void measureStartup(int runs)
     {
-        const std::vector<Kind> kinds = {Bare, Real, Mirror, MirrorWithoutPage};
+        std::vector<Kind> kinds = {Bare, Real, Mirror, MirrorWithoutPage};
+        if (!m_compared.isEmpty())
+            kinds.push_back(Compared);
         std::vector<std::vector<double>> times(kinds.size()), exposed(kinds.size());
         // Round 0 fills the QML caches of the private HOME and is not counted.
         for (int round = 0; round <= runs; ++round) {
@@ -475,6 +486,26 @@ public:
                    .arg(without, 0, 'f', 0)
                    .arg(extraMin, 0, 'f', 1),
                "median within 10 %", extra <= 10.0);
+        if (!m_compared.isEmpty()) {
+            const double other = median(times[4]), otherExposed = median(exposed[4]);
+            std::printf("compared tovel3 %s: first drawn frame %.0f ms (minimum %.0f), first "
+                        "frame logged %.0f ms\n",
+                        qPrintable(m_compared), other, least(4), otherExposed);
+            result("start-up to the first drawn frame, compared tovel3 beside the bare window",
+                   QString("%1 ms vs %2 ms, %3x (median of %4)")
+                       .arg(other, 0, 'f', 0)
+                       .arg(bare, 0, 'f', 0)
+                       .arg(other / bare, 0, 'f', 2)
+                       .arg(runs),
+                   "at most 1.3 times the bare window", other <= 1.3 * bare);
+            result("start-up to the first frame logged, compared tovel3 beside the bare window",
+                   QString("%1 ms vs %2 ms, %3x (median of %4)")
+                       .arg(otherExposed, 0, 'f', 0)
+                       .arg(bareExposed, 0, 'f', 0)
+                       .arg(otherExposed / bareExposed, 0, 'f', 2)
+                       .arg(runs),
+                   "at most 1.3 times the bare window", otherExposed <= 1.3 * bareExposed);
+        }
     }
 
     void measureRunning(int idleSeconds)
@@ -498,6 +529,10 @@ public:
         QObject::disconnect(onReply);
         double bareCpu = -1;
         idle(Bare, idleSeconds, &bareUse, &bareCpu);
+        CpuMem otherUse;
+        double otherCpu = -1;
+        if (!m_compared.isEmpty())
+            idle(Compared, idleSeconds, &otherUse, &otherCpu);
 
         std::vector<double> gaps;
         for (size_t i = 1; i < heartbeats.size(); ++i)
@@ -551,6 +586,10 @@ public:
                    .arg(idleSeconds),
                QString("%1 % vs %2 % of one core").arg(appCpu, 0, 'f', 2).arg(bareCpu, 0, 'f', 2),
                "at most 1 % of one core", appCpu >= 0 && appCpu <= 1.0);
+        if (!m_compared.isEmpty())
+            result(QString("idle CPU over %1 s, compared tovel3").arg(idleSeconds),
+                   QString("%1 % of one core").arg(otherCpu, 0, 'f', 2), "at most 1 % of one core",
+                   otherCpu >= 0 && otherCpu <= 1.0);
         result("peak memory (VmHWM), tovel3 beside a bare window",
                QString("%1 MB vs %2 MB")
                    .arg(appUse.peakKb / 1024.0, 0, 'f', 1)
@@ -593,7 +632,7 @@ private:
             f.write(text);
     }
 
-    QString m_tovel3, m_self;
+    QString m_tovel3, m_compared, m_self;
     QTemporaryDir m_root;
     QProcessEnvironment m_env;
     BoardSimulator m_board{BoardSimulator::X2};
@@ -617,6 +656,7 @@ int main(int argc, char **argv)
     QCommandLineParser cli;
     cli.addHelpOption();
     cli.addOption({"tovel3", "The tovel3 executable.", "path"});
+    cli.addOption({"compare", "Another tovel3 executable, measured in the same rounds.", "path"});
     cli.addOption({"runs", "Timed start-ups of each kind.", "n", "7"});
     cli.addOption({"idle", "Seconds of idle measurement per program.", "seconds", "30"});
     cli.addOption({"only", "Measure only \"startup\" or \"running\".", "what"});
@@ -626,7 +666,14 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "give the tovel3 executable with --tovel3\n");
         return 2;
     }
-    Bench bench(QFileInfo(tovel3).absoluteFilePath(), QCoreApplication::applicationFilePath());
+    const QString compared = cli.value("compare");
+    if (!compared.isEmpty() && !QFileInfo(compared).isExecutable()) {
+        std::fprintf(stderr, "--compare needs an executable\n");
+        return 2;
+    }
+    Bench bench(QFileInfo(tovel3).absoluteFilePath(),
+                compared.isEmpty() ? QString() : QFileInfo(compared).absoluteFilePath(),
+                QCoreApplication::applicationFilePath());
     if (!bench.ok())
         return 1;
     const QString only = cli.value("only");
