@@ -3,7 +3,7 @@
 // tovel3 executable and beside a bare Qt Quick Controls 2 Material window.
 //
 //   bench_startup --tovel3 PATH [--compare PATH] [--runs N] [--idle SECONDS]
-//                 [--only startup|running]
+//                 [--only startup|running] [--cold-qml]
 //
 // Every child runs with Qt's scene-graph timing log switched on and a message
 // pattern that stamps each line with the monotonic clock; the parent reads the
@@ -21,6 +21,10 @@
 //     the Application page: in the second the page's file is swapped for a
 //     stand-in with the few properties the window sets, so no updater or
 //     dialogs exist.
+//
+// --cold-qml empties the QML disk caches before every start-up, as on the
+// first start after an installation or update (the graphics driver's shader
+// cache stays warm).
 //
 // --compare measures a second tovel3 (another build, say of the commit before
 // a change) in the same rounds, interleaved with the others, so that a before
@@ -373,8 +377,14 @@ public:
     }
 
     bool ok() const { return m_env.contains("TOVEL3_EXTRA_PORTS"); }
+    void setColdQml(bool cold) { m_coldQml = cold; }
 
     enum Kind { Real, Bare, Mirror, MirrorWithoutPage, Compared };
+
+    QString cacheOf(Kind kind) const
+    {
+        return m_root.path() + QStringLiteral("/cache%1").arg(int(kind));
+    }
 
     std::unique_ptr<Child> launch(Kind kind)
     {
@@ -402,7 +412,7 @@ public:
         }
         // Each kind keeps its own QML cache, warmed by its own first run.
         QProcessEnvironment env = m_env;
-        env.insert("XDG_CACHE_HOME", m_root.path() + QStringLiteral("/cache%1").arg(int(kind)));
+        env.insert("XDG_CACHE_HOME", cacheOf(kind));
         return std::make_unique<Child>(program, args, env);
     }
 
@@ -414,6 +424,15 @@ public:
     // Milliseconds from the start of the process to its first frames, or -1.
     Startup startup(Kind kind)
     {
+        if (m_coldQml) {
+            // <cache>/<organisation>/<application>/qmlcache
+            QDir cache(cacheOf(kind));
+            for (const QString &org : cache.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+                for (const QString &app :
+                     QDir(cache.filePath(org)).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+                    QDir(cache.filePath(org + '/' + app + QStringLiteral("/qmlcache")))
+                        .removeRecursively();
+        }
         auto child = launch(kind);
         child->waitFor([&] { return child->firstDrawnFrame() >= 0; }, 20000);
         const qint64 drawn = child->firstDrawnFrame();
@@ -433,7 +452,7 @@ public:
         if (!m_compared.isEmpty())
             kinds.push_back(Compared);
         std::vector<std::vector<double>> times(kinds.size()), exposed(kinds.size());
-        // Round 0 fills the QML caches of the private HOME and is not counted.
+        // Round 0 fills the caches of the private HOME (QML, shaders) and is not counted.
         for (int round = 0; round <= runs; ++round) {
             for (size_t k = 0; k < kinds.size(); ++k) {
                 const Startup ms = startup(kinds[k]);
@@ -633,6 +652,7 @@ private:
     }
 
     QString m_tovel3, m_compared, m_self;
+    bool m_coldQml = false;
     QTemporaryDir m_root;
     QProcessEnvironment m_env;
     BoardSimulator m_board{BoardSimulator::X2};
@@ -660,6 +680,7 @@ int main(int argc, char **argv)
     cli.addOption({"runs", "Timed start-ups of each kind.", "n", "7"});
     cli.addOption({"idle", "Seconds of idle measurement per program.", "seconds", "30"});
     cli.addOption({"only", "Measure only \"startup\" or \"running\".", "what"});
+    cli.addOption({"cold-qml", "Empty the QML disk caches before every start-up."});
     cli.process(app);
     const QString tovel3 = cli.value("tovel3");
     if (tovel3.isEmpty() || !QFileInfo(tovel3).isExecutable()) {
@@ -676,6 +697,7 @@ int main(int argc, char **argv)
                 QCoreApplication::applicationFilePath());
     if (!bench.ok())
         return 1;
+    bench.setColdQml(cli.isSet("cold-qml"));
     const QString only = cli.value("only");
     if (only.isEmpty() || only == "startup")
         bench.measureStartup(qMax(1, cli.value("runs").toInt()));
