@@ -8,7 +8,7 @@ mode=${1:-run}
 build_dir=${TOVEL3_BUILD_DIR:-build}
 
 packages=(
-  cmake g++ make pkg-config qtbase5-dev qtdeclarative5-dev qtquickcontrols2-5-dev
+  cmake g++ make pkg-config qtbase5-dev qtdeclarative5-dev qtdeclarative5-dev-tools qtquickcontrols2-5-dev
   libqt5serialport5-dev qttools5-dev qttools5-dev-tools libssl-dev libsystemd-dev
   qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
   qml-module-qtquick-templates2 qml-module-qtquick-layouts qml-module-qtquick-extras
