@@ -30,7 +30,6 @@ namespace
 const char lastCheckKey[] = "Update/LastCheck";
 const int transferTimeoutMs = 30000;
 const int feedTimeoutMs = 60000;
-const int startDelayMs = 10000;
 
 // Feeds, notes and downloads come over https only; plain http is let
 // through on the loopback interface alone, where no one else can answer.
@@ -58,7 +57,7 @@ void restartWhenEnded(const QString &program)
 }
 } // namespace
 
-AppcastUpdater::AppcastUpdater(const QString &feedUrl)
+AppcastUpdater::AppcastUpdater(const QString &feedUrl, int startDelay)
     : m_feedUrl(feedUrl)
     , m_currentVersion(QCoreApplication::applicationVersion())
     , m_restart(restartWhenEnded)
@@ -79,7 +78,7 @@ AppcastUpdater::AppcastUpdater(const QString &feedUrl)
     m_dailyTimer->setInterval(3600 * 1000);
     connect(m_dailyTimer, &QTimer::timeout, this, &AppcastUpdater::checkIfDue);
     m_dailyTimer->start();
-    QTimer::singleShot(startDelayMs, this, &AppcastUpdater::checkIfDue);
+    QTimer::singleShot(startDelay, this, &AppcastUpdater::checkIfDue);
 }
 
 AppcastUpdater::~AppcastUpdater()

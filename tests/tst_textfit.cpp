@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QQmlExpression>
+#include <QQmlProperty>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QScopeGuard>
@@ -349,12 +350,16 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window));
         QObject *root = h.root;
         auto eval = [root](const QString &e) { return evaluate(root, e); };
+        // A short cycle until the board is identified and has sent its
+        // reading, then the usual one.
+        h.setCycle(200);
         QTRY_VERIFY_WITH_TIMEOUT(eval("board.model !== ''").toBool(), 10000);
         // Once its settings are read the board's input shows its reading.
         QSignalSpy settingsRead(eval("board").value<QObject *>(),
                                 SIGNAL(settingsRead(int, QVariantList)));
         eval("board.readSettings()");
         QTRY_VERIFY_WITH_TIMEOUT(eval("board.inputKind > 0").toBool(), 10000);
+        h.setCycle(Heartbeat::defaultInterval);
 
         // Each tab, what it waits for, and the dialogs it opens besides its
         // list pop-ups: (how to open it, the dialog).
@@ -419,23 +424,32 @@ private slots:
                                    [=] { QMetaObject::invokeMethod(popup, "close"); }, popup});
                     note(entriesThatDoNotFit(item, screen));
                 }
-                const QObject *tip = toolTipOf(item);
+                auto *tip = const_cast<QObject *>(toolTipOf(item));
                 if (tip && !tip->property("text").toString().isEmpty()) {
                     const QString text = tip->property("text").toString();
-                    popups.append(
-                        {nameOf(item) + "-tip",
-                         [=] {
-                             QMetaObject::invokeMethod(const_cast<QObject *>(tip), "show",
-                                                       Q_ARG(QString, text), Q_ARG(int, -1));
-                         },
-                         [=] { QMetaObject::invokeMethod(const_cast<QObject *>(tip), "hide"); },
-                         tip->property("toolTip").value<QObject *>()});
+                    tip->setProperty("delay", 0);
+                    popups.append({nameOf(item) + "-tip",
+                                   [=] {
+                                       QMetaObject::invokeMethod(tip, "show", Q_ARG(QString, text),
+                                                                 Q_ARG(int, -1));
+                                   },
+                                   [=] { QMetaObject::invokeMethod(tip, "hide"); },
+                                   tip->property("toolTip").value<QObject *>()});
                 }
             }
             for (const Popup &p : popups) {
                 QVERIFY2(p.popup, qPrintable(p.name));
+                // What is checked is the pop-up once open: its fading and
+                // growing in and out are left out.
+                for (const char *transition : {"enter", "exit"})
+                    QVERIFY(QQmlProperty::write(p.popup, transition,
+                                                QVariant::fromValue<QObject *>(nullptr)));
                 p.open();
                 QTRY_VERIFY2(p.popup->property("opened").toBool(), qPrintable(p.name));
+                // A frame drawn with the pop-up open, for the picture.
+                QSignalSpy drawn(window, &QQuickWindow::frameSwapped);
+                window->update();
+                QVERIFY2(drawn.wait(5000), qPrintable(p.name));
                 note(ScreenCheck(window, screen + "-" + p.name).problems());
                 p.close();
                 QTRY_VERIFY2(!p.popup->property("visible").toBool(), qPrintable(p.name));
@@ -448,10 +462,14 @@ private slots:
                 QVERIFY2(opened.contains(o), qPrintable(o->property("title").toString()));
         }
 
-        // The message boxes.
+        // The message boxes (picked out first: items that closed pop-ups
+        // leave are deleted once events run).
+        QObjectList boxes;
         for (QObject *o : h.root->findChildren<QObject *>()) {
-            if (!o->inherits("QQuickPlatformMessageDialog"))
-                continue;
+            if (o->inherits("QQuickPlatformMessageDialog"))
+                boxes << o;
+        }
+        for (QObject *o : boxes) {
             const QString name = qmlContext(o)->nameForObject(o);
             if (o->property("path").isValid()) // one that names a file: the journal
                 o->setProperty("path", h.journal.getLogFile());
