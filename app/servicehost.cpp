@@ -3,10 +3,10 @@
 #include "appsettings.h"
 #include "board.h"
 #include "heartbeat.h"
+#include "instancedirectory.h"
 #include "instancelock.h"
 #include "journal.h"
 #include "loadtranslations.h"
-#include "singleapphandler.h"
 #include "systemdnotifier.h"
 #include "unixsignalwatcher.h"
 #include "watchdog.h"
@@ -53,7 +53,7 @@ ServiceHost::Paths ServiceHost::resolvePaths(const QString &configOption,
 
     paths.journalDir = logsDir;
     paths.stateDir = fromEnvironment("STATE_DIRECTORY");
-    paths.runtimeDir = !runtimeDir.isEmpty() ? runtimeDir : SingleAppHandler::instanceDirectory();
+    paths.runtimeDir = !runtimeDir.isEmpty() ? runtimeDir : InstanceDirectory::path();
     paths.socket =
         !socketOption.isEmpty() ? socketOption : paths.runtimeDir + QStringLiteral("/control");
     return paths;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "instancedirectory.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
@@ -35,15 +37,9 @@ public:
 
     // 64 lowercase hex digits of SHA-256 over the UTF-8 application name.
     static QString serverName();
-    // Outside Windows, where the marker and the socket live: a directory of
-    // this user alone, named after the uid in the temporary directory (not
-    // after a session's variables, which differ between a desktop, su and
-    // cron). It is created 0700 and used only when it is a real directory
-    // owned by us and closed to others; a name another user took first is
-    // skipped for the next one in a fixed sequence, so every start of ours
-    // still arrives at the same one. Empty, after a warning, when none is
-    // usable.
-    static QString instanceDirectory();
+    // Outside Windows, where the marker and the socket live (see
+    // InstanceDirectory).
+    static QString instanceDirectory() { return InstanceDirectory::path(); }
     // The marker outside Windows: a lock file in that directory.
     static QString lockFilePath();
     // The address the server listens on: the digest as a file name in that

@@ -1,6 +1,6 @@
 #include "controlclient.h"
 
-#include "singleapphandler.h"
+#include "instancedirectory.h"
 
 #include "controlprotocol.h"
 
@@ -62,7 +62,7 @@ QString ControlClient::desktopSocket()
 {
     // The desktop program (and the service run by hand) listens in the
     // private directory of its instance lock.
-    const QString dir = SingleAppHandler::instanceDirectory();
+    const QString dir = InstanceDirectory::path();
     return dir.isEmpty() ? QString() : dir + QStringLiteral("/control");
 }
 

@@ -2,25 +2,13 @@
 
 #include "board.h"
 #include "boardparameters.h"
+#include "controlconnection.h"
 #include "controlprotocol.h"
 #include "heartbeat.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
-#include <QLocalServer>
-#include <QLocalSocket>
-#include <QTemporaryDir>
 #include <QTimer>
-
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <cstring>
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 using namespace BoardProtocol;
 
@@ -51,30 +39,14 @@ QJsonObject check(bool enabled, const QString &target, bool ok)
             {QStringLiteral("target"), target},
             {okKey, enabled ? QJsonValue(ok) : QJsonValue()}};
 }
-
-#ifdef Q_OS_UNIX
-quint64 inodeOf(const QByteArray &path)
-{
-    struct stat st;
-    return ::lstat(path.constData(), &st) == 0 ? quint64(st.st_ino) : 0;
-}
-
-QString systemError()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-#endif
 } // namespace
 
 ControlServer::ControlServer(Board *board, Heartbeat *heartbeat, QObject *parent)
     : QObject(parent)
     , m_board(board)
     , m_heartbeat(heartbeat)
-    , m_server(new QLocalServer(this))
     , m_operationTimer(new QTimer(this))
 {
-    m_server->setMaxPendingConnections(MaxConnections);
-    connect(m_server, &QLocalServer::newConnection, this, &ControlServer::acceptConnections);
     m_operationTimer->setSingleShot(true);
     m_operationTimer->setInterval(BoardTimeoutMs);
     connect(m_operationTimer, &QTimer::timeout, this, &ControlServer::onTimeout);
@@ -89,121 +61,37 @@ ControlServer::~ControlServer()
     close();
 }
 
-bool ControlServer::listen(const QString &path, Access access, const QString &group)
-{
-    close();
-    m_error.clear();
-#ifdef Q_OS_UNIX
-    const QString target = QFileInfo(path).absoluteFilePath();
-#else
-    const QString target = path; // a pipe name
-#endif
-
-    QLocalSocket probe;
-    probe.connectToServer(target);
-    if (probe.waitForConnected(500)) {
-        m_error = QStringLiteral("another instance listens on %1").arg(target);
-        return false;
-    }
-
-#ifdef Q_OS_UNIX
-    const QByteArray targetName = QFile::encodeName(target);
-    gid_t gid = gid_t(-1);
-    if (access == Group && !group.isEmpty()) {
-        const struct group *entry = ::getgrnam(QFile::encodeName(group).constData());
-        if (!entry) {
-            m_error = QStringLiteral("no group %1").arg(group);
-            return false;
-        }
-        gid = entry->gr_gid;
-    }
-
-    // The socket is made in a private directory beside its place and moved
-    // there with its owner and mode set: nobody can connect before, and a
-    // stale socket file is replaced in the same step.
-    const QString dir = QFileInfo(target).absolutePath();
-    QDir().mkpath(dir);
-    QTemporaryDir staging(dir + QStringLiteral("/.control-XXXXXX"));
-    if (!staging.isValid()) {
-        m_error =
-            QStringLiteral("cannot create a socket in %1: %2").arg(dir, staging.errorString());
-        return false;
-    }
-    const QString temporary = staging.filePath(QStringLiteral("s"));
-    const QByteArray temporaryName = QFile::encodeName(temporary);
-    m_server->setSocketOptions(QLocalServer::NoOptions);
-    if (!m_server->listen(temporary)) {
-        m_error = QStringLiteral("cannot listen on %1: %2").arg(target, m_server->errorString());
-        return false;
-    }
-    const mode_t mode = access == Group ? 0660 : 0600;
-    if ((gid != gid_t(-1) && ::chown(temporaryName.constData(), uid_t(-1), gid) != 0) ||
-        ::chmod(temporaryName.constData(), mode) != 0 ||
-        ::rename(temporaryName.constData(), targetName.constData()) != 0) {
-        m_error = QStringLiteral("cannot set up %1: %2").arg(target, systemError());
-        m_server->close();
-        return false;
-    }
-    m_inode = inodeOf(targetName);
-#else
-    // Windows has no group for the pipe here: the user's own in any case.
-    Q_UNUSED(access)
-    Q_UNUSED(group)
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(target)) {
-        m_error = QStringLiteral("cannot listen on %1: %2").arg(target, m_server->errorString());
-        return false;
-    }
-#endif
-    m_path = target;
-    return true;
-}
-
 void ControlServer::close()
 {
     const auto sockets = m_clients.keys();
-    for (QLocalSocket *socket : sockets)
+    for (ControlConnection *socket : sockets)
         dropClient(socket);
-    m_server->close();
-#ifdef Q_OS_UNIX
-    if (!m_path.isEmpty()) {
-        // Only our own socket: another instance may have taken the name.
-        const QByteArray name = QFile::encodeName(m_path);
-        if (m_inode && inodeOf(name) == m_inode)
-            ::unlink(name.constData());
-    }
-    m_inode = 0;
-#endif
+    closeListener();
     m_path.clear();
 }
 
-void ControlServer::acceptConnections()
+void ControlServer::addClient(ControlConnection *socket)
 {
-    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        if (m_clients.size() >= MaxConnections) {
-            socket->write(ControlProtocol::encode(
-                ControlProtocol::failure(QStringLiteral("too many connections"))));
-            socket->disconnectFromServer();
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            if (socket->state() == QLocalSocket::UnconnectedState)
-                socket->deleteLater();
-            continue;
-        }
-        socket->setReadBufferSize(ControlProtocol::MaxRequestLength + 1);
-        Client client;
-        client.idle = new QTimer(socket);
-        client.idle->setSingleShot(true);
-        client.idle->setInterval(m_idleTimeoutMs);
-        connect(client.idle, &QTimer::timeout, this, [this, socket] { dropClient(socket); });
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readClient(socket); });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { dropClient(socket); });
-        m_clients.insert(socket, client);
-        client.idle->start();
-        readClient(socket);
+    if (m_clients.size() >= MaxConnections) {
+        socket->write(ControlProtocol::encode(
+            ControlProtocol::failure(QStringLiteral("too many connections"))));
+        connect(socket, &ControlConnection::disconnected, socket, &QObject::deleteLater);
+        socket->close();
+        return;
     }
+    socket->setReadBufferSize(ControlProtocol::MaxRequestLength + 1);
+    Client client;
+    client.idle = new QTimer(socket);
+    client.idle->setSingleShot(true);
+    client.idle->setInterval(m_idleTimeoutMs);
+    connect(client.idle, &QTimer::timeout, this, [this, socket] { dropClient(socket); });
+    connect(socket, &ControlConnection::readyRead, this, [this, socket] { readClient(socket); });
+    connect(socket, &ControlConnection::disconnected, this, [this, socket] { dropClient(socket); });
+    m_clients.insert(socket, client);
+    client.idle->start();
 }
 
-void ControlServer::readClient(QLocalSocket *socket)
+void ControlServer::readClient(ControlConnection *socket)
 {
     const auto it = m_clients.find(socket);
     if (it == m_clients.end() || it->busy)
@@ -229,7 +117,7 @@ void ControlServer::readClient(QLocalSocket *socket)
     handle(socket, request);
 }
 
-void ControlServer::dropClient(QLocalSocket *socket)
+void ControlServer::dropClient(ControlConnection *socket)
 {
     if (!m_clients.remove(socket))
         return;
@@ -238,7 +126,7 @@ void ControlServer::dropClient(QLocalSocket *socket)
     socket->deleteLater();
 }
 
-void ControlServer::handle(QLocalSocket *socket, const QJsonObject &request)
+void ControlServer::handle(ControlConnection *socket, const QJsonObject &request)
 {
     const QString command = request.value(QStringLiteral("cmd")).toString();
     if (command == QLatin1String("status")) {
@@ -264,35 +152,40 @@ void ControlServer::handle(QLocalSocket *socket, const QJsonObject &request)
     }
 }
 
-void ControlServer::reply(QLocalSocket *socket, const QJsonObject &message)
+void ControlServer::reply(ControlConnection *socket, const QJsonObject &message)
 {
     const auto it = m_clients.find(socket);
     if (it == m_clients.end())
         return;
+    // A client that leaves its replies unread gets no more of them.
+    if (socket->bytesToWrite() > ControlProtocol::MaxReplyLength) {
+        dropClient(socket);
+        return;
+    }
     socket->write(ControlProtocol::encode(message));
     it->busy = false;
     it->idle->start();
     // A request that came in meanwhile is waiting in the socket.
-    QPointer<QLocalSocket> next(socket);
+    QPointer<ControlConnection> next(socket);
     QTimer::singleShot(0, this, [this, next] {
         if (next)
             readClient(next);
     });
 }
 
-void ControlServer::fail(QLocalSocket *socket, const QString &error)
+void ControlServer::fail(ControlConnection *socket, const QString &error)
 {
     reply(socket, ControlProtocol::failure(error));
 }
 
-void ControlServer::reject(QLocalSocket *socket, const QString &error)
+void ControlServer::reject(ControlConnection *socket, const QString &error)
 {
     const auto it = m_clients.find(socket);
     if (it == m_clients.end())
         return;
     it->busy = true;
     socket->write(ControlProtocol::encode(ControlProtocol::failure(error)));
-    socket->disconnectFromServer();
+    socket->close();
 }
 
 QJsonObject ControlServer::status() const
@@ -374,7 +267,7 @@ QJsonObject ControlServer::boardReply(const BoardSettings &settings) const
     return message;
 }
 
-bool ControlServer::begin(QLocalSocket *socket, Operation::Step step)
+bool ControlServer::begin(ControlConnection *socket, Operation::Step step)
 {
     if (m_operation.step != Operation::None) {
         fail(socket, QStringLiteral("busy: another command is talking to the board"));
@@ -405,13 +298,13 @@ bool ControlServer::sent(const std::function<void()> &command)
 void ControlServer::finish(const QJsonObject &message)
 {
     m_operationTimer->stop();
-    QPointer<QLocalSocket> client = m_operation.client;
+    QPointer<ControlConnection> client = m_operation.client;
     m_operation = Operation();
     if (client)
         reply(client, message);
 }
 
-void ControlServer::setSwitch(QLocalSocket *socket, bool led, bool on)
+void ControlServer::setSwitch(ControlConnection *socket, bool led, bool on)
 {
     if (!begin(socket, Operation::Switch))
         return;
@@ -432,7 +325,7 @@ void ControlServer::setSwitch(QLocalSocket *socket, bool led, bool on)
         finish(ControlProtocol::failure(QStringLiteral("cannot write to %1").arg(m_board->port())));
 }
 
-void ControlServer::readBoard(QLocalSocket *socket)
+void ControlServer::readBoard(ControlConnection *socket)
 {
     if (m_board->compatibilityMode()) {
         // Nothing is read from the old board: its reset time is the setting.
@@ -451,7 +344,7 @@ void ControlServer::readBoard(QLocalSocket *socket)
         finish(ControlProtocol::failure(QStringLiteral("cannot write to %1").arg(m_board->port())));
 }
 
-void ControlServer::writeBoard(QLocalSocket *socket, const QJsonObject &request)
+void ControlServer::writeBoard(ControlConnection *socket, const QJsonObject &request)
 {
     const QJsonArray values = request.value(QStringLiteral("values")).toArray();
     if (values.isEmpty()) {
@@ -529,7 +422,7 @@ void ControlServer::writeBoard(QLocalSocket *socket, const QJsonObject &request)
         finish(ControlProtocol::failure(QStringLiteral("cannot write to %1").arg(m_board->port())));
 }
 
-void ControlServer::test(QLocalSocket *socket, const QJsonObject &request, bool power)
+void ControlServer::test(ControlConnection *socket, const QJsonObject &request, bool power)
 {
     if (!request.value(QStringLiteral("confirm")).toBool()) {
         fail(socket, power ? QStringLiteral("test-power presses the PC's power button: it needs "

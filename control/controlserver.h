@@ -13,10 +13,14 @@
 #include <functional>
 
 class Board;
+class ControlConnection;
 class Heartbeat;
-class QLocalServer;
-class QLocalSocket;
 class QTimer;
+#ifdef Q_OS_WIN
+class QLocalServer;
+#else
+class QSocketNotifier;
+#endif
 
 // The control socket of a running watchdog (tovel3ctl talks to it): status,
 // suspend and resume, the LED, the board's parameters, and the two tests.
@@ -28,6 +32,10 @@ class QTimer;
 // answered with an error and the connection closed, and only one command
 // talks to the board at a time (others are refused as busy). Values the
 // connected model does not offer are refused before anything is sent.
+//
+// The platform's half (platform/<system>/controlserver.cpp) listens and
+// accepts: a Unix-domain socket of our own (the service needs no QtNetwork),
+// or a named pipe through QLocalServer on Windows.
 class ControlServer : public QObject
 {
     Q_OBJECT
@@ -72,33 +80,37 @@ private:
     struct Operation {
         enum Step { None, Switch, Read, ReadForWrite, Write };
         Step step = None;
-        QPointer<QLocalSocket> client;
+        QPointer<ControlConnection> client;
         bool led = false;                 // Switch: the LED rather than the suspension
         bool on = false;                  // Switch: the state asked for
         QVector<QPair<int, int>> changes; // field, choice index
         BoardProtocol::BoardSettings target;
     };
 
+    // The platform's half: takes the waiting connections to addClient().
     void acceptConnections();
-    void readClient(QLocalSocket *socket);
-    void dropClient(QLocalSocket *socket);
-    void handle(QLocalSocket *socket, const QJsonObject &request);
-    void reply(QLocalSocket *socket, const QJsonObject &message);
+    // The platform's half: stops listening and removes our socket.
+    void closeListener();
+    void addClient(ControlConnection *connection);
+    void readClient(ControlConnection *socket);
+    void dropClient(ControlConnection *socket);
+    void handle(ControlConnection *socket, const QJsonObject &request);
+    void reply(ControlConnection *socket, const QJsonObject &message);
     // A refusal; the connection stays.
-    void fail(QLocalSocket *socket, const QString &error);
+    void fail(ControlConnection *socket, const QString &error);
     // Not a request: answered, then the connection is closed.
-    void reject(QLocalSocket *socket, const QString &error);
+    void reject(ControlConnection *socket, const QString &error);
 
     QJsonObject status() const;
     QString boardMissing() const;
     const BoardProtocol::BoardModel *settingsModel() const;
     QJsonObject boardReply(const BoardProtocol::BoardSettings &settings) const;
 
-    void setSwitch(QLocalSocket *socket, bool led, bool on);
-    void readBoard(QLocalSocket *socket);
-    void writeBoard(QLocalSocket *socket, const QJsonObject &request);
-    void test(QLocalSocket *socket, const QJsonObject &request, bool power);
-    bool begin(QLocalSocket *socket, Operation::Step step);
+    void setSwitch(ControlConnection *socket, bool led, bool on);
+    void readBoard(ControlConnection *socket);
+    void writeBoard(ControlConnection *socket, const QJsonObject &request);
+    void test(ControlConnection *socket, const QJsonObject &request, bool power);
+    bool begin(ControlConnection *socket, Operation::Step step);
     bool sent(const std::function<void()> &command);
     void finish(const QJsonObject &message);
 
@@ -110,12 +122,17 @@ private:
 
     Board *m_board;
     Heartbeat *m_heartbeat;
-    QLocalServer *m_server;
     QString m_path;
+#ifdef Q_OS_WIN
+    QLocalServer *m_server = nullptr;
+#else
+    int m_listener = -1;
+    QSocketNotifier *m_accepter = nullptr;
     quint64 m_inode = 0; // of the socket file we put at m_path
+#endif
     QString m_error;
     int m_idleTimeoutMs = DefaultIdleTimeoutMs;
-    QHash<QLocalSocket *, Client> m_clients;
+    QHash<ControlConnection *, Client> m_clients;
     Operation m_operation;
     QTimer *m_operationTimer;
 };

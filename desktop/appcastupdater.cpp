@@ -61,7 +61,6 @@ AppcastUpdater::AppcastUpdater(const QString &feedUrl, int startDelay)
     : m_feedUrl(feedUrl)
     , m_currentVersion(QCoreApplication::applicationVersion())
     , m_restart(restartWhenEnded)
-    , m_net(new QNetworkAccessManager(this))
     , m_dailyTimer(new QTimer(this))
 {
     if (m_currentVersion.isEmpty())
@@ -143,6 +142,10 @@ QNetworkReply *AppcastUpdater::get(const QUrl &url, qint64 maxSize, int overallT
     request.setHeader(QNetworkRequest::UserAgentHeader,
                       QStringLiteral("Tovel3/%1").arg(m_currentVersion));
     request.setTransferTimeout(transferTimeoutMs);
+    // Made on the first request: creating it loads the network plug-ins and
+    // starts their threads, which the window's start-up need not wait for.
+    if (!m_net)
+        m_net = new QNetworkAccessManager(this);
     QNetworkReply *reply = m_net->get(request);
     connect(reply, &QNetworkReply::downloadProgress, reply,
             [reply, maxSize](qint64 received, qint64 total) {

@@ -89,7 +89,7 @@ private:
     QByteArray m_publicKey;
     QString m_installTarget;
     std::function<void(const QString &)> m_restart;
-    QNetworkAccessManager *m_net;
+    QNetworkAccessManager *m_net = nullptr;
     QTimer *m_dailyTimer;
     QPointer<QNetworkReply> m_feedReply;
     QPointer<QNetworkReply> m_notesReply;

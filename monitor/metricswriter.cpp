@@ -124,12 +124,15 @@ void removeStaleTemporaryFiles(const QString &directory)
 {
     QDir dir(directory);
     const QString prefix = QString::fromLatin1(FileName) + '.';
-    const QStringList names = dir.entryList({prefix + QStringLiteral("*.tmp")},
-                                            QDir::Files | QDir::System | QDir::Hidden);
+    const QLatin1String suffix(".tmp");
+    // Name filters would compile a regular expression: plain checks instead.
+    const QStringList names = dir.entryList(QDir::Files | QDir::System | QDir::Hidden);
     for (const QString &name : names) {
+        if (!name.startsWith(prefix) || !name.endsWith(suffix))
+            continue;
         bool isNumber = false;
-        const qint64 pid =
-            name.mid(prefix.size(), name.size() - prefix.size() - 4).toLongLong(&isNumber);
+        const qint64 pid = name.mid(prefix.size(), name.size() - prefix.size() - suffix.size())
+                               .toLongLong(&isNumber);
         if (!isNumber || pid <= 0 || pid == QCoreApplication::applicationPid())
             continue;
         if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)

@@ -18,7 +18,6 @@ Page3Form {
                                             + qsTr("Release notes") + "</a>"
     // Plain text of bounded length; laid out only when the user opens them.
     property string releaseNotes: ""
-    readonly property bool softwareScene: GraphicsInfo.api === GraphicsInfo.Software
     property alias updater: updater
     property alias chkUpdTimer: chkUpdTimer
     property alias noUpdTimer: noUpdTimer
@@ -109,14 +108,6 @@ Page3Form {
         logSetupText.text = arrowLink("cfg://logging", qsTr("Configure"))
         logViewText.text = arrowLink("cfg://logview", qsTr("Open"))
         chkUpdTimer.start()
-        if (softwareScene) {
-            // The knob's shadow is a shader effect, which the software renderer cannot draw;
-            // without the shadow the knob itself shows.
-            var switches = [autostartSwitch, hideSwitch, softwareSwitch, legacySwitch, logSwitch,
-                            logNetSwitch, logProcSwitch]
-            for (var i = 0; i < switches.length; ++i)
-                switches[i].indicator.Material.elevation = 0
-        }
     }
 
     Connections {
@@ -253,7 +244,6 @@ Page3Form {
         id: notesDialog
         title: qsTr("Release notes")
         modal: true
-        Material.elevation: page3.softwareScene ? 0 : 24
         standardButtons: Dialog.Close
         width: Math.round(page3.width * 0.9)
         height: Math.round(page3.height * 0.8)
@@ -318,8 +308,6 @@ Page3Form {
         id: logSetupDialog
         title: qsTr("Setup Logging")
         modal: true
-        // The shadow is a shader effect; without one the software renderer draws no background.
-        Material.elevation: page3.softwareScene ? 0 : 24
         standardButtons: Dialog.Ok | Dialog.Cancel
         x: (page3.width - width) / 2
         y: (page3.height - height) / 2

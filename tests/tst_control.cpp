@@ -1,7 +1,8 @@
 // tovel3ctl, run as a process, against a ControlServer driving a real Board
 // on the simulator: what each subcommand sends to the board, what it prints
 // and its exit code; values a model does not offer refused before anything
-// is sent; who may connect; and clients that send garbage, hang or crowd.
+// is sent; who may connect; and clients that send garbage, hang, never read
+// their answers or crowd.
 
 #include "board.h"
 #include "boardsimulator.h"
@@ -11,6 +12,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
@@ -355,6 +357,32 @@ private slots:
         QTRY_COMPARE(s.state(), QLocalSocket::UnconnectedState);
         QTRY_COMPARE(r->server.connectionCount(), 0);
         QVERIFY(r->sim.receivedTexts().isEmpty());
+    }
+
+    void unreadReplies()
+    {
+        // A client that keeps asking and never reads the answers is dropped
+        // once they pile up, well before its idle time runs out.
+        Rig *r = rig(BoardSimulator::X2);
+        QVERIFY(r);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(r->socket).constData(),
+                 sizeof address.sun_path);
+        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        QTRY_COMPARE(r->server.connectionCount(), 1);
+        const QByteArray request = R"({"cmd":"status"})"
+                                   "\n";
+        QElapsedTimer t;
+        t.start();
+        while (r->server.connectionCount() > 0 && t.elapsed() < 5000) {
+            if (::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) < 0)
+                QTest::qWait(5);
+        }
+        ::close(fd);
+        QCOMPARE(r->server.connectionCount(), 0);
+        QCOMPARE(ctl({"--socket", r->socket, "status"}).code, 0);
     }
 
     void crowdAndIdle()

@@ -4,8 +4,8 @@
 # test's to watch, the real node exporter and a notification socket of the
 # test's standing in for systemd:
 #   - tovel3d feeds the board every cycle after the handshake, maps no Qt Quick,
-#     QML, Gui or Widgets library, and tells READY, STATUS and, from each
-#     cycle, WATCHDOG (none while it is stopped itself);
+#     QML, Gui, Widgets or Network library, and tells READY, STATUS and, from
+#     each cycle, WATCHDOG (none while it is stopped itself);
 #   - every tovel3ctl subcommand sends the board exactly its commands, a
 #     refused value nothing; another user is refused, nothing running is 3;
 #   - a stopped watched process stops the heartbeat (journaled, the metric
@@ -183,10 +183,10 @@ ok "heartbeats ${gaps[*]} ms apart, all acknowledged; handshake ~L1 ~P0 ~I after
 
 maps=$(cat "/proc/$daemon/maps")
 grep -q libQt5SerialPort <<<"$maps" || fail "maps unreadable or no serial port library"
-if grep -Eo 'libQt5(Quick|Qml|Gui|Widgets)[^ ]*' <<<"$maps" | sort -u | grep .; then
+if grep -Eo 'libQt5(Quick|Qml|Gui|Widgets|Network)[^ ]*' <<<"$maps" | sort -u | grep .; then
   fail "tovel3d maps the libraries above"
 fi
-ok "tovel3d maps no Qt5Quick, Qt5Qml, Qt5Gui or Qt5Widgets"
+ok "tovel3d maps no Qt5Quick, Qt5Qml, Qt5Gui, Qt5Widgets or Qt5Network"
 
 in_journal "Ostrel X2 v3.1U connected" || fail "the connection is not journaled"
 [ "$(grep -m1 -oE 'READY=1|WATCHDOG=1' "$work/notify.log")" = READY=1 ] || fail "no READY=1 before the cycles"

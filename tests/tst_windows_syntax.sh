@@ -22,7 +22,7 @@ for module in QtCore QtGui QtWidgets QtNetwork QtQml QtQuick QtQuickControls2 Qt
               QtConcurrent; do
   flags+=(-isystem "$qt/$module")
 done
-dirs=(app device monitor storage desktop)
+dirs=(app device monitor storage desktop control)
 for d in "${dirs[@]}" platform/windows; do flags+=(-I "$src/$d"); done
 
 cd "$src"

@@ -4,11 +4,6 @@
 
 #include <QSharedMemory>
 
-QString SingleAppHandler::instanceDirectory()
-{
-    return QString();
-}
-
 QString SingleAppHandler::serverAddress()
 {
     return serverName();

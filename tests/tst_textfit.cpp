@@ -574,4 +574,4 @@ private:
 };
 
 TOVEL3_TEST_MAIN(TestScreens)
-#include "tst_screens.moc"
+#include "tst_textfit.moc"
