@@ -8,14 +8,16 @@ mode=${1:-run}
 build_dir=${TOVEL3_BUILD_DIR:-build}
 
 packages=(
-  cmake g++ make pkg-config qtbase5-dev qtdeclarative5-dev qtquickcontrols2-5-dev
+  cmake g++ make pkg-config qtbase5-dev qtdeclarative5-dev qtdeclarative5-dev-tools qtquickcontrols2-5-dev
   libqt5serialport5-dev qttools5-dev qttools5-dev-tools libssl-dev libsystemd-dev
   qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
   qml-module-qtquick-templates2 qml-module-qtquick-layouts qml-module-qtquick-extras
   qml-module-qtquick-controls qml-module-qt-labs-platform qml-module-qttest
+  xdg-utils
+  qttranslations5-l10n
 )
 if [ "$mode" = test ]; then
-  packages+=(xvfb xauth x11-utils trayer imagemagick socat iputils-ping procps
+  packages+=(xvfb xauth x11-utils xdotool trayer imagemagick socat iputils-ping procps
              desktop-file-utils appstream openssl python3 dpkg-dev
              prometheus prometheus-node-exporter curl g++-mingw-w64-x86-64-posix
              iproute2 systemd man-db groff-base python3-seccomp)

@@ -35,10 +35,14 @@ QTranslator *loadTranslations(QCoreApplication *app, QSettings *settings, const 
     if (language.isEmpty())
         language = systemName;
 
+    // Qt's own texts: the buttons of dialogs and message boxes, the file
+    // dialog. They are in "qtbase" (Debian's qttranslations5-l10n); a Windows
+    // deployment carries them merged into "qt".
     auto *qtTranslator = new QTranslator(app);
     qtTranslator->setObjectName(QStringLiteral("qtTranslator"));
-    qtTranslator->load(QStringLiteral("qt_") + language,
-                       QLibraryInfo::location(QLibraryInfo::TranslationsPath));
+    const QString qtDirectory = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+    if (!qtTranslator->load(QStringLiteral("qtbase_") + language, qtDirectory))
+        qtTranslator->load(QStringLiteral("qt_") + language, qtDirectory);
     app->installTranslator(qtTranslator);
 
     auto *appTranslator = new QTranslator;

@@ -6,7 +6,8 @@ class QCoreApplication;
 class QSettings;
 class QTranslator;
 
-// Installs two translators into app: one for Qt's own texts and, last, the
+// Installs two translators into app: one for Qt's own texts (Qt's catalogue
+// for the language, from Qt's translations directory) and, last, the
 // application catalogue from the resource directory ":/<directory>/" chosen by
 // "UI/Language" (read from settings, or from the current organisation's store
 // when settings is null; an empty value means the system locale). Returns the

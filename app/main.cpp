@@ -5,6 +5,7 @@
 #include "qmlhost.h"
 #include "servicehost.h"
 #include "singleapphandler.h"
+#include "softwarerendering.h"
 #include "startup.h"
 #include "unixsignalwatcher.h"
 #include "windowhost.h"
@@ -161,6 +162,7 @@ int main(int argc, char *argv[])
         WindowHost host(journal);
         QQmlApplicationEngine engine;
         engine.addImportPath(app.applicationDirPath());
+        SoftwareRendering::installIfSoftware(&engine);
         QmlHost::publishContext(engine.rootContext(), &guard, journal);
         host.publish(engine.rootContext());
         QObject::connect(&engine, &QQmlApplicationEngine::quit, &app, &QCoreApplication::quit);

@@ -2,6 +2,7 @@
 
 #include "autostarter.h"
 #include "builddate.h"
+#include "fileopener.h"
 #include "journal.h"
 #include "processwatcher.h"
 #include "settings.h"
@@ -22,6 +23,7 @@ void QmlHost::registerTypes()
     qmlRegisterType<AutoStarter>("AutoStarter", 1, 0, "AutoStarter");
     qmlRegisterType<Settings>("Settings", 1, 0, "Settings");
     qmlRegisterType<Updater>("Updater", 1, 0, "Updater");
+    qmlRegisterType<FileOpener>("FileOpener", 1, 0, "FileOpener");
     qmlRegisterType<TrayIcon>("brennic.qmlsystray", 1, 0, "QmlSystray");
     qmlRegisterType<SystemProcess>("brennic.systemprocess", 1, 0, "SystemProcess");
     qmlRegisterType<SystemProcessListModel>("brennic.systemprocess", 1, 0, "SystemProcessModel");

@@ -64,7 +64,7 @@ bool SingleAppHandler::claimInstance()
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, &SingleAppHandler::processConnection);
     m_idleCheck = new QTimer(this);
-    m_idleCheck->setInterval(1000);
+    m_idleCheck->setInterval(m_idleTimeout / 5);
     connect(m_idleCheck, &QTimer::timeout, this, &SingleAppHandler::dropIdleClients);
     // We hold the marker, so a socket file still present was left by a
     // killed instance and would make listening fail.
@@ -72,6 +72,13 @@ bool SingleAppHandler::claimInstance()
     if (!m_server->listen(address))
         qWarning("Single instance server cannot listen: %s", qPrintable(m_server->errorString()));
     return true;
+}
+
+void SingleAppHandler::setIdleTimeout(int ms)
+{
+    m_idleTimeout = ms;
+    if (m_idleCheck)
+        m_idleCheck->setInterval(ms / 5);
 }
 
 void SingleAppHandler::sendMessage(const QString &msg)
@@ -118,7 +125,7 @@ void SingleAppHandler::dropIdleClients()
 {
     const auto sockets = m_clients.keys();
     for (QLocalSocket *socket : sockets) {
-        if (m_clients.value(socket).quiet.hasExpired(idleTimeoutMs))
+        if (m_clients.value(socket).quiet.hasExpired(m_idleTimeout))
             dropClient(socket);
     }
     if (m_clients.isEmpty())

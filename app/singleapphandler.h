@@ -32,6 +32,8 @@ public:
     static constexpr int maxClients = 16;
     // A client that sends no complete line for this long is disconnected.
     static constexpr int idleTimeoutMs = 5000;
+    int idleTimeout() const { return m_idleTimeout; }
+    void setIdleTimeout(int ms);
 
     // 64 lowercase hex digits of SHA-256 over the UTF-8 application name.
     static QString serverName();
@@ -74,6 +76,7 @@ private:
     QLockFile *m_lockFile = nullptr;
     QLocalServer *m_server = nullptr;
     QTimer *m_idleCheck = nullptr;
+    int m_idleTimeout = idleTimeoutMs;
     bool m_refusing = false;
     QHash<QLocalSocket *, Client> m_clients;
 };

@@ -2,33 +2,50 @@
 // lamp latency, idle CPU and peak memory, all measured from outside the real
 // tovel3 executable and beside a bare Qt Quick Controls 2 Material window.
 //
-//   bench_startup --tovel3 PATH [--runs N] [--idle SECONDS] [--only startup|running]
+//   bench_startup --tovel3 PATH [--compare PATH] [--runs N] [--idle SECONDS]
+//                 [--only startup|running] [--cold-qml]
 //
 // Every child runs with Qt's scene-graph timing log switched on and a message
 // pattern that stamps each line with the monotonic clock; the parent reads the
-// stamp of the first "Frame rendered" line, so nothing inside the program has
-// to change. The board is the simulator, in this process, on a PTY handed to
-// the program through TOVEL3_EXTRA_PORTS. Each child has a private HOME.
+// stamp of the first "Frame rendered" line that drew the window, so nothing
+// inside the program has to change. (The threaded render loop first logs a
+// frame it skips when the window is exposed, before anything is drawn; its
+// stamp is reported too, as the time to the exposed window.) The board is the
+// simulator, in this process, on a PTY handed to the program through
+// TOVEL3_EXTRA_PORTS. Each child has a private HOME.
 //
 // Start-up compares three things with the same warm QML cache:
 //   - the real executable beside a bare window (this program, --child bare);
-//   - this program mirroring the executable's start-up (--child mirror) with
-//     and without the Application page: in the second the page's file is
-//     swapped for a stand-in with the few properties the window sets, so no
-//     updater, network manager or dialogs exist.
+//   - this program mirroring the executable's start-up (--child mirror: the
+//     steps of main.cpp, with the engine behind the window) with and without
+//     the Application page: in the second the page's file is swapped for a
+//     stand-in with the few properties the window sets, so no updater or
+//     dialogs exist.
+//
+// --cold-qml empties the QML disk caches before every start-up, as on the
+// first start after an installation or update (the graphics driver's shader
+// cache stays warm).
+//
+// --compare measures a second tovel3 (another build, say of the commit before
+// a change) in the same rounds, interleaved with the others, so that a before
+// and after share the machine's load.
 //
 // Results are printed as "<what>: <value> (goal: <goal>): met|not met".
 
 #include "benchreport.h"
 #include "boardsimulator.h"
+#include "instancelock.h"
 #include "journal.h"
 #include "loadtranslations.h"
 #include "procusage.h"
 #include "qmlhost.h"
 #include "singleapphandler.h"
 #include "startup.h"
+#include "unixsignalwatcher.h"
+#include "windowhost.h"
 
 #include <QApplication>
+#include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
@@ -131,13 +148,13 @@ private:
     QUrl m_standIn;
 };
 
-// The executable's start-up, step by step, with one difference: the engine
-// gets a URL interceptor (a pass-through unless a stand-in page is given).
+// The executable's start-up, step by step (app/main.cpp with a display),
+// with one difference: the engine gets a URL interceptor (a pass-through
+// unless a stand-in page is given). Keep it in step with main.cpp.
 int runMirror(int argc, char **argv, const QString &standIn)
 {
     QmlHost::registerTypes();
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    Startup::chooseHeadlessPlatform(argc, argv);
     QApplication app(argc, argv);
     app.setOrganizationName(QStringLiteral("Brennic"));
     app.setApplicationName(QStringLiteral("Tovel3"));
@@ -145,11 +162,28 @@ int runMirror(int argc, char **argv, const QString &standIn)
     app.setWindowIcon(QIcon(QStringLiteral(":/tovel3.png")));
     app.addLibraryPath(app.applicationDirPath());
 
+    UnixSignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &app,
+                     &QCoreApplication::quit);
     SingleAppHandler guard(&app);
     if (!guard.claimInstance())
         return 3;
+    InstanceLock settingsLock(QFileInfo(SingleAppHandler::lockFilePath()).absolutePath(),
+                              QSettings().fileName());
+    if (!settingsLock.tryLock())
+        return 4;
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({QStringLiteral("lang"), QStringLiteral("Set UI language to <lang>"),
+                      QStringLiteral("lang")});
+    parser.addOption({QStringLiteral("softgl"), QStringLiteral("Software rendering")});
+    parser.addOption({QStringLiteral("legacy"), QStringLiteral("Compatibility mode")});
+    parser.process(app);
+
     QSettings settings;
     Startup::settleLanguage(settings, false, QString());
+    settings.sync();
     QTranslator *translator = loadTranslations(&app, nullptr, QStringLiteral("lang"));
     QQuickStyle::setStyle(QStringLiteral("Material"));
     if (settings.value(QStringLiteral("softgl"), false).toBool())
@@ -157,18 +191,24 @@ int runMirror(int argc, char **argv, const QString &standIn)
     app.setQuitOnLastWindowClosed(false);
     auto *journal = new Journal(nullptr, QString());
     journal->setup(QString(), QStringLiteral("tovel3.log"));
+    journal->setMaxSizeMB(settings.value(QStringLiteral("logging/size"), 64).toULongLong());
+    journal->setBackupCount(static_cast<quint32>(qMin<quint64>(
+        settings.value(QStringLiteral("logging/count"), 3).toULongLong(), Journal::MaxBackups)));
     journal->setPaused(!settings.value(QStringLiteral("logging/enable"), false).toBool());
     journal->log(QCoreApplication::translate("Logger", "application started"));
 
     int code = 0;
     {
+        WindowHost host(journal);
         QQmlApplicationEngine engine;
         engine.addImportPath(app.applicationDirPath());
         PageSwap swap(standIn.isEmpty() ? QUrl() : QUrl::fromLocalFile(standIn));
         engine.setUrlInterceptor(&swap);
         QmlHost::publishContext(engine.rootContext(), &guard, journal);
+        host.publish(engine.rootContext());
         QObject::connect(&engine, &QQmlApplicationEngine::quit, &app, &QCoreApplication::quit);
         engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+        host.start();
         code = app.exec();
     }
     delete translator;
@@ -236,6 +276,21 @@ public:
     {
         return lineAfter(fromMs, QStringLiteral("Frame rendered"));
     }
+    // The threaded render loop logs a frame when the window is first exposed
+    // although it skips it: nothing is drawn until the scene has been synced.
+    static bool skippedFrame(const QString &text)
+    {
+        return text.contains(
+            QLatin1String("'threaded' renderloop in 0ms, sync=0, render=0, swap=0"));
+    }
+    // Stamp of the first frame that drew the window, or -1.
+    qint64 firstDrawnFrame() const
+    {
+        for (const Stamped &line : lines)
+            if (line.text.contains(QLatin1String("Frame rendered")) && !skippedFrame(line.text))
+                return line.ms;
+        return -1;
+    }
 
     void stop()
     {
@@ -288,8 +343,9 @@ using BenchReport::result;
 class Bench
 {
 public:
-    Bench(const QString &tovel3, const QString &self)
+    Bench(const QString &tovel3, const QString &compared, const QString &self)
         : m_tovel3(tovel3)
+        , m_compared(compared)
         , m_self(self)
     {
         m_root.setAutoRemove(true);
@@ -321,8 +377,14 @@ public:
     }
 
     bool ok() const { return m_env.contains("TOVEL3_EXTRA_PORTS"); }
+    void setColdQml(bool cold) { m_coldQml = cold; }
 
-    enum Kind { Real, Bare, Mirror, MirrorWithoutPage };
+    enum Kind { Real, Bare, Mirror, MirrorWithoutPage, Compared };
+
+    QString cacheOf(Kind kind) const
+    {
+        return m_root.path() + QStringLiteral("/cache%1").arg(int(kind));
+    }
 
     std::unique_ptr<Child> launch(Kind kind)
     {
@@ -344,66 +406,125 @@ public:
             args << "--child"
                  << "mirror" << m_root.path() + "/standin/Page3.qml";
             break;
+        case Compared:
+            program = m_compared;
+            break;
         }
         // Each kind keeps its own QML cache, warmed by its own first run.
         QProcessEnvironment env = m_env;
-        env.insert("XDG_CACHE_HOME", m_root.path() + QStringLiteral("/cache%1").arg(int(kind)));
+        env.insert("XDG_CACHE_HOME", cacheOf(kind));
         return std::make_unique<Child>(program, args, env);
     }
 
-    // Milliseconds from the start of the process to its first frame, or -1.
-    double startup(Kind kind)
+    struct Startup {
+        double drawn = -1;   // to the first frame that drew the window
+        double exposed = -1; // to the first frame logged, skipped or not
+    };
+
+    // Milliseconds from the start of the process to its first frames, or -1.
+    Startup startup(Kind kind)
     {
+        if (m_coldQml) {
+            // <cache>/<organisation>/<application>/qmlcache
+            QDir cache(cacheOf(kind));
+            for (const QString &org : cache.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+                for (const QString &app :
+                     QDir(cache.filePath(org)).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+                    QDir(cache.filePath(org + '/' + app + QStringLiteral("/qmlcache")))
+                        .removeRecursively();
+        }
         auto child = launch(kind);
-        const bool framed = child->waitFor([&] { return child->frameAfter(0) >= 0; }, 20000);
-        const qint64 frame = child->frameAfter(0);
+        child->waitFor([&] { return child->firstDrawnFrame() >= 0; }, 20000);
+        const qint64 drawn = child->firstDrawnFrame();
+        const qint64 exposed = child->frameAfter(0);
         child->stop();
-        return framed ? double(frame - child->startMs) : -1.0;
+        Startup times;
+        if (drawn >= 0)
+            times.drawn = double(drawn - child->startMs);
+        if (exposed >= 0)
+            times.exposed = double(exposed - child->startMs);
+        return times;
     }
 
     void measureStartup(int runs)
     {
-        const std::vector<Kind> kinds = {Bare, Real, Mirror, MirrorWithoutPage};
-        std::vector<std::vector<double>> times(kinds.size());
-        // Round 0 fills the QML caches of the private HOME and is not counted.
+        std::vector<Kind> kinds = {Bare, Real, Mirror, MirrorWithoutPage};
+        if (!m_compared.isEmpty())
+            kinds.push_back(Compared);
+        std::vector<std::vector<double>> times(kinds.size()), exposed(kinds.size());
+        // Round 0 fills the caches of the private HOME (QML, shaders) and is not counted.
         for (int round = 0; round <= runs; ++round) {
             for (size_t k = 0; k < kinds.size(); ++k) {
-                const double ms = startup(kinds[k]);
-                if (ms < 0) {
+                const Startup ms = startup(kinds[k]);
+                if (ms.drawn < 0) {
                     std::fprintf(stderr, "start-up %zu produced no frame\n", k);
                     continue;
                 }
-                if (round > 0)
-                    times[k].push_back(ms);
+                if (round > 0) {
+                    times[k].push_back(ms.drawn);
+                    exposed[k].push_back(ms.exposed);
+                }
             }
         }
         const double bare = median(times[0]), real = median(times[1]);
         const double with = median(times[2]), without = median(times[3]);
+        const double bareExposed = median(exposed[0]), realExposed = median(exposed[1]);
         const auto least = [&](size_t k) {
             return times[k].empty() ? NAN : *std::min_element(times[k].begin(), times[k].end());
         };
         std::printf(
-            "start-up runs %d; medians (minima): bare window %.0f ms (%.0f), tovel3 %.0f ms "
-            "(%.0f), mirrored start-up %.0f ms (%.0f), mirrored without the Application "
-            "page %.0f ms (%.0f)\n",
-            runs, bare, least(0), real, least(1), with, least(2), without, least(3));
-        result("start-up to first frame, tovel3 beside a bare Material window with tab bar and "
-               "lamp",
-               QString("%1 ms vs %2 ms (median of %3)")
+            "start-up runs %d; first drawn frame, medians (minima): bare window %.0f ms (%.0f), "
+            "tovel3 %.0f ms (%.0f), mirrored start-up %.0f ms (%.0f), mirrored without the "
+            "Application page %.0f ms (%.0f); first frame logged (skipped, window just exposed): "
+            "bare window %.0f ms, tovel3 %.0f ms\n",
+            runs, bare, least(0), real, least(1), with, least(2), without, least(3), bareExposed,
+            realExposed);
+        result("start-up to the first drawn frame, tovel3 beside a bare Material window with tab "
+               "bar and lamp",
+               QString("%1 ms vs %2 ms, %3x (median of %4)")
                    .arg(real, 0, 'f', 0)
                    .arg(bare, 0, 'f', 0)
+                   .arg(real / bare, 0, 'f', 2)
                    .arg(runs),
-               "at most twice the bare window", real <= 2 * bare);
+               "at most 1.3 times the bare window", real <= 1.3 * bare);
+        result("start-up to the first frame logged (skipped: window exposed, nothing drawn yet), "
+               "tovel3 beside the bare window",
+               QString("%1 ms vs %2 ms, %3x (median of %4)")
+                   .arg(realExposed, 0, 'f', 0)
+                   .arg(bareExposed, 0, 'f', 0)
+                   .arg(realExposed / bareExposed, 0, 'f', 2)
+                   .arg(runs),
+               "at most 1.3 times the bare window", realExposed <= 1.3 * bareExposed);
         const double extra = (with - without) / without * 100.0;
         const double extraMin = (least(2) - least(3)) / least(3) * 100.0;
         result("start-up with the Application page and its updater vs with a stand-in page "
-               "(mirrored start-up)",
+               "(mirrored start-up, first drawn frame)",
                QString("%1 % (%2 ms vs %3 ms; minima %4 %)")
                    .arg(extra, 0, 'f', 1)
                    .arg(with, 0, 'f', 0)
                    .arg(without, 0, 'f', 0)
                    .arg(extraMin, 0, 'f', 1),
                "median within 10 %", extra <= 10.0);
+        if (!m_compared.isEmpty()) {
+            const double other = median(times[4]), otherExposed = median(exposed[4]);
+            std::printf("compared tovel3 %s: first drawn frame %.0f ms (minimum %.0f), first "
+                        "frame logged %.0f ms\n",
+                        qPrintable(m_compared), other, least(4), otherExposed);
+            result("start-up to the first drawn frame, compared tovel3 beside the bare window",
+                   QString("%1 ms vs %2 ms, %3x (median of %4)")
+                       .arg(other, 0, 'f', 0)
+                       .arg(bare, 0, 'f', 0)
+                       .arg(other / bare, 0, 'f', 2)
+                       .arg(runs),
+                   "at most 1.3 times the bare window", other <= 1.3 * bare);
+            result("start-up to the first frame logged, compared tovel3 beside the bare window",
+                   QString("%1 ms vs %2 ms, %3x (median of %4)")
+                       .arg(otherExposed, 0, 'f', 0)
+                       .arg(bareExposed, 0, 'f', 0)
+                       .arg(otherExposed / bareExposed, 0, 'f', 2)
+                       .arg(runs),
+                   "at most 1.3 times the bare window", otherExposed <= 1.3 * bareExposed);
+        }
     }
 
     void measureRunning(int idleSeconds)
@@ -427,6 +548,10 @@ public:
         QObject::disconnect(onReply);
         double bareCpu = -1;
         idle(Bare, idleSeconds, &bareUse, &bareCpu);
+        CpuMem otherUse;
+        double otherCpu = -1;
+        if (!m_compared.isEmpty())
+            idle(Compared, idleSeconds, &otherUse, &otherCpu);
 
         std::vector<double> gaps;
         for (size_t i = 1; i < heartbeats.size(); ++i)
@@ -480,6 +605,10 @@ public:
                    .arg(idleSeconds),
                QString("%1 % vs %2 % of one core").arg(appCpu, 0, 'f', 2).arg(bareCpu, 0, 'f', 2),
                "at most 1 % of one core", appCpu >= 0 && appCpu <= 1.0);
+        if (!m_compared.isEmpty())
+            result(QString("idle CPU over %1 s, compared tovel3").arg(idleSeconds),
+                   QString("%1 % of one core").arg(otherCpu, 0, 'f', 2), "at most 1 % of one core",
+                   otherCpu >= 0 && otherCpu <= 1.0);
         result("peak memory (VmHWM), tovel3 beside a bare window",
                QString("%1 MB vs %2 MB")
                    .arg(appUse.peakKb / 1024.0, 0, 'f', 1)
@@ -495,7 +624,7 @@ private:
     std::unique_ptr<Child> idle(Kind kind, int idleSeconds, CpuMem *use, double *cpu)
     {
         auto child = launch(kind);
-        if (!child->waitFor([&] { return child->frameAfter(0) >= 0; }, 20000)) {
+        if (!child->waitFor([&] { return child->firstDrawnFrame() >= 0; }, 20000)) {
             std::fprintf(stderr, "no frame from the %s window\n", kind == Real ? "tovel3" : "bare");
             return nullptr;
         }
@@ -522,7 +651,8 @@ private:
             f.write(text);
     }
 
-    QString m_tovel3, m_self;
+    QString m_tovel3, m_compared, m_self;
+    bool m_coldQml = false;
     QTemporaryDir m_root;
     QProcessEnvironment m_env;
     BoardSimulator m_board{BoardSimulator::X2};
@@ -546,18 +676,28 @@ int main(int argc, char **argv)
     QCommandLineParser cli;
     cli.addHelpOption();
     cli.addOption({"tovel3", "The tovel3 executable.", "path"});
+    cli.addOption({"compare", "Another tovel3 executable, measured in the same rounds.", "path"});
     cli.addOption({"runs", "Timed start-ups of each kind.", "n", "7"});
     cli.addOption({"idle", "Seconds of idle measurement per program.", "seconds", "30"});
     cli.addOption({"only", "Measure only \"startup\" or \"running\".", "what"});
+    cli.addOption({"cold-qml", "Empty the QML disk caches before every start-up."});
     cli.process(app);
     const QString tovel3 = cli.value("tovel3");
     if (tovel3.isEmpty() || !QFileInfo(tovel3).isExecutable()) {
         std::fprintf(stderr, "give the tovel3 executable with --tovel3\n");
         return 2;
     }
-    Bench bench(QFileInfo(tovel3).absoluteFilePath(), QCoreApplication::applicationFilePath());
+    const QString compared = cli.value("compare");
+    if (!compared.isEmpty() && !QFileInfo(compared).isExecutable()) {
+        std::fprintf(stderr, "--compare needs an executable\n");
+        return 2;
+    }
+    Bench bench(QFileInfo(tovel3).absoluteFilePath(),
+                compared.isEmpty() ? QString() : QFileInfo(compared).absoluteFilePath(),
+                QCoreApplication::applicationFilePath());
     if (!bench.ok())
         return 1;
+    bench.setColdQml(cli.isSet("cold-qml"));
     const QString only = cli.value("only");
     if (only.isEmpty() || only == "startup")
         bench.measureStartup(qMax(1, cli.value("runs").toInt()));

@@ -30,7 +30,6 @@ namespace
 const char lastCheckKey[] = "Update/LastCheck";
 const int transferTimeoutMs = 30000;
 const int feedTimeoutMs = 60000;
-const int startDelayMs = 10000;
 
 // Feeds, notes and downloads come over https only; plain http is let
 // through on the loopback interface alone, where no one else can answer.
@@ -58,11 +57,10 @@ void restartWhenEnded(const QString &program)
 }
 } // namespace
 
-AppcastUpdater::AppcastUpdater(const QString &feedUrl)
+AppcastUpdater::AppcastUpdater(const QString &feedUrl, int startDelay)
     : m_feedUrl(feedUrl)
     , m_currentVersion(QCoreApplication::applicationVersion())
     , m_restart(restartWhenEnded)
-    , m_net(new QNetworkAccessManager(this))
     , m_dailyTimer(new QTimer(this))
 {
     if (m_currentVersion.isEmpty())
@@ -80,7 +78,7 @@ AppcastUpdater::AppcastUpdater(const QString &feedUrl)
     m_dailyTimer->setInterval(3600 * 1000);
     connect(m_dailyTimer, &QTimer::timeout, this, &AppcastUpdater::checkIfDue);
     m_dailyTimer->start();
-    QTimer::singleShot(startDelayMs, this, &AppcastUpdater::checkIfDue);
+    QTimer::singleShot(startDelay, this, &AppcastUpdater::checkIfDue);
 }
 
 AppcastUpdater::~AppcastUpdater()
@@ -144,6 +142,10 @@ QNetworkReply *AppcastUpdater::get(const QUrl &url, qint64 maxSize, int overallT
     request.setHeader(QNetworkRequest::UserAgentHeader,
                       QStringLiteral("Tovel3/%1").arg(m_currentVersion));
     request.setTransferTimeout(transferTimeoutMs);
+    // Made on the first request: creating it loads the network plug-ins and
+    // starts their threads, which the window's start-up need not wait for.
+    if (!m_net)
+        m_net = new QNetworkAccessManager(this);
     QNetworkReply *reply = m_net->get(request);
     connect(reply, &QNetworkReply::downloadProgress, reply,
             [reply, maxSize](qint64 received, qint64 total) {

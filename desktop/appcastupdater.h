@@ -33,8 +33,10 @@ public:
     static constexpr qint64 maxNotesSize = 1024 * 1024;
     static constexpr qint64 maxDownloadSize = 512 * 1024 * 1024;
     static constexpr int checkInterval = 24 * 3600; // seconds between automatic checks
+    static constexpr int startDelayMs = 10000;      // from start-up to the first look
 
-    explicit AppcastUpdater(const QString &feedUrl);
+    // The first automatic look comes `startDelay` ms after construction.
+    explicit AppcastUpdater(const QString &feedUrl, int startDelay = startDelayMs);
     ~AppcastUpdater() override;
 
     void checkUpdate() override;
@@ -87,7 +89,7 @@ private:
     QByteArray m_publicKey;
     QString m_installTarget;
     std::function<void(const QString &)> m_restart;
-    QNetworkAccessManager *m_net;
+    QNetworkAccessManager *m_net = nullptr;
     QTimer *m_dailyTimer;
     QPointer<QNetworkReply> m_feedReply;
     QPointer<QNetworkReply> m_notesReply;

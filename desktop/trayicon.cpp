@@ -10,7 +10,7 @@ TrayIcon::TrayIcon(QObject *parent)
 {
     connect(this, &QSystemTrayIcon::activated, this, &TrayIcon::onActivated);
     setContextMenu(m_menu);
-    setLamp(0);
+    setIconResource(lampIcon(m_lamp));
 }
 
 TrayIcon::~TrayIcon()
@@ -25,7 +25,11 @@ bool TrayIcon::available() const
 
 void TrayIcon::setIconResource(const QString &src)
 {
-    setIcon(QIcon(QStringLiteral(":/") + src));
+    // The lamp changes the icon three times a cycle: each image is read once.
+    auto icon = m_icons.constFind(src);
+    if (icon == m_icons.cend())
+        icon = m_icons.insert(src, QIcon(QStringLiteral(":/") + src));
+    setIcon(*icon);
     m_iconResource = src;
     emit iconChanged();
 }
@@ -44,6 +48,8 @@ QString TrayIcon::lampIcon(int lamp)
 
 void TrayIcon::setLamp(int lamp)
 {
+    if (lamp == m_lamp && m_iconResource == lampIcon(lamp))
+        return;
     m_lamp = lamp;
     setIconResource(lampIcon(lamp));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHash>
+#include <QIcon>
 #include <QString>
 #include <QSystemTrayIcon>
 
@@ -46,5 +48,6 @@ public:
 private:
     QMenu *m_menu;
     QString m_iconResource;
+    QHash<QString, QIcon> m_icons; // by resource name, read once
     int m_lamp = 0;
 };

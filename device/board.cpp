@@ -219,6 +219,16 @@ QStringList Board::listPorts() const
     return ports;
 }
 
+int Board::writeTimeout() const
+{
+    return m_writeTimer->interval();
+}
+
+void Board::setWriteTimeout(int ms)
+{
+    m_writeTimer->setInterval(ms);
+}
+
 void Board::restorePort(const QString &saved)
 {
     QStringList ports = listPorts();

@@ -63,9 +63,9 @@ class Board : public QObject
     Q_PROPERTY(int writeResult READ writeResult NOTIFY writeResultChanged)
 
 public:
-    // What the Write button shows: Idle "Write"; Ok for 800 ms after a
-    // confirmed write; Failed from 800 ms after an unconfirmed write, for
-    // 800 ms.
+    // What the Write button shows: Idle "Write"; Ok for 800 ms (the write
+    // timeout) after a confirmed write; Failed from 800 ms after an
+    // unconfirmed write, for 800 ms.
     enum WriteResult { WriteIdle, WriteOk, WriteFailed };
     Q_ENUM(WriteResult)
 
@@ -112,6 +112,10 @@ public:
     // The LED and suspension state restored from the settings at start-up,
     // without sending anything (the handshake sends them).
     void setSwitchDefaults(bool led, bool suspended);
+
+    int writeTimeout() const;
+    // Tests shorten it.
+    void setWriteTimeout(int ms);
 
     // The stable name of a port: the link in `byIdDir` that points at the
     // same device, otherwise the name as given.

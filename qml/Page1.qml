@@ -102,14 +102,6 @@ Page1Form {
     Component.onCompleted: {
         processList.sysProcModel.reloaded.connect(processModelReloaded)
 
-        if (GraphicsInfo.api === GraphicsInfo.Software) {
-            // The knob's shadow is a shader effect, which the software renderer cannot draw;
-            // without the shadow the knob itself shows.
-            var switches = [checkBox_p, checkBox_l, ch1Switch, ch2Switch]
-            for (var i = 0; i < switches.length; ++i)
-                switches[i].indicator.Material.elevation = 0
-        }
-
         if (Qt.platform.os === "windows")
             monitorField.placeholderText = "explorer.exe"
         else if (Qt.platform.os === "osx")

@@ -4,6 +4,7 @@ import QtQuick.Layouts 1.3
 import QtQuick.Controls.Material 2.1
 import Qt.labs.platform 1.0 as Platform
 import Updater 1.0
+import FileOpener 1.0
 
 Page3Form {
     id: page3
@@ -17,12 +18,12 @@ Page3Form {
                                             + qsTr("Release notes") + "</a>"
     // Plain text of bounded length; laid out only when the user opens them.
     property string releaseNotes: ""
-    readonly property bool softwareScene: GraphicsInfo.api === GraphicsInfo.Software
     property alias updater: updater
     property alias chkUpdTimer: chkUpdTimer
     property alias noUpdTimer: noUpdTimer
     property alias updateDlg: updateDlg
     property alias noLogDlg: noLogDlg
+    property alias openFailedDlg: openFailedDlg
     property alias logSetupDialog: logSetupDialog
     property alias notesDialog: notesDialog
 
@@ -62,7 +63,7 @@ Page3Form {
     function openLogFile() {
         var file = journal.file
         if (file !== "" && watcher.fileExists(file)) {
-            Qt.openUrlExternally((Qt.platform.os === "windows" ? "file:///" : "file://") + file)
+            fileOpener.open(file)
             return true
         }
         noLogDlg.open()
@@ -107,14 +108,6 @@ Page3Form {
         logSetupText.text = arrowLink("cfg://logging", qsTr("Configure"))
         logViewText.text = arrowLink("cfg://logview", qsTr("Open"))
         chkUpdTimer.start()
-        if (softwareScene) {
-            // The knob's shadow is a shader effect, which the software renderer cannot draw;
-            // without the shadow the knob itself shows.
-            var switches = [autostartSwitch, hideSwitch, softwareSwitch, legacySwitch, logSwitch,
-                            logNetSwitch, logProcSwitch]
-            for (var i = 0; i < switches.length; ++i)
-                switches[i].indicator.Material.elevation = 0
-        }
     }
 
     Connections {
@@ -251,7 +244,6 @@ Page3Form {
         id: notesDialog
         title: qsTr("Release notes")
         modal: true
-        Material.elevation: page3.softwareScene ? 0 : 24
         standardButtons: Dialog.Close
         width: Math.round(page3.width * 0.9)
         height: Math.round(page3.height * 0.8)
@@ -295,12 +287,27 @@ Page3Form {
         text: qsTr("Log file not found!")
     }
 
+    // Nothing on this system opened the log: the user gets its path.
+    FileOpener {
+        id: fileOpener
+        onFailed: {
+            openFailedDlg.path = path
+            openFailedDlg.open()
+        }
+    }
+
+    Platform.MessageDialog {
+        id: openFailedDlg
+        property string path: ""
+        buttons: Platform.MessageDialog.Ok
+        text: qsTr("No program was found to open the log file.")
+        informativeText: qsTr("Open it in a text editor:") + "\n" + path
+    }
+
     Dialog {
         id: logSetupDialog
         title: qsTr("Setup Logging")
         modal: true
-        // The shadow is a shader effect; without one the software renderer draws no background.
-        Material.elevation: page3.softwareScene ? 0 : 24
         standardButtons: Dialog.Ok | Dialog.Cancel
         x: (page3.width - width) / 2
         y: (page3.height - height) / 2

@@ -237,9 +237,7 @@ ApplicationWindow {
             fileDialog.open()
             break
         case "L":
-            if (journal && journal.file !== "")
-                Qt.openUrlExternally(Qt.resolvedUrl((Qt.platform.os === "windows" ? "file:///" : "file://")
-                                                    + journal.file))
+            page3.openLogFile()
             break
         case "D":
             board.firmwareUpdate()

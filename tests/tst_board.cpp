@@ -397,6 +397,8 @@ private slots:
         QVERIFY(rig.started);
         QVERIFY(rig.sim.setSettings("5242512A37d"));
         rig.board.setPort(rig.sim.portPath());
+        const int timeout = 300; // 800 ms in the program
+        rig.board.setWriteTimeout(timeout);
         QSignalSpy read(&rig.board, &Board::settingsRead);
         QSignalSpy confirmed(&rig.board, &Board::writeConfirmed);
         QSignalSpy failed(&rig.board, &Board::writeFailed);
@@ -408,7 +410,7 @@ private slots:
         QCOMPARE(rig.board.settingsValues(), (QVariantList{5, 2, 4, 2, 5, 1, 2, 10, 3, 125}));
 
         // Written back with t1 = 10 minutes; the board answers with its
-        // settings, which confirms the write: "OK" for 800 ms.
+        // settings, which confirms the write: "OK" for the write timeout.
         s.t1 = 10;
         const qint64 writtenAt = now();
         rig.board.writeSettings(s);
@@ -418,7 +420,7 @@ private slots:
         QCOMPARE(rig.board.writeResult(), int(Board::WriteOk));
         QVERIFY(!rig.board.writePending());
         QTRY_COMPARE_WITH_TIMEOUT(rig.board.writeResult(), int(Board::WriteIdle), 1500);
-        QVERIFY(now() - writtenAt >= 750);
+        QVERIFY(now() - writtenAt >= timeout - 50);
 
         // The short form keeps the threshold; another length is no settings.
         QVERIFY(rig.deliver("~F7F\n"));
@@ -428,19 +430,19 @@ private slots:
         QCOMPARE(rig.board.settingsForm(), int(BoardSettings::Invalid));
         QCOMPARE(consoleCount("Unknown settings"), 1);
 
-        // No answer: "Failed" 800 ms after the write, for 800 ms; an invalid
-        // settings reply does not confirm.
+        // No answer: "Failed" one timeout after the write, for as long; an
+        // invalid settings reply does not confirm.
         rig.sim.setSilent(true);
         const qint64 silentAt = now();
         rig.board.writeSettings(s);
         QVERIFY(rig.deliver("~F1234\n"));
         QVERIFY(failed.wait(1500));
         const qint64 failedAfter = now() - silentAt;
-        QVERIFY2(failedAfter >= 750 && failedAfter <= 1300,
+        QVERIFY2(failedAfter >= timeout - 50 && failedAfter <= timeout + 500,
                  qPrintable(QString::number(failedAfter)));
         QCOMPARE(rig.board.writeResult(), int(Board::WriteFailed));
         QTRY_COMPARE_WITH_TIMEOUT(rig.board.writeResult(), int(Board::WriteIdle), 1500);
-        QVERIFY(now() - silentAt >= 1550);
+        QVERIFY(now() - silentAt >= 2 * timeout - 50);
         QCOMPARE(confirmed.count(), 1);
     }
 
@@ -466,6 +468,7 @@ private slots:
     {
         Rig rig(BoardSimulator::LegacyS);
         QVERIFY(rig.started);
+        rig.board.setWriteTimeout(300);
         rig.board.setCompatibilityMode(true);
         rig.board.setCompatibilityT1(12);
         // A port change writes t1 as one digit, then asks the identity,
@@ -488,7 +491,7 @@ private slots:
         QVERIFY(!rig.board.writePending());
         QTRY_COMPARE(rig.received("~W3\n"), 1);
         QCOMPARE(rig.sim.t1(), 3);
-        QTest::qWait(900);
+        QTest::qWait(rig.board.writeTimeout() + 100);
         QCOMPARE(failed.count(), 0);
         QCOMPARE(rig.received("~F"), 0);
 

@@ -4,7 +4,9 @@
 # the unit's own UnsetEnvironment= and ExecStart= lines decide what runs.
 # Without a display the program must keep a simulated board fed through the
 # loopback ping and the process check, journal its start, the board and its
-# end, and leave with code 0 on SIGTERM.
+# end, and leave with code 0 on SIGTERM. The cycle runs every half second
+# (the TOVEL3_CYCLE_MS test hook): its period, the handshake and the service
+# as such are tst_service's and tst_smoke's.
 set -euo pipefail
 build=${TOVEL3_BUILD_DIR:?}
 sim=${TOVEL3_BOARDSIM:?}
@@ -68,6 +70,7 @@ dnum=77
 while [ -e "/tmp/.X11-unix/X$dnum" ] || [ -e "/tmp/.X$dnum-lock" ]; do dnum=$((dnum + 1)); done
 session_env=(env -i "PATH=$PATH" "HOME=$home" "USER=${USER:-tovel}" "LANG=C.UTF-8"
   "XDG_RUNTIME_DIR=$work/runtime" "TMPDIR=$work/tmp" "TOVEL3_EXTRA_PORTS=$work/board"
+  "TOVEL3_CYCLE_MS=500"
   "DISPLAY=:$dnum" "WAYLAND_DISPLAY=wayland-$dnum" "QT_QPA_PLATFORM=xcb")
 unit_env=()
 for word in "${session_env[@]}"; do
@@ -99,48 +102,23 @@ started=$(date +%s)
 app=$!
 pids+=("$app")
 
+# Fed: heartbeats, each acknowledged, and the board identified and journaled.
 heartbeats() { grep -c ' << ~U$' "$work/sim.log" || true; }
-want=5
+acks() { grep -c ' >> ~A\\n' "$work/sim.log" || true; }
+want=3
 while :; do
   kill -0 "$app" 2>/dev/null || fail "the program ended by itself"
-  if [ "$(heartbeats)" -ge "$want" ] && tr -d '\r' <"$log" 2>/dev/null | grep -q ' connected$'; then break; fi
-  [ $(($(date +%s) - started)) -lt 30 ] || fail "only $(heartbeats) heartbeats within 30 s"
-  sleep 0.2
+  if [ "$(heartbeats)" -ge "$want" ] && [ "$(acks)" -ge "$want" ] &&
+    tr -d '\r' <"$log" 2>/dev/null | grep -q ' connected$'; then break; fi
+  [ $(($(date +%s) - started)) -lt 30 ] ||
+    fail "only $(heartbeats) heartbeats, $(acks) acknowledged, within 30 s"
+  sleep 0.1
 done
+echo "ok: $(heartbeats) heartbeats reached the board, $(acks) acknowledged"
 
 for name in DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; do
   if tr '\0' '\n' <"/proc/$app/environ" | grep -q "^$name="; then fail "service runs with $name"; fi
 done
-
-# Heartbeat cadence, from the board's own arrival times (HH:MM:SS.mmm).
-mapfile -t times < <(awk '$2 == "<<" && $3 == "~U" {
-  split($1, t, /[:.]/); print ((t[1] * 60 + t[2]) * 60 + t[3]) * 1000 + t[4] }' "$work/sim.log")
-gaps=()
-sum=0
-for ((i = 1; i < ${#times[@]}; i++)); do
-  gap=$((times[i] - times[i - 1]))
-  [ "$gap" -lt 0 ] && gap=$((gap + 86400000))
-  gaps+=("$gap")
-  sum=$((sum + gap))
-  [ "$gap" -ge 2000 ] && [ "$gap" -le 5000 ] || fail "heartbeats ${gap} ms apart: ${gaps[*]}"
-done
-mean=$((sum / ${#gaps[@]}))
-[ "$mean" -ge 2700 ] && [ "$mean" -le 3600 ] || fail "heartbeats ${mean} ms apart on average"
-echo "ok: ${#times[@]} heartbeats reached the board, ${gaps[*]} ms apart"
-
-# Every heartbeat was acknowledged, and the first acknowledgement brought the
-# identification handshake.
-acks=$(grep -c ' >> ~A\\n' "$work/sim.log" || true)
-[ "$acks" -ge "$want" ] || fail "the board acknowledged only $acks heartbeats"
-first_u=$(grep -n ' << ~U$' "$work/sim.log" | head -n 1 | cut -d: -f1)
-for cmd in '~L1' '~P0' '~I'; do
-  at=$(grep -n " << $cmd\$" "$work/sim.log" | head -n 1 | cut -d: -f1)
-  [ -n "$at" ] || fail "handshake lacks $cmd"
-  [ "$at" -gt "$first_u" ] || fail "$cmd came before the first heartbeat"
-done
-[ "$(grep -c ' << ~I$' "$work/sim.log")" -eq 1 ] || fail "the board was identified more than once"
-grep -q ' >> .*~I3\.1U' "$work/sim.log" || fail "the board's identity reply is missing"
-echo "ok: handshake ~L1 ~P0 ~I after the first acknowledgement"
 
 kill -TERM "$app"
 code=

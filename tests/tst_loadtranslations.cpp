@@ -1,6 +1,6 @@
-// The translation loader against the real catalogue in the resources. The
-// process runs with a Russian system locale, so an empty or missing language
-// value must pick Russian.
+// The translation loader against the real catalogue in the resources and
+// Qt's own installed one. The process runs with a Russian system locale, so an
+// empty or missing language value must pick Russian.
 #include "loadtranslations.h"
 #include "testenvironment.h"
 
@@ -88,6 +88,9 @@ void TestLoadTranslations::language()
     QCOMPARE(started(), russian ? QString("приложение запущено") : QString("application started"));
     QCOMPARE(QCoreApplication::translate("Logger", "application closed"),
              russian ? QString("приложение закрыто") : QString("application closed"));
+    // Qt's own catalogue comes with it: the buttons Qt labels itself.
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"),
+             russian ? QString("Отмена") : QString("Cancel"));
     // The loader only reads the stored value.
     QSettings settings;
     QCOMPARE(settings.contains("UI/Language"), stored != absent);

@@ -91,9 +91,11 @@ echo "ok: system service files"
 deb=$(ls "$work"/pkg/tovel3_3.3.4_*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 for dep in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5 libqt5qml5 libqt5quick5 \
+           xdg-utils \
            libqt5quickcontrols2-5 libqt5serialport5 qml-module-qtquick2 qml-module-qtquick-window2 \
            qml-module-qtquick-controls2 qml-module-qtquick-templates2 qml-module-qtquick-layouts \
-           qml-module-qtquick-extras qml-module-qtquick-controls qml-module-qt-labs-platform iputils-ping; do
+           qml-module-qtquick-extras qml-module-qtquick-controls qml-module-qt-labs-platform iputils-ping \
+           qttranslations5-l10n; do
   grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "package does not depend on $dep: $depends"
 done
 contents=$(dpkg-deb -c "$deb")

@@ -65,6 +65,21 @@ private:
         return f.readAll().trimmed().toLongLong();
     }
 
+    // Starts the probe with no tool to run and waits until its start has
+    // failed; a finished() signal would follow at once.
+    static bool failToStart(PingProcess &probe, const QString &address)
+    {
+        auto *runner = probe.findChild<QProcess *>();
+        if (!runner)
+            return false;
+        QSignalSpy failed(runner, &QProcess::errorOccurred);
+        probe.start(address);
+        if (!QTest::qWaitFor([&] { return failed.count() > 0; }, 5000))
+            return false;
+        QTest::qWait(100);
+        return failed.first().first().value<QProcess::ProcessError>() == QProcess::FailedToStart;
+    }
+
     // Runs one probe to its end and returns how many finished() signals came.
     int runOnce(PingProcess &probe, const QString &address, int waitMs = 10000)
     {
@@ -318,8 +333,7 @@ private slots:
         qputenv("PATH", QFile::encodeName(empty.path()));
         QSignalSpy spy(&probe, &PingProcess::finished);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ping could not be started"));
-        probe.start("127.0.0.1");
-        QTest::qWait(1000);
+        QVERIFY(failToStart(probe, "127.0.0.1"));
         QCOMPARE(spy.count(), 0);
         QCOMPARE(probe.exitCode(), 1);
         QCOMPARE(probe.output(), QStringLiteral("earlier\n"));
@@ -345,19 +359,18 @@ private slots:
         QTemporaryDir empty;
         PingProcess probe;
         qputenv("PATH", QFile::encodeName(empty.path()));
-        for (int i = 0; i < 3; ++i) {
-            probe.start("127.0.0.1");
-            QTest::qWait(200);
-        }
+        bool failed = true;
+        for (int i = 0; i < 3; ++i)
+            failed = failToStart(probe, "127.0.0.1") && failed;
         const int firstOutage = warnings;
 
         installStandIn();
         const int runs = runOnce(probe, "127.0.0.1");
         qputenv("PATH", QFile::encodeName(empty.path()));
-        probe.start("127.0.0.1");
-        QTest::qWait(200);
+        failed = failToStart(probe, "127.0.0.1") && failed;
         qInstallMessageHandler(previous);
 
+        QVERIFY(failed);
         QCOMPARE(firstOutage, 1);
         QCOMPARE(runs, 1);
         QCOMPARE(warnings, 2); // warned again after the tool had worked
@@ -370,8 +383,7 @@ private slots:
         PingProcess probe;
         QSignalSpy spy(&probe, &PingProcess::finished);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ping could not be started"));
-        probe.start("");
-        QTest::qWait(500);
+        QVERIFY(failToStart(probe, ""));
         QCOMPARE(spy.count(), 0);
         QCOMPARE(probe.exitCode(), 255);
         QCOMPARE(probe.output(), QStringLiteral("Not Running"));

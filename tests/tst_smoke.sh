@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program on a virtual X display with a real tray host and the board
-# simulator: it starts hidden in the tray, feeds the board, a second start
-# shows the window and exits 0, and a termination signal ends it cleanly.
+# simulator: it starts hidden in the tray, feeds the board every 3 s (the
+# other end-to-end tests run a shorter cycle), a second start shows the window
+# and exits 0, and a termination signal ends it cleanly.
 # The screenshot stays in the build directory for a look.
 set -uo pipefail
 bin=${TOVEL3_BIN:?}
@@ -84,6 +85,21 @@ echo "ok: window \"$title\" shown"
 kill -0 "$app" 2>/dev/null || fail "first instance is gone"
 
 wait_for 40 grep -q '<< ~G' "$work/sim.log" || fail "two-channel heartbeat never sent"
+
+# The real period, from the board's arrival times (HH:MM:SS.mmm): the
+# two-channel heartbeat is the second (tst_watchdog checks the steady period).
+mapfile -t times < <(awk '$2 == "<<" && $3 == "~U" {
+  split($1, t, /[:.]/); print ((t[1] * 60 + t[2]) * 60 + t[3]) * 1000 + t[4] }' "$work/sim.log")
+[ "${#times[@]}" -ge 2 ] || fail "${#times[@]} heartbeats"
+gaps=()
+for ((i = 1; i < ${#times[@]}; i++)); do
+  gap=$((times[i] - times[i - 1]))
+  [ "$gap" -lt 0 ] && gap=$((gap + 86400000))
+  gaps+=("$gap")
+  [ "$gap" -ge 2700 ] && [ "$gap" -le 3300 ] || fail "heartbeats ${gaps[*]} ms apart"
+done
+echo "ok: heartbeats ${gaps[*]} ms apart"
+
 sleep 1
 import -window root "$shot" || fail "no screenshot"
 colours=$(identify -format '%k' "$shot")

@@ -16,9 +16,9 @@ private slots:
     void activationReasons();
     void menuOrderAndIds();
     void emptyIdIsSilent();
-    void lampPicksTheIcon_data();
-    void lampPicksTheIcon();
     void iconAssignment();
+    void lampIcons_data();
+    void lampIcons();
     void missingResource();
     void available();
     void menuDiesWithIcon();
@@ -106,33 +106,12 @@ void TestTrayIcon::emptyIdIsSilent()
     QCOMPARE(triggered[0][0].toString(), QString("real"));
 }
 
-void TestTrayIcon::lampPicksTheIcon_data()
-{
-    QTest::addColumn<int>("lamp");
-    QTest::addColumn<QString>("icon");
-    QTest::newRow("off") << 0 << "tovel3.png";
-    QTest::newRow("heartbeat sent") << 1 << "tovel3_y.png";
-    QTest::newRow("acknowledged") << 2 << "tovel3_g.png";
-    QTest::newRow("unknown") << 7 << "tovel3.png";
-}
-
-void TestTrayIcon::lampPicksTheIcon()
-{
-    QFETCH(int, lamp);
-    QFETCH(QString, icon);
-    TrayIcon tray;
-    tray.setLamp(2);
-    QVERIFY(tray.setProperty("lamp", lamp));
-    QCOMPARE(tray.iconResource(), icon);
-    QCOMPARE(tray.property("lamp").toInt(), lamp);
-}
-
 void TestTrayIcon::iconAssignment()
 {
     TrayIcon tray;
-    // The idle icon from the start: a tray entry without one shows nothing.
-    QVERIFY(!tray.icon().isNull());
+    // Created with the dark lamp's icon.
     QCOMPARE(tray.property("iconSource").toString(), QString("tovel3.png"));
+    QVERIFY(!tray.icon().isNull());
     QSignalSpy changed(&tray, &TrayIcon::iconChanged);
 
     QVERIFY(tray.setProperty("iconSource", "tovel3_g.png"));
@@ -155,6 +134,38 @@ void TestTrayIcon::iconAssignment()
     const QImage yellow = tray.icon().pixmap(16, 16).toImage();
     QVERIFY(yellow.convertToFormat(QImage::Format_ARGB32) !=
             green.convertToFormat(QImage::Format_ARGB32));
+}
+
+void TestTrayIcon::lampIcons_data()
+{
+    QTest::addColumn<int>("lamp");
+    QTest::addColumn<QString>("resource");
+    QTest::newRow("off") << 0 << "tovel3.png";
+    QTest::newRow("sent") << 1 << "tovel3_y.png";
+    QTest::newRow("acknowledged") << 2 << "tovel3_g.png";
+}
+
+void TestTrayIcon::lampIcons()
+{
+    QFETCH(int, lamp);
+    QFETCH(QString, resource);
+    TrayIcon tray;
+    tray.setLamp(lamp == 0 ? 2 : 0);
+    QSignalSpy changed(&tray, &TrayIcon::iconChanged);
+    // Twice: the second time the icon is taken from what the first one read.
+    for (int round = 0; round < 2; ++round) {
+        tray.setProperty("lamp", lamp);
+        QCOMPARE(tray.iconResource(), resource);
+        QCOMPARE(
+            tray.icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32),
+            QIcon(":/" + resource).pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32));
+        tray.setLamp(lamp == 0 ? 2 : 0);
+    }
+    QCOMPARE(changed.count(), 4);
+    // The same lamp again changes nothing.
+    tray.setLamp(lamp);
+    tray.setLamp(lamp);
+    QCOMPARE(changed.count(), 5);
 }
 
 void TestTrayIcon::missingResource()

@@ -1,6 +1,7 @@
 // The engine on its own thread: a GUI thread that blocks does not delay a
-// heartbeat, settings changed on the GUI thread reach the cycle, the port the
-// board settles on is stored, and the views' copies follow the engine.
+// heartbeat, the real period is 3 s, settings changed on the GUI thread reach
+// the cycle, the port the board settles on is stored, and the views' copies
+// follow the engine.
 #include "appsettings.h"
 #include "board.h"
 #include "boardsimulator.h"
@@ -88,10 +89,23 @@ private slots:
         QSettings().clear();
         QSettings().sync();
         qunsetenv("TOVEL3_EXTRA_PORTS");
+        qunsetenv("TOVEL3_CYCLE_MS");
     }
 
     void blockedGuiThreadDelaysNoHeartbeat()
     {
+        // Beside the engine under test, one left at the real period, with a
+        // board and a journal of its own: its heartbeats come meanwhile.
+        const QString realLink = m_dir.path() + "/real";
+        BoardThread realBoard(realLink);
+        QVERIFY(realBoard.started());
+        qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(realLink));
+        AppSettings realSettings;
+        Journal realJournal;
+        Watchdog real(&realSettings, &realJournal, Watchdog::OwnThread);
+        real.start();
+        QTRY_COMPARE(realSettings.port(), realLink);
+
         const QString link = m_dir.path() + "/board";
         BoardThread board(link);
         QVERIFY(board.started());
@@ -118,6 +132,15 @@ private slots:
         for (int i = 1; i < during.size(); ++i)
             worst = qMax(worst, during[i] - during[i - 1]);
         QVERIFY2(worst < interval + 150, qPrintable(QStringLiteral("gap %1 ms").arg(worst)));
+
+        // The real period: three heartbeats by now (the first 3 s after the
+        // start), 3 s apart.
+        const QVector<qint64> slow = realBoard.times("~U");
+        QVERIFY2(slow.size() >= 3, qPrintable(QString::number(slow.size())));
+        for (int i = 1; i < slow.size(); ++i) {
+            const qint64 gap = slow[i] - slow[i - 1];
+            QVERIFY2(gap >= 2700 && gap <= 3300, qPrintable(QStringLiteral("gap %1 ms").arg(gap)));
+        }
     }
 
     void settingsChangedOnTheGuiThreadReachTheCycle_data()

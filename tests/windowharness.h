@@ -10,6 +10,7 @@
 #include "journal.h"
 #include "qmlhost.h"
 #include "singleapphandler.h"
+#include "softwarerendering.h"
 #include "watchdog.h"
 #include "windowhost.h"
 
@@ -168,6 +169,7 @@ public:
         }
         host.reset(new WindowHost(&journal));
         engine.reset(new QQmlApplicationEngine);
+        SoftwareRendering::installIfSoftware(engine.get());
         QmlHost::publishContext(engine->rootContext(), &server, &journal);
         host->publish(engine->rootContext());
         QObject::connect(engine.get(), &QQmlEngine::quit, [this] { quitRequested = true; });

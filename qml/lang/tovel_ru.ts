@@ -462,6 +462,14 @@ Threshold</source>
         <translation>Файл журнала не найден!</translation>
     </message>
     <message>
+        <source>No program was found to open the log file.</source>
+        <translation>Не найдена программа, которая открыла бы файл журнала.</translation>
+    </message>
+    <message>
+        <source>Open it in a text editor:</source>
+        <translation>Откройте его в текстовом редакторе:</translation>
+    </message>
+    <message>
         <source>Setup Logging</source>
         <translation>Настройка журнала</translation>
     </message>

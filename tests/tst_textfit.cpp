@@ -10,7 +10,9 @@
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QQmlExpression>
+#include <QQmlProperty>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QScopeGuard>
@@ -280,10 +282,9 @@ QStringList widgetProblems(const QString &screen)
         for (QLabel *label : top->findChildren<QLabel *>()) {
             if (!label->isVisible() || label->text().isEmpty())
                 continue;
-            const QSize room = label->contentsRect().size();
             const bool fits = label->wordWrap()
-                                  ? label->heightForWidth(room.width()) <= room.height()
-                                  : label->sizeHint().width() <= room.width() + label->margin() * 2;
+                                  ? label->heightForWidth(label->width()) <= label->height()
+                                  : label->sizeHint().width() <= label->width();
             if (!fits)
                 out << QString("%1: label \"%2\" is cut off").arg(screen, label->text());
         }
@@ -320,11 +321,12 @@ private slots:
     void everyTextFitsAndEverythingThatTakesInputShows()
     {
         QFETCH(QString, language);
-        // A two-channel board with its readings, the process check on, the
-        // network check off (the longer text in its field), logging on.
+        // A two-channel board with its readings, the process check on (on
+        // this program, which runs), the network check off (the longer text
+        // in its field), logging on.
         writeSettings({{"UI/Language", language},
                        {"monitoron", true},
-                       {"monitor", "tovel3"},
+                       {"monitor", QFileInfo(QCoreApplication::applicationFilePath()).fileName()},
                        {"manualon", true},
                        {"logging/enable", true}});
         QSettings store;
@@ -348,12 +350,16 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window));
         QObject *root = h.root;
         auto eval = [root](const QString &e) { return evaluate(root, e); };
-        QTRY_VERIFY_WITH_TIMEOUT(eval("board.model !== ''").toBool(), 60000);
+        // A short cycle until the board is identified and has sent its
+        // reading, then the usual one.
+        h.setCycle(200);
+        QTRY_VERIFY_WITH_TIMEOUT(eval("board.model !== ''").toBool(), 10000);
         // Once its settings are read the board's input shows its reading.
         QSignalSpy settingsRead(eval("board").value<QObject *>(),
                                 SIGNAL(settingsRead(int, QVariantList)));
         eval("board.readSettings()");
-        QTRY_VERIFY_WITH_TIMEOUT(eval("board.inputKind > 0").toBool(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(eval("board.inputKind > 0").toBool(), 10000);
+        h.setCycle(Heartbeat::defaultInterval);
 
         // Each tab, what it waits for, and the dialogs it opens besides its
         // list pop-ups: (how to open it, the dialog).
@@ -418,23 +424,32 @@ private slots:
                                    [=] { QMetaObject::invokeMethod(popup, "close"); }, popup});
                     note(entriesThatDoNotFit(item, screen));
                 }
-                const QObject *tip = toolTipOf(item);
+                auto *tip = const_cast<QObject *>(toolTipOf(item));
                 if (tip && !tip->property("text").toString().isEmpty()) {
                     const QString text = tip->property("text").toString();
-                    popups.append(
-                        {nameOf(item) + "-tip",
-                         [=] {
-                             QMetaObject::invokeMethod(const_cast<QObject *>(tip), "show",
-                                                       Q_ARG(QString, text), Q_ARG(int, -1));
-                         },
-                         [=] { QMetaObject::invokeMethod(const_cast<QObject *>(tip), "hide"); },
-                         tip->property("toolTip").value<QObject *>()});
+                    tip->setProperty("delay", 0);
+                    popups.append({nameOf(item) + "-tip",
+                                   [=] {
+                                       QMetaObject::invokeMethod(tip, "show", Q_ARG(QString, text),
+                                                                 Q_ARG(int, -1));
+                                   },
+                                   [=] { QMetaObject::invokeMethod(tip, "hide"); },
+                                   tip->property("toolTip").value<QObject *>()});
                 }
             }
             for (const Popup &p : popups) {
                 QVERIFY2(p.popup, qPrintable(p.name));
+                // What is checked is the pop-up once open: its fading and
+                // growing in and out are left out.
+                for (const char *transition : {"enter", "exit"})
+                    QVERIFY(QQmlProperty::write(p.popup, transition,
+                                                QVariant::fromValue<QObject *>(nullptr)));
                 p.open();
                 QTRY_VERIFY2(p.popup->property("opened").toBool(), qPrintable(p.name));
+                // A frame drawn with the pop-up open, for the picture.
+                QSignalSpy drawn(window, &QQuickWindow::frameSwapped);
+                window->update();
+                QVERIFY2(drawn.wait(5000), qPrintable(p.name));
                 note(ScreenCheck(window, screen + "-" + p.name).problems());
                 p.close();
                 QTRY_VERIFY2(!p.popup->property("visible").toBool(), qPrintable(p.name));
@@ -447,11 +462,17 @@ private slots:
                 QVERIFY2(opened.contains(o), qPrintable(o->property("title").toString()));
         }
 
-        // The message boxes.
+        // The message boxes (picked out first: items that closed pop-ups
+        // leave are deleted once events run).
+        QObjectList boxes;
         for (QObject *o : h.root->findChildren<QObject *>()) {
-            if (!o->inherits("QQuickPlatformMessageDialog"))
-                continue;
+            if (o->inherits("QQuickPlatformMessageDialog"))
+                boxes << o;
+        }
+        for (QObject *o : boxes) {
             const QString name = qmlContext(o)->nameForObject(o);
+            if (o->property("path").isValid()) // one that names a file: the journal
+                o->setProperty("path", h.journal.getLogFile());
             QMetaObject::invokeMethod(o, "open");
             QTRY_VERIFY(o->property("visible").toBool());
             QTest::qWait(100);
@@ -492,9 +513,65 @@ private slots:
         QCOMPARE(stored("ping/timeout") != "1000", networkCheck);
     }
 
+    // With no program for the log, "View log" in the tray menu and "Open" on
+    // the application page name the file in a message box.
+    void logThatNothingOpensIsNamed_data()
+    {
+        QTest::addColumn<bool>("fromTray");
+        QTest::newRow("tray: View log") << true;
+        QTest::newRow("application page: Open") << false;
+    }
+
+    void logThatNothingOpensIsNamed()
+    {
+        QFETCH(bool, fromTray);
+        // What xdg-open does on a system without a program for the file.
+        QTemporaryDir bin;
+        QFile opener(bin.filePath("xdg-open"));
+        QVERIFY(opener.open(QIODevice::WriteOnly));
+        opener.write("#!/bin/sh\nexit 3\n");
+        opener.close();
+        opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()) + ":" + path);
+        auto restore = qScopeGuard([path] { qputenv("PATH", path); });
+
+        Harness h;
+        QVERIFY(h.load());
+        auto *window = qobject_cast<QQuickWindow *>(h.root);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        const QString log = h.journal.getLogFile();
+        h.journal.log("a line");
+        QTRY_VERIFY(QFile::exists(log));
+
+        if (fromTray) {
+            QMetaObject::invokeMethod(h.tray, "triggered", Q_ARG(QString, "L"));
+        } else {
+            evaluate(h.root, "tabBar.currentIndex = 2");
+            auto *link = qobject_cast<QQuickItem *>(Harness::control(h.page3, "logViewText"));
+            QVERIFY(link && link->isVisible());
+            const QPointF where(link->width() * 0.7, link->height() / 2);
+            QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier,
+                              link->mapToScene(where).toPoint());
+        }
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY((box = shownMessageBox()));
+        QVERIFY2(box->informativeText().contains(log), qPrintable(box->informativeText()));
+        box->close();
+    }
+
 private:
+    static QMessageBox *shownMessageBox()
+    {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
+                return box;
+        }
+        return nullptr;
+    }
+
     std::unique_ptr<PingStandIn> ping;
 };
 
 TOVEL3_TEST_MAIN(TestScreens)
-#include "tst_screens.moc"
+#include "tst_textfit.moc"

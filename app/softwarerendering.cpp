@@ -1,0 +1,67 @@
+#include "softwarerendering.h"
+
+#include <QQmlApplicationEngine>
+#include <QQmlProperty>
+#include <QQuickItem>
+#include <QQuickWindow>
+
+bool SoftwareRendering::softwareRequested()
+{
+    QString backend = QQuickWindow::sceneGraphBackend();
+    if (backend.isEmpty())
+        backend = qEnvironmentVariable("QMLSCENE_DEVICE");
+    if (backend.isEmpty())
+        backend = qEnvironmentVariable("QT_QUICK_BACKEND");
+    return backend == QLatin1String("software") || backend == QLatin1String("softwarecontext");
+}
+
+SoftwareRendering *SoftwareRendering::installIfSoftware(QQmlEngine *engine)
+{
+    if (!softwareRequested())
+        return nullptr;
+    auto *fixes = new SoftwareRendering(engine->urlInterceptor(), engine);
+    engine->setUrlInterceptor(fixes);
+    if (auto *appEngine = qobject_cast<QQmlApplicationEngine *>(engine)) {
+        connect(appEngine, &QQmlApplicationEngine::objectCreated, fixes, [fixes](QObject *object) {
+            if (auto *window = qobject_cast<QQuickWindow *>(object))
+                fixes->watch(window);
+        });
+    }
+    return fixes;
+}
+
+SoftwareRendering::SoftwareRendering(QQmlAbstractUrlInterceptor *next, QObject *parent)
+    : QObject(parent)
+    , m_next(next)
+{
+}
+
+QUrl SoftwareRendering::intercept(const QUrl &url, DataType type)
+{
+    // The style lives on disk or, in a static build, in Qt's own resources.
+    if (type == QmlFile &&
+        url.path().endsWith(QLatin1String("/Controls.2/Material/ElevationEffect.qml")))
+        return QUrl(QStringLiteral("qrc:/softwarescene/ElevationEffect.qml"));
+    return m_next ? m_next->intercept(url, type) : url;
+}
+
+void SoftwareRendering::watch(QQuickWindow *window)
+{
+    layerRipples(window->contentItem());
+    // Pop-ups and list delegates come and go: look again before each frame,
+    // which is emitted only when something is about to be drawn.
+    connect(window, &QQuickWindow::afterAnimating, this,
+            [this, window] { layerRipples(window->contentItem()); });
+}
+
+void SoftwareRendering::layerRipples(QQuickItem *item)
+{
+    if (item->inherits("QQuickMaterialRipple") && !m_ripples.contains(item)) {
+        QQmlProperty(item, QStringLiteral("layer.enabled")).write(true);
+        m_ripples.insert(item);
+        connect(item, &QObject::destroyed, this, [this](QObject *gone) { m_ripples.remove(gone); });
+    }
+    const QList<QQuickItem *> children = item->childItems();
+    for (QQuickItem *child : children)
+        layerRipples(child);
+}

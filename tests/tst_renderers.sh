@@ -1,0 +1,240 @@
+#!/usr/bin/env bash
+# The real program on a virtual X display with a tray host and a simulated
+# board, once with OpenGL and once with the software scene graph (its own
+# "softgl" setting), in English and in Russian: each tab, each list pop-up,
+# each dialog and two hover highlights are shot under both renderers and the
+# two pictures compared region by region. A pop-up without its background, a
+# button without its shape or a highlight in the wrong place changes how much
+# ink a region holds far beyond what the renderers' different anti-aliasing
+# of the same text does. The pictures of the last run stay in
+# <build>/tests/screens/; for a step that differs a third picture
+# (<lang>-differs-<step>.png) outlines the regions.
+set -uo pipefail
+bin=${TOVEL3_BIN:?}
+sim=${TOVEL3_BOARDSIM:?}
+out=${TOVEL3_BUILD_DIR:?}/tests/screens
+# English by default; TOVEL3_SCREEN_LANGS="en ru" also shoots the Russian
+# window (the text fit and Qt's Russian buttons have tests of their own).
+langs=${TOVEL3_SCREEN_LANGS:-en}
+# Regions are 10 x 10 pixels. Two pictures differ where a region's mean grey
+# level moves by more than 25 levels out of 255 (a missing background, a
+# button without its shape), or where more than 10 regions move by more than
+# 15 (a faint highlight or shadow missing or misplaced over an area). The same
+# screen drawn by the two renderers moves a region by at most about 15.
+strong=25 faint=15 faint_regions=10
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  local i
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  for f in app.log sim.log; do echo "--- $f"; tail -n 20 "$work/$f" 2>/dev/null; done
+  exit 1
+}
+wait_for() { # tries (0.2 s each), command...
+  local tries=$1
+  shift
+  for ((i = 0; i < tries; i++)); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# What each step does, at the window's coordinates (the places hold in both
+# languages). "tab" switches to a page; "click" opens a pop-up or a dialog,
+# which is shot and closed with Escape; "hover" leaves the mouse on a control
+# for its highlight to show. Regions listed after the coordinates
+# (x0,y0,x1,y1) are left out of the comparison: what they show differs between
+# two runs anyway (the lamp's blink, the machine's processes, the Software
+# Rendering switch itself).
+lamp=522,66,562,106
+soft_switch=55,300,140,332
+steps=(
+  "main tab 97 24 $lamp"
+  "tab-hover hover 290 24 $lamp"
+  "scan-hover hover 480 86 $lamp"
+  "port-list click 200 86 $lamp"
+  "process-dialog click 534 202 $lamp 50,118,515,456"
+  "settings tab 290 24"
+  "restart-time-list click 480 96"
+  "reset-hold-list click 480 176"
+  "power-hold-list click 500 256"
+  "power-wait-list click 230 309"
+  "power-press-list click 500 309"
+  "ch1-mode-list click 160 389"
+  "ch2-mode-list click 160 442"
+  "reset-limit-list click 480 389"
+  "input-list click 480 442"
+  "application tab 483 24 $soft_switch"
+  "language-list click 510 506 $soft_switch"
+  "log-setup-dialog click 245 370 $soft_switch"
+)
+
+# grid IMAGE [REGION...]: the mean grey level of each 10 x 10 region as
+# "x,y level" lines, the given regions blacked out.
+grid() {
+  local image=$1 region draw=()
+  shift
+  for region in "$@"; do draw+=(-draw "rectangle ${region//,/ }"); done
+  convert "$image" -fill black "${draw[@]}" -colorspace gray -scale 10% -depth 8 txt:- |
+    awk -F'[ ,:()]+' 'NR > 1 { print $1 "," $2, $3 }' | sort
+}
+
+# differs A B [REGION...]: how many regions tell A and B apart (see above);
+# their coordinates go to $work/regions.
+differs() {
+  local a=$1 b=$2
+  shift 2
+  join <(grid "$a" "$@") <(grid "$b" "$@") |
+    awk -v strong=$strong -v faint=$faint -v many=$faint_regions '
+      { d = $2 - $3; if (d < 0) d = -d }
+      d > strong { s[++ns] = $1 }
+      d > faint { f[++nf] = $1 }
+      END {
+        if (nf > many) { for (i = 1; i <= nf; i++) print f[i] > "/dev/stderr"; print nf }
+        else { for (i = 1; i <= ns; i++) print s[i] > "/dev/stderr"; print ns + 0 }
+      }' 2>"$work/regions"
+}
+
+# outline IMAGE OUT: IMAGE with the regions of the last comparison outlined.
+outline() {
+  local draw=() x y
+  while IFS=, read -r x y; do
+    draw+=(-draw "rectangle $((x * 10)),$((y * 10)) $((x * 10 + 9)),$((y * 10 + 9))")
+  done <"$work/regions"
+  convert "$1" -fill none -stroke red "${draw[@]}" "$2"
+}
+
+# settle WINDOW SHOT PAUSE [REGION...]: after PAUSE seconds, shoots the window
+# every 0.15 s until two shots in a row agree (transitions over, the process
+# list loaded).
+settle() {
+  local wid=$1 shot=$2 pause=$3 i
+  shift 3
+  sleep "$pause"
+  import -window "$wid" "$shot" || return 1
+  for ((i = 0; i < 30; i++)); do
+    sleep 0.15
+    import -window "$wid" "$work/next.png" || return 1
+    [ "$(differs "$shot" "$work/next.png" "$@")" -eq 0 ] && return 0
+    mv "$work/next.png" "$shot"
+  done
+  return 1
+}
+
+# back_to WINDOW PAGE [REGION...]: whether the window settles on PAGE again.
+back_to() {
+  local wid=$1 page=$2
+  shift 2
+  settle "$wid" "$work/now.png" 0.2 "$@" && [ "$(differs "$page" "$work/now.png" "$@")" -eq 0 ]
+}
+
+# shoot LANG RENDERER: runs the program once and shoots every step.
+shoot() {
+  local lang=$1 renderer=$2 soft=false
+  [ "$renderer" = software ] && soft=true
+  local home="$work/home-$lang-$renderer"
+  mkdir -p "$home/.config/Brennic" "$home/.local/share" "$home/.cache"
+  # Manual control and the process check on, so that every control is
+  # enabled; logging on, so that its settings link shows.
+  printf '[General]\nvisible=true\nsoftgl=%s\nmanualon=true\nmonitoron=true\nmonitor=Xvfb\n\n[UI]\nLanguage=%s\n\n[logging]\nenable=true\n' \
+    "$soft" "$lang" >"$home/.config/Brennic/Tovel3.conf"
+  local readings
+  readings=$(grep -c '<< ~G' "$work/sim.log")
+  env -u QT_QPA_PLATFORM -u QT_QUICK_BACKEND HOME="$home" XDG_CONFIG_HOME="$home/.config" \
+    XDG_DATA_HOME="$home/.local/share" XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$work/run" \
+    TMPDIR="$work/tmp" TOVEL3_EXTRA_PORTS="$work/board" LC_ALL=C.UTF-8 \
+    "$bin" >"$work/app.log" 2>&1 &
+  local app=$!
+  pids+=("$app")
+  local wid=""
+  # The tray icon is a window of the program too: take the main window.
+  find_window() {
+    wid=$(for w in $(xdotool search --onlyvisible --pid "$app" --name '^USB Tovel'); do
+      xdotool getwindowgeometry --shell "$w" | awk -F= -v w="$w" '/WIDTH/ { x = $2 } /HEIGHT/ { print x * $2, w }'
+    done | awk '$1 > 100000 { print $2; exit }')
+    [ -n "$wid" ]
+  }
+  wait_for 50 find_window || fail "$lang/$renderer: no window"
+  # Shots start once the board has answered the first reading of its input.
+  wait_for 50 sh -c "[ \$(grep -c '<< ~G' '$work/sim.log') -gt $readings ]" ||
+    fail "$lang/$renderer: the board's input was never read"
+  sleep 0.5
+  local step name action x y masks page="" shot
+  for step in "${steps[@]}"; do
+    read -r name action x y masks <<<"$step"
+    shot="$out/$lang-$renderer-$name.png"
+    # shellcheck disable=SC2086 # one word per region
+    case $action in
+      tab)
+        xdotool mousemove --window "$wid" "$x" "$y" click 1 mousemove 1000 700
+        # The settings page reads the board when it is entered.
+        settle "$wid" "$shot" 1 $masks || fail "$lang/$renderer: $name does not settle"
+        page=$shot
+        ;;
+      hover)
+        xdotool mousemove --window "$wid" "$x" "$y"
+        settle "$wid" "$shot" 0.2 $masks || fail "$lang/$renderer: $name does not settle"
+        xdotool mousemove 1000 700
+        back_to "$wid" "$page" $masks || fail "$lang/$renderer: $name: the highlight stays"
+        ;;
+      click)
+        xdotool mousemove --window "$wid" "$x" "$y" click 1 mousemove 1000 700
+        settle "$wid" "$shot" 0.2 $masks || fail "$lang/$renderer: $name does not settle"
+        [ "$(differs "$page" "$shot" $masks)" -gt 20 ] ||
+          fail "$lang/$renderer: $name: clicking at $x,$y opened nothing"
+        xdotool key Escape
+        back_to "$wid" "$page" $masks || fail "$lang/$renderer: $name: Escape did not close it"
+        ;;
+    esac
+  done
+  kill "$app"
+  wait "$app" 2>/dev/null
+}
+
+rm -rf "$out"
+mkdir -p "$out" "$work/run" "$work/tmp"
+chmod 700 "$work/run"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+wait_for 50 test -s "$work/display" || fail "Xvfb did not start"
+DISPLAY=":$(head -n1 "$work/display")"
+export DISPLAY
+trayer --edge bottom --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
+pids+=($!)
+wait_for 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "no tray panel"
+"$sim" --model x2 --link "$work/board" --verbose >"$work/sim.log" 2>&1 &
+pids+=($!)
+wait_for 25 test -e "$work/board" || fail "board simulator did not start"
+
+for lang in $langs; do
+  shoot "$lang" opengl
+  shoot "$lang" software
+done
+
+failed=0
+for lang in $langs; do
+  for step in "${steps[@]}"; do
+    read -r name _ _ _ masks <<<"$step"
+    a="$out/$lang-opengl-$name.png"
+    b="$out/$lang-software-$name.png"
+    # shellcheck disable=SC2086
+    n=$(differs "$a" "$b" $masks)
+    if [ "$n" -gt 0 ]; then
+      outline "$b" "$out/$lang-differs-$name.png"
+      echo "not ok: $lang $name: $n regions differ between the renderers"
+      failed=1
+    else
+      echo "ok: $lang $name"
+    fi
+  done
+done
+[ "$failed" -eq 0 ] || fail "the software scene graph draws differently from OpenGL (pictures in $out)"
+echo "pictures: $out"
