@@ -207,9 +207,22 @@ pids+=($!)
 wait_for 50 test -s "$work/display" || fail "Xvfb did not start"
 DISPLAY=":$(head -n1 "$work/display")"
 export DISPLAY
-trayer --edge bottom --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "no tray panel"
+# The display may take connections a little after it named itself, and a
+# tray host that could not connect is gone: wait for the display, and start
+# the host again if it died.
+wait_for 50 sh -c 'xwininfo -root >/dev/null 2>&1' || fail "Xvfb takes no connections"
+panel_up=""
+for attempt in 1 2 3; do
+  trayer --edge bottom --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
+  tray_pid=$!
+  pids+=($tray_pid)
+  if wait_for 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\""'; then
+    panel_up=yes
+    break
+  fi
+  kill "$tray_pid" 2>/dev/null || true
+done
+[ -n "$panel_up" ] || { cat "$work/trayer.log"; fail "no tray panel"; }
 "$sim" --model x2 --link "$work/board" --verbose >"$work/sim.log" 2>&1 &
 pids+=($!)
 wait_for 25 test -e "$work/board" || fail "board simulator did not start"
