@@ -356,7 +356,9 @@ private slots:
         QFETCH(QString, letter);
         QFETCH(QString, announcement);
         QFETCH(bool, loseFirstIdentity);
-        Rig r(BoardSimulator::Model(model), 100);
+        // A cycle long enough for the "~A" to come back within it, also on a
+        // busy machine: the order of the first commands is checked.
+        Rig r(BoardSimulator::Model(model), 400);
         QVERIFY(r.started);
         bool dropped = false;
         if (loseFirstIdentity) {
