@@ -46,6 +46,7 @@ wait_for() { # tries (0.2 s each), command...
   done
   return 1
 }
+. "$(dirname "$0")/support/xdisplay.sh"
 
 # What each step does, at the window's coordinates (the places hold in both
 # languages). "tab" switches to a page; "click" opens a pop-up or a dialog,
@@ -202,27 +203,7 @@ shoot() {
 rm -rf "$out"
 mkdir -p "$out" "$work/run" "$work/tmp"
 chmod 700 "$work/run"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 50 test -s "$work/display" || fail "Xvfb did not start"
-DISPLAY=":$(head -n1 "$work/display")"
-export DISPLAY
-# The display may take connections a little after it named itself, and a
-# tray host that could not connect is gone: wait for the display, and start
-# the host again if it died.
-wait_for 50 sh -c 'xwininfo -root >/dev/null 2>&1' || fail "Xvfb takes no connections"
-panel_up=""
-for attempt in 1 2 3; do
-  trayer --edge bottom --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
-  tray_pid=$!
-  pids+=($tray_pid)
-  if wait_for 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\""'; then
-    panel_up=yes
-    break
-  fi
-  kill "$tray_pid" 2>/dev/null || true
-done
-[ -n "$panel_up" ] || { cat "$work/trayer.log"; fail "no tray panel"; }
+xdisplay_start "$work" bottom
 "$sim" --model x2 --link "$work/board" --verbose >"$work/sim.log" 2>&1 &
 pids+=($!)
 wait_for 25 test -e "$work/board" || fail "board simulator did not start"

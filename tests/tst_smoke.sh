@@ -33,6 +33,7 @@ wait_for() { # tries (0.2 s each), command...
   done
   return 1
 }
+. "$(dirname "$0")/support/xdisplay.sh"
 
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
 export XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/run"
@@ -46,26 +47,7 @@ unset QT_QPA_PLATFORM QT_QUICK_BACKEND
 printf '[General]\nvisible=false\n\n[logging]\nenable=true\n' >"$XDG_CONFIG_HOME/Brennic/Tovel3.conf"
 
 # X server on a free display, then the tray host.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 50 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-# The display may take connections a little after it named itself, and a
-# tray host that could not connect is gone: wait for the display, and start
-# the host again if it died.
-wait_for 50 sh -c 'xwininfo -root >/dev/null 2>&1' || fail "Xvfb takes no connections"
-panel_up=""
-for attempt in 1 2 3; do
-  trayer --edge top --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
-  tray_pid=$!
-  pids+=($tray_pid)
-  if wait_for 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\""'; then
-    panel_up=yes
-    break
-  fi
-  kill "$tray_pid" 2>/dev/null || true
-done
-[ -n "$panel_up" ] || { cat "$work/trayer.log"; fail "no tray panel"; }
+xdisplay_start "$work" top
 panel=$(xwininfo -root -tree | awk '/"panel"/ { print $1; exit }')
 
 "$sim" --link "$work/board" --verbose >"$work/sim.log" 2>&1 &
