@@ -2,10 +2,10 @@
 #include "instancelock.h"
 #include "journal.h"
 #include "loadtranslations.h"
+#include "materialfixes.h"
 #include "qmlhost.h"
 #include "servicehost.h"
 #include "singleapphandler.h"
-#include "softwarerendering.h"
 #include "startup.h"
 #include "unixsignalwatcher.h"
 #include "windowhost.h"
@@ -162,11 +162,13 @@ int main(int argc, char *argv[])
         WindowHost host(journal);
         QQmlApplicationEngine engine;
         engine.addImportPath(app.applicationDirPath());
-        SoftwareRendering::installIfSoftware(&engine);
+        MaterialFixes::install(&engine);
         QmlHost::publishContext(engine.rootContext(), &guard, journal);
         host.publish(engine.rootContext());
         QObject::connect(&engine, &QQmlApplicationEngine::quit, &app, &QCoreApplication::quit);
         engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+        for (QObject *window : engine.rootObjects())
+            WindowHost::watchFirstFrame(window);
         host.start();
 
         exitCode = app.exec();

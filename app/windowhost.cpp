@@ -9,7 +9,10 @@
 #include "watchdog.h"
 
 #include <QQmlContext>
+#include <QQuickWindow>
 #include <QThread>
+
+#include <memory>
 
 WindowHost::WindowHost(Journal *journal, QObject *parent)
     : QObject(parent)
@@ -49,4 +52,20 @@ void WindowHost::start()
     QString reason;
     if (!dir.isEmpty() && !m_watchdog->listen(dir + QStringLiteral("/control"), false, &reason))
         qWarning("Control socket unavailable: %s", qPrintable(reason));
+}
+
+void WindowHost::watchFirstFrame(QObject *window)
+{
+    auto *quickWindow = qobject_cast<QQuickWindow *>(window);
+    if (!quickWindow)
+        return;
+    // Emitted on the render thread; the property is set on the window's own.
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = connect(
+        quickWindow, &QQuickWindow::frameSwapped, quickWindow,
+        [quickWindow, connection] {
+            disconnect(*connection);
+            quickWindow->setProperty("firstFrameDrawn", true);
+        },
+        Qt::QueuedConnection);
 }

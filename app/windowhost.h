@@ -28,6 +28,10 @@ public:
     // engine has restored the port.
     void start();
 
+    // Sets the window's "firstFrameDrawn" property once its first frame is on
+    // screen; the window builds what that frame does not show from then on.
+    static void watchFirstFrame(QObject *window);
+
 private:
     AppSettings *m_settings;
     Watchdog *m_watchdog;

@@ -37,6 +37,7 @@
 #include "instancelock.h"
 #include "journal.h"
 #include "loadtranslations.h"
+#include "materialfixes.h"
 #include "procusage.h"
 #include "qmlhost.h"
 #include "singleapphandler.h"
@@ -204,10 +205,13 @@ int runMirror(int argc, char **argv, const QString &standIn)
         engine.addImportPath(app.applicationDirPath());
         PageSwap swap(standIn.isEmpty() ? QUrl() : QUrl::fromLocalFile(standIn));
         engine.setUrlInterceptor(&swap);
+        MaterialFixes::install(&engine);
         QmlHost::publishContext(engine.rootContext(), &guard, journal);
         host.publish(engine.rootContext());
         QObject::connect(&engine, &QQmlApplicationEngine::quit, &app, &QCoreApplication::quit);
         engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+        for (QObject *window : engine.rootObjects())
+            WindowHost::watchFirstFrame(window);
         host.start();
         code = app.exec();
     }

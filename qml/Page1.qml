@@ -11,11 +11,20 @@ Page1Form {
     // it is away, as Remote Power does (it follows the last model).
     property bool boardSeen: false
 
-    property alias urlFieldMenu: urlFieldMenu
-    property alias monitorFieldMenu: monitorFieldMenu
-    property alias selectProcessDialog: selectProcessDialog
-    property alias bHolder: bHolder
-    property alias processList: processList
+    // The field menus and the process dialog are built once this is set (after
+    // the window's first frame, which shows none of them).
+    property bool extrasWanted: false
+    readonly property QtObject urlFieldMenu: extras.item ? extras.item.urlFieldMenu : null
+    readonly property QtObject monitorFieldMenu: extras.item ? extras.item.monitorFieldMenu : null
+    readonly property QtObject selectProcessDialog: extras.item ? extras.item.selectProcessDialog : null
+    readonly property QtObject bHolder: extras.item ? extras.item.bHolder : null
+    readonly property QtObject processList: extras.item ? extras.item.processList : null
+
+    // The menus and the dialog at once, for a click that comes before they were built.
+    function ensureExtras() {
+        extrasWanted = true
+        extras.asynchronous = false
+    }
 
     label_info.text: qsTr("Type: %1, Version: %2, Channels: %3")
                      .arg(board.model !== "" ? board.model : qsTr("n/a"))
@@ -94,14 +103,7 @@ Page1Form {
         }
     }
 
-    function processModelReloaded() {
-        console.log("Process model reloaded")
-        bHolder.running = false
-    }
-
     Component.onCompleted: {
-        processList.sysProcModel.reloaded.connect(processModelReloaded)
-
         if (Qt.platform.os === "windows")
             monitorField.placeholderText = "explorer.exe"
         else if (Qt.platform.os === "osx")
@@ -148,10 +150,17 @@ Page1Form {
 
     monitorField.onTextChanged: appSettings.processName = monitorField.text
 
-    urlFieldMouse.onClicked: urlFieldMenu.open()
-    monFieldMouse.onClicked: monitorFieldMenu.open()
+    urlFieldMouse.onClicked: {
+        ensureExtras()
+        urlFieldMenu.open()
+    }
+    monFieldMouse.onClicked: {
+        ensureExtras()
+        monitorFieldMenu.open()
+    }
 
     processListTool.onClicked: {
+        ensureExtras()
         bHolder.running = true
         processList.sysProcModel.reload()
         selectProcessDialog.open()
@@ -177,44 +186,66 @@ Page1Form {
 
     pingTimeoutSlider.onValueChanged: appSettings.pingTimeout = Math.round(pingTimeoutSlider.value)
 
-    TextFieldMenu {
-        id: urlFieldMenu
-        textField: urlField
-    }
+    Loader {
+        id: extras
+        active: page.extrasWanted
+        asynchronous: true
+        sourceComponent: Item {
+            property alias urlFieldMenu: urlFieldMenu
+            property alias monitorFieldMenu: monitorFieldMenu
+            property alias selectProcessDialog: selectProcessDialog
+            property alias bHolder: bHolder
+            property alias processList: processList
 
-    TextFieldMenu {
-        id: monitorFieldMenu
-        textField: monitorField
-    }
-
-    Dialog {
-        id: selectProcessDialog
-        modal: true
-        title: qsTr("Select a Process")
-        x: Math.round((page.width - width) / 2)
-        y: 10
-        width: Math.round(page.width * 0.9)
-        height: page.height - 20
-        standardButtons: Dialog.Cancel
-
-        SystemProcessList {
-            id: processList
-            anchors.fill: parent
-            clip: true
-            tableBackground: "#eaffcd"
-
-            onSelectProcess: {
-                monitorField.text = name
-                selectProcessDialog.close()
+            TextFieldMenu {
+                id: urlFieldMenu
+                textField: page.urlField
             }
-        }
 
-        BusyIndicator {
-            id: bHolder
-            anchors.centerIn: parent
-            width: selectProcessDialog.width / 2
-            height: selectProcessDialog.height / 2
-            running: true
+            TextFieldMenu {
+                id: monitorFieldMenu
+                textField: page.monitorField
+            }
+
+            Dialog {
+                id: selectProcessDialog
+                parent: page
+                modal: true
+                title: qsTr("Select a Process")
+                x: Math.round((page.width - width) / 2)
+                y: 10
+                width: Math.round(page.width * 0.9)
+                height: page.height - 20
+                standardButtons: Dialog.Cancel
+
+                SystemProcessList {
+                    id: processList
+                    anchors.fill: parent
+                    clip: true
+                    tableBackground: "#eaffcd"
+
+                    onSelectProcess: {
+                        page.monitorField.text = name
+                        selectProcessDialog.close()
+                    }
+                }
+
+                BusyIndicator {
+                    id: bHolder
+                    anchors.centerIn: parent
+                    width: selectProcessDialog.width / 2
+                    height: selectProcessDialog.height / 2
+                    running: true
+                }
+            }
+
+            Connections {
+                target: processList.sysProcModel
+                function onReloaded() {
+                    console.log("Process model reloaded")
+                    bHolder.running = false
+                }
+            }
         }
     }
 }

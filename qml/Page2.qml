@@ -2,6 +2,7 @@ import QtQuick 2.10
 
 Page2Form {
     id: page2
+    objectName: "page2"
 
     // The main window calls this each time its page stack switches to this page.
     function tabEntered() {

@@ -8,6 +8,7 @@ import FileOpener 1.0
 
 Page3Form {
     id: page3
+    objectName: "page3"
 
     readonly property string supportUrl: "https://www.brennic.example/support"
     readonly property string supportHost: "www.brennic.example"

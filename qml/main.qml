@@ -5,7 +5,6 @@ import QtQuick.Layouts 1.3
 import QtQuick.Extras 1.4
 import Qt.labs.platform 1.0 as Platform
 import QtQuick.Controls.Material 2.1
-import QtQuick.Controls.Universal 2.1
 import ProcessWatcher 1.0
 import AutoStarter 1.0
 import Settings 1.0
@@ -48,22 +47,48 @@ ApplicationWindow {
         anchors.fill: parent
         currentIndex: tabBar.currentIndex
         onCurrentIndexChanged: {
-            if (currentIndex === 1)
+            if (currentIndex === 1 && page2)
                 page2.tabEntered()
         }
 
         Page1 {
             id: page1
             objectName: "page1"
+            extrasWanted: mainwindow.firstFrameDrawn
         }
-        Page2 {
-            id: page2
-            objectName: "page2"
+        // The Settings and Application pages are not on the first screen: they
+        // are built once it is drawn, so the window shows sooner.
+        Loader {
+            id: page2Loader
+            active: mainwindow.firstFrameDrawn
+            asynchronous: true
+            source: "Page2.qml"
+            onLoaded: {
+                if (swipeView.currentIndex === 1)
+                    page2.tabEntered()
+            }
         }
-        Page3 {
-            id: page3
-            objectName: "page3"
+        Loader {
+            id: page3Loader
+            active: mainwindow.firstFrameDrawn
+            asynchronous: true
+            source: "Page3.qml"
+            onLoaded: initialiseApplicationPage()
         }
+    }
+
+    // Set by the host once the first frame is on screen, or at once when the
+    // window starts hidden: what that frame does not show is built from then on.
+    property bool firstFrameDrawn: false
+
+    readonly property Item page2: page2Loader.item
+    readonly property Item page3: page3Loader.item
+
+    // The Application page at once, for an action that needs it before it was built.
+    function applicationPage() {
+        firstFrameDrawn = true
+        page3Loader.asynchronous = false
+        return page3Loader.item
     }
 
     ProcessWatcher {
@@ -202,12 +227,14 @@ ApplicationWindow {
             mainwindow.visible = appSettings.showAtStart
         else
             mainwindow.visible = true
-
-        page3.hideSwitch.checked = !appSettings.showAtStart
-
+        if (!mainwindow.visible)
+            firstFrameDrawn = true
         astarter.checkAutostart()
-        page3.autostartSwitch.checked = astarter.autostartSet()
+    }
 
+    function initialiseApplicationPage() {
+        page3.hideSwitch.checked = !appSettings.showAtStart
+        page3.autostartSwitch.checked = astarter.autostartSet()
         page3.softwareSwitch.checked = appSettings.softwareRendering
         page3.legacySwitch.checked = appSettings.legacyMode
         page3.logSwitch.checked = appSettings.loggingEnabled
@@ -237,7 +264,7 @@ ApplicationWindow {
             fileDialog.open()
             break
         case "L":
-            page3.openLogFile()
+            applicationPage().openLogFile()
             break
         case "D":
             board.firmwareUpdate()

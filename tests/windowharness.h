@@ -8,9 +8,10 @@
 #include "boardsimulator.h"
 #include "heartbeat.h"
 #include "journal.h"
+#include "materialfixes.h"
 #include "qmlhost.h"
+#include "qmlpagewindow.h"
 #include "singleapphandler.h"
-#include "softwarerendering.h"
 #include "watchdog.h"
 #include "windowhost.h"
 
@@ -169,7 +170,7 @@ public:
         }
         host.reset(new WindowHost(&journal));
         engine.reset(new QQmlApplicationEngine);
-        SoftwareRendering::installIfSoftware(engine.get());
+        MaterialFixes::install(engine.get());
         QmlHost::publishContext(engine->rootContext(), &server, &journal);
         host->publish(engine->rootContext());
         QObject::connect(engine.get(), &QQmlEngine::quit, [this] { quitRequested = true; });
@@ -178,11 +179,12 @@ public:
             return false;
         root = engine->rootObjects().first();
         host->start();
+        const bool built = QmlPageWindow::waitUntilBuilt(root);
         page1 = child("page1");
         page2 = child("page2");
         page3 = child("page3");
         tray = child("trayIcon");
-        return page1 && page2 && page3 && tray;
+        return built && page1 && page2 && page3 && tray;
     }
 
     // Runs the heartbeat cycle every `ms` from now on instead of every 3 s.

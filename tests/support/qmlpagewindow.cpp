@@ -56,9 +56,30 @@ bool QmlPageWindow::finish(QObject *created, const QString &error)
 {
     m_root.reset(created);
     m_error = created ? QString() : error;
-    if (created)
-        m_host->start();
-    return created != nullptr;
+    if (!created)
+        return false;
+    m_host->start();
+    if (!created->property("firstFrameDrawn").isValid())
+        return true;
+    const bool built = waitUntilBuilt(created);
+    if (!built)
+        m_error = QStringLiteral("the pages after the first were not built");
+    return built;
+}
+
+bool QmlPageWindow::waitUntilBuilt(QObject *window)
+{
+    // The main window builds its other pages, the field menus and the process
+    // dialog after its first frame.
+    WindowHost::watchFirstFrame(window);
+    return QTest::qWaitFor(
+        [window] {
+            QObject *first = window->findChild<QObject *>(QStringLiteral("page1"));
+            return window->findChild<QObject *>(QStringLiteral("page2")) &&
+                   window->findChild<QObject *>(QStringLiteral("page3")) && first &&
+                   first->property("processList").value<QObject *>();
+        },
+        10000);
 }
 
 void QmlPageWindow::destroy()

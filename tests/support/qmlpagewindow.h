@@ -27,6 +27,9 @@ public:
     // Once per program, before the first window: the application's style and
     // native element types.
     static void prepare();
+    // Waits until the main window has built what it builds after its first
+    // frame; false when that took over 10 s.
+    static bool waitUntilBuilt(QObject *window);
 
     // Builds the window from QML text; url names it, so the pages it uses
     // resolve next to it in the resources. False, with errorString(), when

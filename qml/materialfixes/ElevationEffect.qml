@@ -1,7 +1,7 @@
 import QtQuick 2.12
 
-// Takes the place of the Material style's elevation effect under the software
-// scene graph (see softwarerendering.h). The style makes the item a layer with
+// Takes the place of the Material style's elevation effect (see
+// app/materialfixes.h). The style makes the item a layer with
 // this as its effect; the layer hides the item and expects the effect to draw
 // it. Here the item draws itself again and gets a shadow of translucent
 // rounded rectangles as a child beneath it: steps that approach the style's

@@ -1,11 +1,11 @@
-#include "softwarerendering.h"
+#include "materialfixes.h"
 
 #include <QQmlApplicationEngine>
 #include <QQmlProperty>
 #include <QQuickItem>
 #include <QQuickWindow>
 
-bool SoftwareRendering::softwareRequested()
+bool MaterialFixes::softwareRequested()
 {
     QString backend = QQuickWindow::sceneGraphBackend();
     if (backend.isEmpty())
@@ -15,12 +15,12 @@ bool SoftwareRendering::softwareRequested()
     return backend == QLatin1String("software") || backend == QLatin1String("softwarecontext");
 }
 
-SoftwareRendering *SoftwareRendering::installIfSoftware(QQmlEngine *engine)
+MaterialFixes *MaterialFixes::install(QQmlEngine *engine)
 {
-    if (!softwareRequested())
-        return nullptr;
-    auto *fixes = new SoftwareRendering(engine->urlInterceptor(), engine);
+    auto *fixes = new MaterialFixes(engine->urlInterceptor(), engine);
     engine->setUrlInterceptor(fixes);
+    if (!softwareRequested())
+        return fixes;
     if (auto *appEngine = qobject_cast<QQmlApplicationEngine *>(engine)) {
         connect(appEngine, &QQmlApplicationEngine::objectCreated, fixes, [fixes](QObject *object) {
             if (auto *window = qobject_cast<QQuickWindow *>(object))
@@ -30,22 +30,22 @@ SoftwareRendering *SoftwareRendering::installIfSoftware(QQmlEngine *engine)
     return fixes;
 }
 
-SoftwareRendering::SoftwareRendering(QQmlAbstractUrlInterceptor *next, QObject *parent)
+MaterialFixes::MaterialFixes(QQmlAbstractUrlInterceptor *next, QObject *parent)
     : QObject(parent)
     , m_next(next)
 {
 }
 
-QUrl SoftwareRendering::intercept(const QUrl &url, DataType type)
+QUrl MaterialFixes::intercept(const QUrl &url, DataType type)
 {
     // The style lives on disk or, in a static build, in Qt's own resources.
     if (type == QmlFile &&
         url.path().endsWith(QLatin1String("/Controls.2/Material/ElevationEffect.qml")))
-        return QUrl(QStringLiteral("qrc:/softwarescene/ElevationEffect.qml"));
+        return QUrl(QStringLiteral("qrc:/materialfixes/ElevationEffect.qml"));
     return m_next ? m_next->intercept(url, type) : url;
 }
 
-void SoftwareRendering::watch(QQuickWindow *window)
+void MaterialFixes::watch(QQuickWindow *window)
 {
     layerRipples(window->contentItem());
     // Pop-ups and list delegates come and go: look again before each frame,
@@ -54,7 +54,7 @@ void SoftwareRendering::watch(QQuickWindow *window)
             [this, window] { layerRipples(window->contentItem()); });
 }
 
-void SoftwareRendering::layerRipples(QQuickItem *item)
+void MaterialFixes::layerRipples(QQuickItem *item)
 {
     if (item->inherits("QQuickMaterialRipple") && !m_ripples.contains(item)) {
         QQmlProperty(item, QStringLiteral("layer.enabled")).write(true);
