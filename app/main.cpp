@@ -7,13 +7,13 @@
 #include "servicehost.h"
 #include "singleapphandler.h"
 #include "startup.h"
+#include "trayicon.h"
 #include "unixsignalwatcher.h"
 #include "windowhost.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
-#include <QIcon>
 #include <QMessageBox>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -84,7 +84,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     setIdentity(app);
-    app.setWindowIcon(QIcon(QStringLiteral(":/tovel3.png")));
+    app.setWindowIcon(TrayIcon::pngIcon(QStringLiteral(":/tovel3.png")));
     app.addLibraryPath(app.applicationDirPath());
 
     // The counterpart of the session manager's request on Linux: a

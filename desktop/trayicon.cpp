@@ -2,7 +2,9 @@
 
 #include <QAction>
 #include <QIcon>
+#include <QImageReader>
 #include <QMenu>
+#include <QPixmap>
 
 TrayIcon::TrayIcon(QObject *parent)
     : QSystemTrayIcon(parent)
@@ -28,10 +30,17 @@ void TrayIcon::setIconResource(const QString &src)
     // The lamp changes the icon three times a cycle: each image is read once.
     auto icon = m_icons.constFind(src);
     if (icon == m_icons.cend())
-        icon = m_icons.insert(src, QIcon(QStringLiteral(":/") + src));
+        icon = m_icons.insert(src, pngIcon(QStringLiteral(":/") + src));
     setIcon(*icon);
     m_iconResource = src;
     emit iconChanged();
+}
+
+QIcon TrayIcon::pngIcon(const QString &resource)
+{
+    QImageReader reader(resource, "png");
+    reader.setAutoDetectImageFormat(false);
+    return QIcon(QPixmap::fromImage(reader.read()));
 }
 
 QString TrayIcon::lampIcon(int lamp)

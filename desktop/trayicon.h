@@ -27,6 +27,9 @@ public:
     int lamp() const { return m_lamp; }
     void setLamp(int lamp);
     static QString lampIcon(int lamp);
+    // An icon from one of the program's PNG resources. Read as PNG outright:
+    // a reader left to guess the format loads every image plug-in first.
+    static QIcon pngIcon(const QString &resource);
 
 signals:
     void triggered(const QString &id);
