@@ -21,7 +21,11 @@ Updater::Updater(QObject *parent)
 #ifdef Q_OS_WIN
     backend = new SparkleUpdater(url);
 #else
-    auto *appcast = new AppcastUpdater(url);
+    // A test hook, as TOVEL3_CYCLE_MS: the first automatic look sooner.
+    bool delaySet = false;
+    const int delay = qEnvironmentVariableIntValue("TOVEL3_UPDATE_DELAY_MS", &delaySet);
+    auto *appcast =
+        new AppcastUpdater(url, delaySet && delay >= 0 ? delay : AppcastUpdater::startDelayMs);
     connect(appcast, &AppcastUpdater::newVersion, this, &Updater::newVersion);
     connect(appcast, &AppcastUpdater::updateStatus, this, &Updater::updateStatus);
     backend = appcast;

@@ -2,7 +2,7 @@
 # The real program on a virtual X display with a real tray host and the board
 # simulator: it starts hidden in the tray, feeds the board every 3 s (the
 # other end-to-end tests run a shorter cycle), a second start shows the window
-# and exits 0, and a termination signal ends it cleanly.
+# and exits 0, its Settings tab works, and a termination signal ends it cleanly.
 # The screenshot stays in the build directory for a look.
 set -uo pipefail
 bin=${TOVEL3_BIN:?}
@@ -21,7 +21,7 @@ cleanup() {
 trap cleanup EXIT
 fail() {
   echo "FAIL: $*"
-  for f in app.log sim.log; do echo "--- $f"; cat "$work/$f" 2>/dev/null; done
+  for f in app.log sim.log feed.log; do echo "--- $f"; cat "$work/$f" 2>/dev/null; done
   exit 1
 }
 wait_for() { # tries (0.2 s each), command...
@@ -54,7 +54,19 @@ panel=$(xwininfo -root -tree | awk '/"panel"/ { print $1; exit }')
 pids+=($!)
 wait_for 25 test -e "$work/board" || fail "board simulator did not start"
 
-TOVEL3_EXTRA_PORTS="$work/board" "$bin" >"$work/app.log" 2>&1 &
+# A feed on loopback: the Application page, with the updater on it, is built
+# although the window starts hidden, and looks for an update soon.
+python3 -u -c '
+import http.server, sys
+s = http.server.HTTPServer(("127.0.0.1", 0), http.server.SimpleHTTPRequestHandler)
+print(s.server_port, flush=True)
+s.serve_forever()' >"$work/feed.port" 2>"$work/feed.log" &
+pids+=($!)
+wait_for 25 test -s "$work/feed.port" || fail "feed server did not start"
+printf '[Update]\nURL=http://127.0.0.1:%s/appcast.xml\nLastCheck=2020-01-01T00:00:00Z\n' "$(head -n1 "$work/feed.port")" \
+  >>"$XDG_CONFIG_HOME/Brennic/Tovel3.conf"
+
+TOVEL3_EXTRA_PORTS="$work/board" TOVEL3_UPDATE_DELAY_MS=500 "$bin" >"$work/app.log" 2>&1 &
 app=$!
 pids+=($app)
 
@@ -65,6 +77,8 @@ viewable() { xwininfo -name "$title" 2>/dev/null | grep -q IsViewable; }
 sleep 1
 viewable && fail "window shown although the tray is there and it was told to start hidden"
 echo "ok: started hidden in the tray"
+wait_for 25 grep -q 'GET /appcast.xml' "$work/feed.log" || fail "no update check while hidden"
+echo "ok: the hidden window's Application page looked for an update"
 
 wait_for 40 grep -q '<< ~I' "$work/sim.log" || fail "no heartbeat and handshake reached the board"
 echo "ok: heartbeat and handshake"
@@ -80,6 +94,14 @@ echo "ok: window \"$title\" shown"
 kill -0 "$app" 2>/dev/null || fail "first instance is gone"
 
 wait_for 40 grep -q '<< ~G' "$work/sim.log" || fail "two-channel heartbeat never sent"
+
+# The Settings tab of a window that started hidden works and asks the board
+# for its settings.
+grep -q '<< ~F' "$work/sim.log" && fail "settings read before the tab was entered"
+wid=$(xwininfo -name "$title" | awk '/Window id:/ { print $4 }')
+xdotool mousemove --window "$wid" 290 24 click 1
+wait_for 25 grep -q '<< ~F' "$work/sim.log" || fail "the Settings tab did not read the board"
+echo "ok: Settings tab of a window that started hidden reads the board"
 
 # The real period, from the board's arrival times (HH:MM:SS.mmm): the
 # two-channel heartbeat is the second (tst_watchdog checks the steady period).

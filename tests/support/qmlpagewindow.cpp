@@ -72,11 +72,15 @@ bool QmlPageWindow::waitUntilBuilt(QObject *window)
     // The main window builds its other pages, the field menus and the process
     // dialog after its first frame.
     WindowHost::watchFirstFrame(window);
+    // The window's properties, not its children: a page is found among those
+    // while it is still being built.
+    auto ready = [window](const char *name) {
+        return window->property(name).value<QObject *>() != nullptr;
+    };
     return QTest::qWaitFor(
-        [window] {
+        [window, ready] {
             QObject *first = window->findChild<QObject *>(QStringLiteral("page1"));
-            return window->findChild<QObject *>(QStringLiteral("page2")) &&
-                   window->findChild<QObject *>(QStringLiteral("page3")) && first &&
+            return ready("page2") && ready("page3") && first &&
                    first->property("processList").value<QObject *>();
         },
         10000);
