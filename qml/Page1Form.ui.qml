@@ -77,7 +77,7 @@ Item {
                         anchors.fill: parent
                         spacing: 8
 
-                        ComboBox {
+                        PortComboBox {
                             id: portsCombo
                             Layout.fillWidth: true
                         }

@@ -197,6 +197,40 @@ private slots:
         QTRY_COMPARE(setting("port"), ports[0]);
     }
 
+    // A stable port name is long: the box shows its start and end, the
+    // whole name on hovering, and its list wraps the name rather than cut it.
+    void longPortNameStaysReadable()
+    {
+        QTemporaryDir dir;
+        const QString name =
+            dir.path() + "/usb-STMicroelectronics_Virtual_COM_Port_in_FS_Mode_6D8E12345678-if00";
+        QVERIFY(QFile::link(boards[0]->portPath(), name));
+        listPorts({name});
+        QVERIFY(load());
+        QTRY_COMPARE(eval("page1.portsCombo.currentText").toString(), name);
+        QQuickItem *box = item("page1.portsCombo");
+        QQuickItem *shown = item("page1.portsCombo.contentItem");
+        QVERIFY(shown->property("truncated").toBool());
+        QVERIFY(box->mapRectToScene(box->boundingRect())
+                    .contains(shown->mapRectToScene(shown->boundingRect())));
+
+        QTest::mouseMove(window(), box->mapToScene(box->boundingRect().center()).toPoint());
+        QTRY_VERIFY(eval("page1.portsCombo.ToolTip.visible").toBool());
+        QCOMPARE(eval("page1.portsCombo.ToolTip.text").toString(), name);
+
+        click("page1.portsCombo");
+        QTRY_VERIFY(eval("page1.portsCombo.popup.opened").toBool());
+        QQuickItem *entry = item("page1.portsCombo.popup.contentItem.itemAtIndex(0).contentItem");
+        QVERIFY(entry);
+        QCOMPARE(entry->property("text").toString(), name);
+        QVERIFY(!entry->property("truncated").toBool());
+        QVERIFY(entry->property("lineCount").toInt() > 1);
+        QVERIFY(entry->height() >= entry->property("implicitHeight").toReal() - 1);
+        QQuickItem *list = item("page1.portsCombo.popup.contentItem");
+        QVERIFY(list->mapRectToScene(list->boundingRect())
+                    .contains(entry->mapRectToScene(entry->boundingRect())));
+    }
+
     // Each control of the manual group sends its command once; a model's
     // missing outputs take no input; the page shows what the board reports.
     void controlsSendTheirCommandOnce_data()
