@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
-# Regenerates docs/screenshots/{main,settings,application}.png from the real
+# Regenerates docs/screenshots/{main,settings,application}.png (English) or
+# docs/screenshots/ru-{main,settings,application}.png (Russian) from the real
 # tovel3 binary: a private X server (Xvfb) with trayer as the tray host, a
 # simulated two-channel board on a pseudo-terminal, and a throw-away HOME, so
 # nothing of the user's own settings, journal or autostart entry is touched.
 #
-# Usage: tools/screenshots.sh [build-dir]   (default: build)
+# Usage: tools/screenshots.sh [build-dir] [en|ru]   (default: build en)
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build}
+lang=${2:-en}
+case "$lang" in
+  en) prefix="" ;;
+  ru) prefix="ru-" ;;
+  *) echo "language: en or ru" >&2; exit 2 ;;
+esac
 build=$(cd "$build" && pwd)
 out=$src/docs/screenshots
 app=$build/app/tovel3
@@ -73,7 +80,7 @@ monitoron=true
 visible=true
 
 [UI]
-Language=en
+Language=@LANG@
 
 [logging]
 count=3
@@ -85,6 +92,7 @@ on=true
 timeout=1000
 url=127.0.0.1
 EOF
+sed -i "s/@LANG@/$lang/" "$home/.config/Brennic/Tovel3.conf"
 
 # The X server picks a free display number and writes it to fd 3.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" \
@@ -126,8 +134,9 @@ find_window() {
 }
 wait_for 20 find_window || { cat "$work/app.log" >&2; echo "no tovel3 window" >&2; exit 1; }
 
-journal=$home/.local/share/Brennic/Tovel3/tovel3.log
-connected() { grep -q 'Ostrel X2 v.* connected' "$journal" 2>/dev/null; }
+# Identified once the board has answered the handshake's "~I" (the journal
+# says so in the interface's language).
+connected() { grep -q '>> .*~I[0-9]' "$work/board.log" 2>/dev/null; }
 wait_for 30 connected || { cat "$work/app.log" >&2; echo "the board was not identified" >&2; exit 1; }
 sleep 1
 
@@ -167,10 +176,10 @@ sleep 1.5
 import -window "$wid" "$work/application.png"
 
 for shot in main settings application; do
-  convert "$work/$shot.png" -strip "$out/$shot.png"
+  convert "$work/$shot.png" -strip "$out/$prefix$shot.png"
 done
 if grep -E 'qrc:/.*(Error|error|is not a type|not installed)' "$work/app.log" >&2; then
   echo "the application reported QML errors (above)" >&2
   exit 1
 fi
-echo "wrote $out/main.png $out/settings.png $out/application.png"
+echo "wrote $out/${prefix}main.png $out/${prefix}settings.png $out/${prefix}application.png"
