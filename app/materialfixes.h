@@ -17,9 +17,9 @@ class QQuickWindow;
 // graphics cards) runs no shaders, so every item with such a layer vanishes
 // there: pop-ups lose their background, buttons their shape. The interceptor
 // hands the style a stand-in effect from the resources that lets the item
-// draw itself and puts a shadow of plain rectangles beneath it, on both back-
-// ends: the window looks the same whichever draws it, and under OpenGL its
-// first frame comes about 12 ms sooner (no layers to set up and render).
+// draw itself and puts a shadow image beneath it, on both back-ends: the
+// window looks the same whichever draws it, and under OpenGL its first frame
+// comes about 20 ms sooner (no layer or shader per control to set up).
 // Every other URL goes on to the interceptor installed before (the engine's
 // file selector).
 //
