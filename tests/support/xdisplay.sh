@@ -3,9 +3,11 @@
 #   xdisplay_start WORK EDGE   starts Xvfb and trayer (panel on EDGE: top or
 #                              bottom), logs in WORK; exports DISPLAY, adds
 #                              the processes to the array `pids`; needs the
-#                              caller's wait_for and fail
+#                              caller's wait_for and fail. WORK/display holds
+#                              the display's number: a test may start several
+#                              displays, each with a WORK of its own
 xdisplay_start() {
-  local work=$1 edge=$2 attempt tray_pid panel_up=""
+  local work=$1 edge=$2 tray_pid panel_up=""
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
   pids+=($!)
   wait_for 50 test -s "$work/display" || fail "Xvfb did not start"
@@ -15,10 +17,10 @@ xdisplay_start() {
   # tray host that could not connect is gone: wait for the display, and
   # start the host again if it died.
   wait_for 50 sh -c 'xwininfo -root >/dev/null 2>&1' || fail "Xvfb takes no connections"
-  for attempt in 1 2 3; do
+  for _ in 1 2 3; do
     trayer --edge "$edge" --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
     tray_pid=$!
-    pids+=($tray_pid)
+    pids+=("$tray_pid")
     if wait_for 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\""'; then
       panel_up=yes
       break
