@@ -8,7 +8,8 @@
 # ink a region holds far beyond what the renderers' different anti-aliasing
 # of the same text does. The pictures of the last run stay in
 # <build>/tests/screens/; for a step that differs a third picture
-# (<lang>-differs-<step>.png) outlines the regions.
+# (<lang>-differs-<step>.png) outlines the regions. The two renderers run side
+# by side, each with a display, a tray host and a board of its own.
 set -uo pipefail
 bin=${TOVEL3_BIN:?}
 sim=${TOVEL3_BOARDSIM:?}
@@ -27,14 +28,19 @@ work=$(mktemp -d)
 pids=()
 cleanup() {
   local i
+  # The programs of the runs, then what the runs stand on.
+  for f in "$work"/*/app.pid; do [ -f "$f" ] && kill "$(cat "$f")" 2>/dev/null; done
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
   wait 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
+# Inside a run, $run is its directory.
 fail() {
   echo "FAIL: $*"
-  for f in app.log sim.log; do echo "--- $f"; tail -n 20 "$work/$f" 2>/dev/null; done
+  for f in "${run:-$work}/app.log" "${run:-$work}/sim.log"; do
+    [ -f "$f" ] && { echo "--- $f"; tail -n 20 "$f"; }
+  done
   exit 1
 }
 wait_for() { # tries (0.2 s each), command...
@@ -89,7 +95,7 @@ grid() {
 }
 
 # differs A B [REGION...]: how many regions tell A and B apart (see above);
-# their coordinates go to $work/regions.
+# their coordinates go to regions in the run's directory (or $work).
 differs() {
   local a=$1 b=$2
   shift 2
@@ -101,7 +107,7 @@ differs() {
       END {
         if (nf > many) { for (i = 1; i <= nf; i++) print f[i] > "/dev/stderr"; print nf }
         else { for (i = 1; i <= ns; i++) print s[i] > "/dev/stderr"; print ns + 0 }
-      }' 2>"$work/regions"
+      }' 2>"${run:-$work}/regions"
 }
 
 # outline IMAGE OUT: IMAGE with the regions of the last comparison outlined.
@@ -109,7 +115,7 @@ outline() {
   local draw=() x y
   while IFS=, read -r x y; do
     draw+=(-draw "rectangle $((x * 10)),$((y * 10)) $((x * 10 + 9)),$((y * 10 + 9))")
-  done <"$work/regions"
+  done <"${run:-$work}/regions"
   convert "$1" -fill none -stroke red "${draw[@]}" "$2"
 }
 
@@ -123,38 +129,84 @@ settle() {
   import -window "$wid" "$shot" || return 1
   for ((i = 0; i < 30; i++)); do
     sleep 0.15
-    import -window "$wid" "$work/next.png" || return 1
-    [ "$(differs "$shot" "$work/next.png" "$@")" -eq 0 ] && return 0
-    mv "$work/next.png" "$shot"
+    import -window "$wid" "$run/next.png" || return 1
+    [ "$(differs "$shot" "$run/next.png" "$@")" -eq 0 ] && return 0
+    mv "$run/next.png" "$shot"
   done
   return 1
 }
 
-# back_to WINDOW PAGE [REGION...]: whether the window settles on PAGE again.
-back_to() {
-  local wid=$1 page=$2
-  shift 2
-  settle "$wid" "$work/now.png" 0.2 "$@" && [ "$(differs "$page" "$work/now.png" "$@")" -eq 0 ]
+# opened WINDOW SHOT PAGE [REGION...]: shoots the window until it shows
+# something on top of PAGE (more than 20 regions differ), then settles.
+opened() {
+  local wid=$1 shot=$2 page=$3 i
+  shift 3
+  for ((i = 0; i < 30; i++)); do
+    import -window "$wid" "$shot" || return 1
+    [ "$(differs "$page" "$shot" "$@")" -gt 20 ] && break
+    sleep 0.1
+  done
+  settle "$wid" "$shot" 0 "$@"
 }
 
-# shoot LANG RENDERER: runs the program once and shoots every step.
+# back_to WINDOW PAGE [REGION...]: whether the window shows PAGE again (shot
+# every 0.1 s, for at most about 5 s).
+back_to() {
+  local wid=$1 page=$2 i
+  shift 2
+  for ((i = 0; i < 30; i++)); do
+    import -window "$wid" "$run/now.png" || return 1
+    [ "$(differs "$page" "$run/now.png" "$@")" -eq 0 ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# board RENDERER: the port of that renderer's board. The window shows the
+# port's name, so both boards sit in $work under names that draw the same:
+# the second one ends in a space. Qt names a port's lock file after the port,
+# so each program still locks a port of its own.
+board() {
+  if [ "$1" = software ]; then echo "$work/board "; else echo "$work/board"; fi
+}
+
+# prepare RENDERER: a display with a tray host (support/xdisplay.sh) and a
+# board for the runs of that renderer, in $work/RENDERER.
+prepare() {
+  local run="$work/$1" port
+  port=$(board "$1")
+  mkdir -p "$run/run" "$run/tmp"
+  chmod 700 "$run/run"
+  xdisplay_start "$run" bottom
+  "$sim" --model x2 --link "$port" --verbose >"$run/sim.log" 2>&1 &
+  pids+=($!)
+  wait_for 25 test -e "$port" || fail "board simulator did not start"
+}
+
+# shoot LANG RENDERER: runs the program once on the renderer's display and
+# shoots every step.
 shoot() {
   local lang=$1 renderer=$2 soft=false
   [ "$renderer" = software ] && soft=true
-  local home="$work/home-$lang-$renderer"
+  local run="$work/$renderer"
+  DISPLAY=":$(head -n1 "$run/display")"
+  export DISPLAY
+  local home="$run/home-$lang"
   mkdir -p "$home/.config/Brennic" "$home/.local/share" "$home/.cache"
   # Manual control and the process check on, so that every control is
   # enabled; logging on, so that its settings link shows.
   printf '[General]\nvisible=true\nsoftgl=%s\nmanualon=true\nmonitoron=true\nmonitor=Xvfb\n\n[UI]\nLanguage=%s\n\n[logging]\nenable=true\n' \
     "$soft" "$lang" >"$home/.config/Brennic/Tovel3.conf"
   local readings
-  readings=$(grep -c '<< ~G' "$work/sim.log")
+  readings=$(grep -c '<< ~G' "$run/sim.log")
+  # A cycle a second (the TOVEL3_CYCLE_MS test hook): the first reading
+  # comes sooner.
   env -u QT_QPA_PLATFORM -u QT_QUICK_BACKEND HOME="$home" XDG_CONFIG_HOME="$home/.config" \
-    XDG_DATA_HOME="$home/.local/share" XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$work/run" \
-    TMPDIR="$work/tmp" TOVEL3_EXTRA_PORTS="$work/board" LC_ALL=C.UTF-8 \
-    "$bin" >"$work/app.log" 2>&1 &
+    XDG_DATA_HOME="$home/.local/share" XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$run/run" \
+    TMPDIR="$run/tmp" TOVEL3_EXTRA_PORTS="$(board "$renderer")" TOVEL3_CYCLE_MS=1000 LC_ALL=C.UTF-8 \
+    "$bin" >"$run/app.log" 2>&1 &
   local app=$!
-  pids+=("$app")
+  echo "$app" >"$run/app.pid"
   local wid=""
   # The tray icon is a window of the program too: take the main window.
   find_window() {
@@ -165,7 +217,7 @@ shoot() {
   }
   wait_for 50 find_window || fail "$lang/$renderer: no window"
   # Shots start once the board has answered the first reading of its input.
-  wait_for 50 sh -c "[ \$(grep -c '<< ~G' '$work/sim.log') -gt $readings ]" ||
+  wait_for 50 sh -c "[ \$(grep -c '<< ~G' '$run/sim.log') -gt $readings ]" ||
     fail "$lang/$renderer: the board's input was never read"
   sleep 0.5
   local step name action x y masks page="" shot
@@ -188,7 +240,7 @@ shoot() {
         ;;
       click)
         xdotool mousemove --window "$wid" "$x" "$y" click 1 mousemove 1000 700
-        settle "$wid" "$shot" 0.2 $masks || fail "$lang/$renderer: $name does not settle"
+        opened "$wid" "$shot" "$page" $masks || fail "$lang/$renderer: $name does not settle"
         [ "$(differs "$page" "$shot" $masks)" -gt 20 ] ||
           fail "$lang/$renderer: $name: clicking at $x,$y opened nothing"
         xdotool key Escape
@@ -198,19 +250,25 @@ shoot() {
   done
   kill "$app"
   wait "$app" 2>/dev/null
+  rm -f "$run/app.pid"
 }
 
 rm -rf "$out"
-mkdir -p "$out" "$work/run" "$work/tmp"
-chmod 700 "$work/run"
-xdisplay_start "$work" bottom
-"$sim" --model x2 --link "$work/board" --verbose >"$work/sim.log" 2>&1 &
-pids+=($!)
-wait_for 25 test -e "$work/board" || fail "board simulator did not start"
+mkdir -p "$out"
+prepare opengl
+prepare software
 
 for lang in $langs; do
-  shoot "$lang" opengl
-  shoot "$lang" software
+  shoot "$lang" opengl >"$work/opengl.out" 2>&1 &
+  gl=$!
+  shoot "$lang" software >"$work/software.out" 2>&1 &
+  soft=$!
+  wait "$gl"
+  gl_ok=$?
+  wait "$soft"
+  soft_ok=$?
+  cat "$work/opengl.out" "$work/software.out"
+  if [ "$gl_ok" -ne 0 ] || [ "$soft_ok" -ne 0 ]; then fail "$lang: a run failed (above)"; fi
 done
 
 failed=0
