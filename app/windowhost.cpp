@@ -36,9 +36,17 @@ void WindowHost::publish(QQmlContext *context) const
     context->setContextProperty(QStringLiteral("heartbeat"), m_heartbeat);
 }
 
+void WindowHost::startEngine()
+{
+    if (m_engineStarted)
+        return;
+    m_engineStarted = true;
+    m_watchdog->start();
+}
+
 void WindowHost::start()
 {
-    m_watchdog->start();
+    startEngine();
     // The saved port is restored before the window's event loop runs, as
     // when the window did it itself: the journal lines of start-up come
     // before anything the user, a signal or a second start can cause.

@@ -27,6 +27,9 @@ public:
     // Starts the engine: the saved port, then the cycle. Returns once the
     // engine has restored the port.
     void start();
+    // Starts the engine without waiting, so that it restores the port while
+    // the window loads; start() then only waits for what is left.
+    void startEngine();
 
     // Sets the window's "firstFrameDrawn" property once its first frame is on
     // screen; the window builds what that frame does not show from then on.
@@ -37,4 +40,5 @@ private:
     Watchdog *m_watchdog;
     BoardView *m_board;
     ObjectMirror *m_heartbeat;
+    bool m_engineStarted = false;
 };
