@@ -22,8 +22,8 @@ Page1Form {
 
     // The menus and the dialog at once, for a click that comes before they were built.
     function ensureExtras() {
-        extrasWanted = true
         extras.asynchronous = false
+        extrasWanted = true
     }
 
     label_info.text: qsTr("Type: %1, Version: %2, Channels: %3")

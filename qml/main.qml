@@ -86,8 +86,8 @@ ApplicationWindow {
 
     // The Application page at once, for an action that needs it before it was built.
     function applicationPage() {
-        firstFrameDrawn = true
         page3Loader.asynchronous = false
+        firstFrameDrawn = true
         return page3Loader.item
     }
 

@@ -218,6 +218,23 @@ private slots:
                      QStringLiteral("TEMP: 23.5\u2103"));
     }
 
+    // What the window builds after its first frame is there at once for an
+    // action that comes before: the tray's "View log", a field's menu, the
+    // process list.
+    void deferredPartsAreBuiltWhenNeededEarlier()
+    {
+        Harness h;
+        QVERIFY(h.load(false));
+        QTest::qWait(300);
+        QVERIFY(h.eval("page3 === null && page1.urlFieldMenu === null").toBool());
+        QVERIFY(h.eval("applicationPage() !== null && page3.objectName === 'page3'").toBool());
+        QVERIFY(h.eval("page3.hideSwitch.checked === !appSettings.showAtStart").toBool());
+        h.eval("page1.ensureExtras()");
+        QVERIFY(
+            h.eval("page1.urlFieldMenu !== null && page1.selectProcessDialog !== null").toBool());
+        QVERIFY(h.eval("page2 === null").toBool());
+    }
+
     // What the application page stores for the cycle takes effect at once.
     void checkLoggingReachesTheCycle()
     {

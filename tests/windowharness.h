@@ -160,7 +160,9 @@ public:
         return board.get();
     }
 
-    bool load()
+    // `deferred`: let the window build what it builds after its first frame,
+    // and wait for it; without, the window never learns of a first frame.
+    bool load(bool deferred = true)
     {
         static bool registered = false;
         if (!registered) {
@@ -179,12 +181,12 @@ public:
             return false;
         root = engine->rootObjects().first();
         host->start();
-        const bool built = QmlPageWindow::waitUntilBuilt(root);
+        const bool built = !deferred || QmlPageWindow::waitUntilBuilt(root);
         page1 = child("page1");
         page2 = child("page2");
         page3 = child("page3");
         tray = child("trayIcon");
-        return built && page1 && page2 && page3 && tray;
+        return built && page1 && tray && (!deferred || (page2 && page3));
     }
 
     // Runs the heartbeat cycle every `ms` from now on instead of every 3 s.
