@@ -3,7 +3,7 @@
 # under elevated controls: for each elevation, the Material key, penumbra and
 # ambient shadows (offset, blur, spread, opacity) of a 32 px rounded square
 # (radius 2) and of a 32 px circle, blurred, on a margin of `pad` pixels.
-# Needs ImageMagick; the images are kept in the sources, run again only to
+# Needs ImageMagick and bc; the images are kept in the sources, run again only to
 # change them:   tools/materialshadows.sh qml/materialfixes
 set -euo pipefail
 out=${1:?output directory}
