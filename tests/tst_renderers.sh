@@ -43,15 +43,6 @@ fail() {
   done
   exit 1
 }
-wait_for() { # tries (0.2 s each), command...
-  local tries=$1
-  shift
-  for ((i = 0; i < tries; i++)); do
-    "$@" && return 0
-    sleep 0.2
-  done
-  return 1
-}
 . "$(dirname "$0")/support/xdisplay.sh"
 
 # What each step does, at the window's coordinates (the places hold in both

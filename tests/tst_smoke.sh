@@ -24,15 +24,6 @@ fail() {
   for f in app.log sim.log feed.log; do echo "--- $f"; cat "$work/$f" 2>/dev/null; done
   exit 1
 }
-wait_for() { # tries (0.2 s each), command...
-  local tries=$1
-  shift
-  for ((i = 0; i < tries; i++)); do
-    "$@" && return 0
-    sleep 0.2
-  done
-  return 1
-}
 . "$(dirname "$0")/support/xdisplay.sh"
 
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"

@@ -1,11 +1,24 @@
+# shellcheck shell=bash
 # Sourced by shell tests: a virtual X display with a tray host on it.
 #
 #   xdisplay_start WORK EDGE   starts Xvfb and trayer (panel on EDGE: top or
 #                              bottom), logs in WORK; exports DISPLAY, adds
 #                              the processes to the array `pids`; needs the
-#                              caller's wait_for and fail. WORK/display holds
-#                              the display's number: a test may start several
-#                              displays, each with a WORK of its own
+#                              caller's fail. WORK/display holds the display's
+#                              number: a test may start several displays, each
+#                              with a WORK of its own
+#   wait_for TRIES COMMAND...  runs COMMAND every 0.2 s until it succeeds, at
+#                              most TRIES times
+wait_for() {
+  local tries=$1 i
+  shift
+  for ((i = 0; i < tries; i++)); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
 xdisplay_start() {
   local work=$1 edge=$2 tray_pid panel_up=""
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
