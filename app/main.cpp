@@ -166,11 +166,7 @@ int main(int argc, char *argv[])
         QmlHost::publishContext(engine.rootContext(), &guard, journal);
         host.publish(engine.rootContext());
         QObject::connect(&engine, &QQmlApplicationEngine::quit, &app, &QCoreApplication::quit);
-        host.startEngine();
-        engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
-        for (QObject *window : engine.rootObjects())
-            WindowHost::watchFirstFrame(window);
-        host.start();
+        host.loadWindow(&engine);
 
         exitCode = app.exec();
     }

@@ -8,6 +8,7 @@
 #include "singleapphandler.h"
 #include "watchdog.h"
 
+#include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
 #include <QThread>
@@ -60,6 +61,18 @@ void WindowHost::start()
     QString reason;
     if (!dir.isEmpty() && !m_watchdog->listen(dir + QStringLiteral("/control"), false, &reason))
         qWarning("Control socket unavailable: %s", qPrintable(reason));
+}
+
+void WindowHost::loadWindow(QQmlApplicationEngine *engine)
+{
+    // The port search runs on the engine's thread while the window loads:
+    // the window's first frame does not wait for it.
+    startEngine();
+    engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
+    const QList<QObject *> windows = engine->rootObjects();
+    for (QObject *window : windows)
+        watchFirstFrame(window);
+    start();
 }
 
 void WindowHost::watchFirstFrame(QObject *window)

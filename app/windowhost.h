@@ -6,6 +6,7 @@ class AppSettings;
 class BoardView;
 class Journal;
 class ObjectMirror;
+class QQmlApplicationEngine;
 class QQmlContext;
 class Watchdog;
 
@@ -27,15 +28,18 @@ public:
     // Starts the engine: the saved port, then the cycle. Returns once the
     // engine has restored the port.
     void start();
-    // Starts the engine without waiting, so that it restores the port while
-    // the window loads; start() then only waits for what is left.
-    void startEngine();
+    // Loads the window (qrc:/main.qml) while the engine restores the saved
+    // port, watches for its first frame, then starts as start() does.
+    void loadWindow(QQmlApplicationEngine *engine);
 
     // Sets the window's "firstFrameDrawn" property once its first frame is on
     // screen; the window builds what that frame does not show from then on.
     static void watchFirstFrame(QObject *window);
 
 private:
+    // Starts the engine without waiting for it.
+    void startEngine();
+
     AppSettings *m_settings;
     Watchdog *m_watchdog;
     BoardView *m_board;

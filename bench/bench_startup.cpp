@@ -209,11 +209,7 @@ int runMirror(int argc, char **argv, const QString &standIn)
         QmlHost::publishContext(engine.rootContext(), &guard, journal);
         host.publish(engine.rootContext());
         QObject::connect(&engine, &QQmlApplicationEngine::quit, &app, &QCoreApplication::quit);
-        host.startEngine();
-        engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
-        for (QObject *window : engine.rootObjects())
-            WindowHost::watchFirstFrame(window);
-        host.start();
+        host.loadWindow(&engine);
         code = app.exec();
     }
     delete translator;
