@@ -32,7 +32,7 @@ class Heartbeat : public QObject
     Q_PROPERTY(bool processCheck READ processCheck WRITE setProcessCheck NOTIFY processCheckChanged)
     Q_PROPERTY(QString processName READ processName WRITE setProcessName NOTIFY processNameChanged)
     // Whose processes the process check counts (a user name or uid); empty:
-    // this program's user and the system accounts.
+    // this program's own user.
     Q_PROPERTY(
         QString processOwner READ processOwner WRITE setProcessOwner NOTIFY processOwnerChanged)
     Q_PROPERTY(bool logNetwork READ logNetwork WRITE setLogNetwork NOTIFY logNetworkChanged)
