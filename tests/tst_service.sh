@@ -338,7 +338,7 @@ app=$!
 pids+=("$app")
 desk_line=$(lines board2)
 desktop_fed() {
-  tail -n +$((desk_line + 1)) "$work/board2.log" | grep -q ' << ~I$' && [ -S "$work/tmp/tovel3-$(id -u)/control" ]
+  tail -n +$((desk_line + 1)) "$work/board2.log" | grep -q ' << ~I$' && [ -S "$home/.cache/tovel3/$(hostname)/control" ]
 }
 wait_for 15 desktop_fed || fail "the desktop program does not feed the board"
 grep -q libQt5Quick "/proc/$app/maps" || fail "the desktop program runs without its window"
