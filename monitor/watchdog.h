@@ -27,6 +27,8 @@ class Watchdog : public QObject
     Q_OBJECT
 public:
     enum Threading { OwnThread, CallerThread };
+    // The shortest period the test hook TOVEL3_CYCLE_MS may set.
+    static constexpr int minimumTestCycleMs = 100;
 
     Watchdog(AppSettings *settings, Journal *journal, Threading threading = OwnThread,
              QObject *parent = nullptr);
