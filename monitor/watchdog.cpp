@@ -40,6 +40,8 @@ Watchdog::~Watchdog()
     auto shutdown = [board, heartbeat, metrics, control] {
         delete control;
         heartbeat->stop();
+        // A clean end: the file would go on saying the board is connected.
+        metrics->removeFile();
         metrics->setDirectory(QString());
         delete heartbeat;
         delete board;
@@ -194,8 +196,12 @@ void Watchdog::followSettings()
     connect(s, &AppSettings::logProcessChanged, this,
             [=](bool on) { later(heartbeat, [=] { heartbeat->setLogProcess(on); }); });
     MetricsWriter *metrics = m_metrics.get();
-    connect(s, &AppSettings::metricsDirChanged, this,
-            [=](const QString &dir) { later(heartbeat, [=] { metrics->setDirectory(dir); }); });
+    connect(s, &AppSettings::metricsDirChanged, this, [=](const QString &dir) {
+        later(heartbeat, [=] {
+            metrics->removeFile();
+            metrics->setDirectory(dir);
+        });
+    });
     connect(s, &AppSettings::legacyModeChanged, this,
             [=](bool on) { later(board, [=] { board->setCompatibilityMode(on); }); });
     connect(s, &AppSettings::legacyT1Changed, this,

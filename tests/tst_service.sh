@@ -12,8 +12,9 @@
 #     drops) and its continuing brings it back;
 #   - the board unplugged, then back under another port name, is found again;
 #     the heartbeat gap is printed;
-#   - SIGTERM ends the service with code 0 and the journal's closing lines;
-#     what it writes to journald carries a priority, line by line;
+#   - SIGTERM ends the service with code 0 and the journal's closing lines,
+#     and removes the metrics file; what it writes to journald carries a
+#     priority, line by line;
 #   - tovel3ctl controls a running desktop tovel3 as well.
 # Both programs run their cycle every 750 ms here (the TOVEL3_CYCLE_MS test
 # hook); tst_smoke and tst_watchdog check the real 3 s period.
@@ -326,8 +327,9 @@ notified STOPPING=1 || fail "no STOPPING=1"
 unmarked=$(grep -cv '^<[0-7]>' "$work/tovel3d.err" || true)
 [ "$unmarked" -eq 0 ] || fail "$unmarked lines without a priority on standard error"
 [ ! -e "$sock" ] || fail "the control socket stays"
+[ ! -e "$work/textfiles/tovel3.prom" ] || fail "the metrics file stays, saying: $(grep connected "$work/textfiles/tovel3.prom")"
 ctl_case 3 "" "no running" status
-ok "SIGTERM: exit 0, STOPPING=1, journal closed, socket gone, $(wc -l <"$work/tovel3d.err") lines to journald"
+ok "SIGTERM: exit 0, STOPPING=1, journal closed, socket and metrics file gone, $(wc -l <"$work/tovel3d.err") lines to journald"
 
 # --- a running desktop tovel3 (its window path, offscreen)
 env -i "PATH=$PATH" "HOME=$home" "TMPDIR=$work/tmp" "XDG_RUNTIME_DIR=$work/run" LANG=C.UTF-8 \
