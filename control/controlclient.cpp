@@ -208,9 +208,6 @@ int ControlClient::run(const QStringList &arguments)
             m_out << QJsonDocument(reply).toJson(QJsonDocument::Compact) << "\n";
         else
             printBoard(reply);
-        const QString note = reply.value(QStringLiteral("note")).toString();
-        if (!note.isEmpty())
-            m_err << "tovel3ctl: " << note << "\n";
     } else if (command == QLatin1String("suspend")) {
         m_out << "board suspended: its clock stands until 'tovel3ctl resume'\n";
     } else if (command == QLatin1String("resume")) {
@@ -222,6 +219,9 @@ int ControlClient::run(const QStringList &arguments)
     } else if (command == QLatin1String("test-power")) {
         m_out << "hard reset requested\n";
     }
+    const QString note = reply.value(QStringLiteral("note")).toString();
+    if (!note.isEmpty())
+        m_err << "tovel3ctl: " << note << "\n";
     m_out.flush();
     m_err.flush();
     return Done;

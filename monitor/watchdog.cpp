@@ -7,6 +7,7 @@
 #include "metricswriter.h"
 
 #include <QDateTime>
+#include <QMutexLocker>
 #include <QThread>
 
 Watchdog::Watchdog(AppSettings *settings, Journal *journal, Threading threading, QObject *parent)
@@ -17,6 +18,7 @@ Watchdog::Watchdog(AppSettings *settings, Journal *journal, Threading threading,
     , m_heartbeat(new Heartbeat(m_board))
     , m_metrics(new MetricsWriter(settings->metricsDir()))
     , m_started(QDateTime::currentMSecsSinceEpoch())
+    , m_keepNotes(std::make_shared<KeepNotes>())
 {
     m_heartbeat->setJournal(journal);
     // At most one metrics file per cycle, written with the cycle's start.
@@ -97,10 +99,45 @@ bool Watchdog::listen(const QString &path, bool group, QString *error)
         return false;
     }
     AppSettings *s = m_settings;
-    connect(m_control, &ControlServer::ledSet, s, [s](bool on) { s->setLedOff(!on); });
-    connect(m_control, &ControlServer::suspendSet, s, [s](bool on) { s->setTimerSuspended(on); });
+    connect(m_control, &ControlServer::ledSet, s, [this, s](bool on) {
+        s->setLedOff(!on);
+        updateKeepNotes();
+    });
+    connect(m_control, &ControlServer::suspendSet, s, [this, s](bool on) {
+        s->setTimerSuspended(on);
+        updateKeepNotes();
+    });
     connect(m_control, &ControlServer::compatibilityT1Set, s, [s](int t1) { s->setLegacyT1(t1); });
+    updateKeepNotes();
+    auto notes = m_keepNotes;
+    auto setNote = [control = m_control, notes] {
+        control->setKeepNote([notes](bool led, bool on) {
+            QMutexLocker lock(&notes->mutex);
+            return notes->text[led ? 0 : 1][on ? 1 : 0];
+        });
+    };
+    if (m_thread && m_thread->isRunning())
+        QMetaObject::invokeMethod(m_board, setNote, Qt::BlockingQueuedConnection);
+    else
+        setNote();
     return true;
+}
+
+void Watchdog::updateKeepNotes()
+{
+    const auto note = [this](const QString &what, AppSettings::Key key, bool value) {
+        const QString reason = m_settings->unkeptReason(key, value);
+        return reason.isEmpty() ? QString()
+                                : QStringLiteral("%1 will not survive a restart: %2").arg(what, reason);
+    };
+    QMutexLocker lock(&m_keepNotes->mutex);
+    // By switch (LED, suspension) and state asked for (off, on).
+    m_keepNotes->text[0][0] = note(QStringLiteral("the LED setting"), AppSettings::Key::LedOff, true);
+    m_keepNotes->text[0][1] = note(QStringLiteral("the LED setting"), AppSettings::Key::LedOff, false);
+    m_keepNotes->text[1][0] =
+        note(QStringLiteral("the resumption"), AppSettings::Key::TimerSuspended, false);
+    m_keepNotes->text[1][1] =
+        note(QStringLiteral("the suspension"), AppSettings::Key::TimerSuspended, true);
 }
 
 MetricsSnapshot Watchdog::snapshot() const
