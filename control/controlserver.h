@@ -65,7 +65,10 @@ public:
     // What a switch done for a client leaves after a restart: the text is
     // added to the reply as its "note" when not empty (the owner cannot keep
     // the setting). Called on this object's thread.
-    void setKeepNote(std::function<QString(bool led, bool on)> note) { m_keepNote = std::move(note); }
+    void setKeepNote(std::function<QString(bool led, bool on)> note)
+    {
+        m_keepNote = std::move(note);
+    }
 
 signals:
     // A client switched the LED or the suspension, or wrote the reset time

@@ -25,9 +25,9 @@ Updater::Updater(QObject *parent)
     // later.
     bool delaySet = false;
     const int delay = qEnvironmentVariableIntValue("TOVEL3_UPDATE_DELAY_MS", &delaySet);
-    auto *appcast = new AppcastUpdater(url, delaySet && delay >= 0
-                                                ? qMin(delay, AppcastUpdater::startDelayMs)
-                                                : AppcastUpdater::startDelayMs);
+    auto *appcast =
+        new AppcastUpdater(url, delaySet && delay >= 0 ? qMin(delay, AppcastUpdater::startDelayMs)
+                                                       : AppcastUpdater::startDelayMs);
     connect(appcast, &AppcastUpdater::newVersion, this, &Updater::newVersion);
     connect(appcast, &AppcastUpdater::updateStatus, this, &Updater::updateStatus);
     backend = appcast;

@@ -29,12 +29,8 @@ int SystemProcessListModel::rowCount(const QModelIndex &parent) const
 
 QHash<int, QByteArray> SystemProcessListModel::roleNames() const
 {
-    return {{NameRole, "pname"},
-            {PathRole, "ppath"},
-            {CountRole, "pcount"},
-            {MemoryRole, "pmem"},
-            {StatusRole, "pstat"},
-            {OwnerRole, "powner"}};
+    return {{NameRole, "pname"},  {PathRole, "ppath"},   {CountRole, "pcount"},
+            {MemoryRole, "pmem"}, {StatusRole, "pstat"}, {OwnerRole, "powner"}};
 }
 
 QString SystemProcessListModel::keyOf(const SystemProcess &record)

@@ -127,13 +127,16 @@ void Watchdog::updateKeepNotes()
 {
     const auto note = [this](const QString &what, AppSettings::Key key, bool value) {
         const QString reason = m_settings->unkeptReason(key, value);
-        return reason.isEmpty() ? QString()
-                                : QStringLiteral("%1 will not survive a restart: %2").arg(what, reason);
+        return reason.isEmpty()
+                   ? QString()
+                   : QStringLiteral("%1 will not survive a restart: %2").arg(what, reason);
     };
     QMutexLocker lock(&m_keepNotes->mutex);
     // By switch (LED, suspension) and state asked for (off, on).
-    m_keepNotes->text[0][0] = note(QStringLiteral("the LED setting"), AppSettings::Key::LedOff, true);
-    m_keepNotes->text[0][1] = note(QStringLiteral("the LED setting"), AppSettings::Key::LedOff, false);
+    m_keepNotes->text[0][0] =
+        note(QStringLiteral("the LED setting"), AppSettings::Key::LedOff, true);
+    m_keepNotes->text[0][1] =
+        note(QStringLiteral("the LED setting"), AppSettings::Key::LedOff, false);
     m_keepNotes->text[1][0] =
         note(QStringLiteral("the resumption"), AppSettings::Key::TimerSuspended, false);
     m_keepNotes->text[1][1] =

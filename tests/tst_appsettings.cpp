@@ -350,7 +350,8 @@ private slots:
         QVERIFY(writeFile(blocked, ""));
         AppSettings stuck(QSettings::IniFormat, path, blocked + "/state.conf");
         const QString why = blocked + "/state.conf";
-        QVERIFY2(stuck.storeProblem().startsWith("cannot write " + why), qPrintable(stuck.storeProblem()));
+        QVERIFY2(stuck.storeProblem().startsWith("cannot write " + why),
+                 qPrintable(stuck.storeProblem()));
         QCOMPARE(stuck.unkeptReason(AppSettings::Key::LedOff, true), stuck.storeProblem());
     }
 
@@ -364,10 +365,10 @@ private slots:
         QTest::newRow("defaults") << QVariant() << QVariant() << quint64(64 * 1048576) << 3u;
         QTest::newRow("size 0: the least the journal takes")
             << QVariant(0) << QVariant(0) << quint64(131072) << 0u;
-        QTest::newRow("above the limits") << QVariant(4096) << QVariant(500)
-                                          << quint64(2147483648ULL) << 128u;
-        QTest::newRow("unreadable") << QVariant("lots") << QVariant("") << quint64(64 * 1048576)
-                                    << 3u;
+        QTest::newRow("above the limits")
+            << QVariant(4096) << QVariant(500) << quint64(2147483648ULL) << 128u;
+        QTest::newRow("unreadable")
+            << QVariant("lots") << QVariant("") << quint64(64 * 1048576) << 3u;
     }
 
     void journalSettingsApplied()

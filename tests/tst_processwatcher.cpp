@@ -77,15 +77,16 @@ private:
         const bool stopped = kind.endsWith("stop");
         QStringList command = {program(name), "60"};
         if (kind.startsWith("renamed"))
-            command = QStringList{"/bin/sh", "-c",
-                                  "printf %s \"$0\" >/proc/$$/comm; while :; do sleep 1; done",
-                                  name};
+            command =
+                QStringList{"/bin/sh", "-c",
+                            "printf %s \"$0\" >/proc/$$/comm; while :; do sleep 1; done", name};
         else if (kind == "hidden")
-            command = QStringList{"/usr/bin/python3", "-c",
-                                  "import ctypes, sys, time; c = ctypes.CDLL(None);"
-                                  " c.prctl(4, 0, 0, 0, 0); c.prctl(15, sys.argv[1].encode(), 0, 0, 0);"
-                                  " time.sleep(60)",
-                                  name};
+            command =
+                QStringList{"/usr/bin/python3", "-c",
+                            "import ctypes, sys, time; c = ctypes.CDLL(None);"
+                            " c.prctl(4, 0, 0, 0, 0); c.prctl(15, sys.argv[1].encode(), 0, 0, 0);"
+                            " time.sleep(60)",
+                            name};
         if (uid != ::geteuid())
             command = QStringList{"setpriv", QStringLiteral("--reuid=%1").arg(uid),
                                   QStringLiteral("--regid=%1").arg(uid), "--clear-groups"} +

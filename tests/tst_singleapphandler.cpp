@@ -119,9 +119,9 @@ void TestSingleAppHandler::init()
 
 void TestSingleAppHandler::cleanup()
 {
-    for (const auto &[name, value] : {std::make_pair("TMPDIR", savedTmpDir),
-                                      std::make_pair("XDG_RUNTIME_DIR", savedRuntimeDir),
-                                      std::make_pair("HOME", savedHome)}) {
+    for (const auto &[name, value] :
+         {std::make_pair("TMPDIR", savedTmpDir), std::make_pair("XDG_RUNTIME_DIR", savedRuntimeDir),
+          std::make_pair("HOME", savedHome)}) {
         if (value.isNull())
             qunsetenv(name);
         else

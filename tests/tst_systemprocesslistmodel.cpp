@@ -124,12 +124,9 @@ private slots:
     void startsEmpty()
     {
         QCOMPARE(m_model->rowCount(), 0);
-        const QHash<int, QByteArray> expected = {{Qt::UserRole + 1, "pname"},
-                                                 {Qt::UserRole + 2, "ppath"},
-                                                 {Qt::UserRole + 3, "pcount"},
-                                                 {Qt::UserRole + 4, "pmem"},
-                                                 {Qt::UserRole + 5, "pstat"},
-                                                 {Qt::UserRole + 6, "powner"}};
+        const QHash<int, QByteArray> expected = {
+            {Qt::UserRole + 1, "pname"}, {Qt::UserRole + 2, "ppath"}, {Qt::UserRole + 3, "pcount"},
+            {Qt::UserRole + 4, "pmem"},  {Qt::UserRole + 5, "pstat"}, {Qt::UserRole + 6, "powner"}};
         QCOMPARE(m_model->roleNames(), expected);
     }
 
@@ -253,8 +250,8 @@ private slots:
                                                          QFile::ExeOther));
         const QString path = shared.path() + "/" + uniqueName("tovel3-shared-");
         QVERIFY(QFile::copy("/bin/sleep", path));
-        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner |
-                                                QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
+                                                QFile::ExeOther));
         QVERIFY(run(path));
         for (int i = 0; i < 2; ++i) {
             auto p = std::make_unique<QProcess>();
