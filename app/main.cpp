@@ -85,10 +85,13 @@ int main(int argc, char *argv[])
     // Installed before anything can be claimed, so a signal that arrives
     // while starting up is handled once the event loop runs.
     UnixSignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &app, [&app](int) {
+    const auto end = [&app] {
         logAboutToClose();
         app.quit();
-    });
+    };
+    QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &app, end);
+    // A closed terminal ends the program started from it.
+    QObject::connect(&signalWatcher, &UnixSignalWatcher::hangUp, &app, end);
 
     SingleAppHandler guard(&app);
     if (!guard.claimInstance()) {

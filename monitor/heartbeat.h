@@ -127,6 +127,7 @@ private:
     void feed();
     void acknowledged();
     void networkResult(bool ok);
+    void pingTrouble(int exitCode);
     void processResult(bool ok);
     void setLamp(Lamp lamp);
     void journal(bool good, const QString &text);
@@ -155,6 +156,8 @@ private:
     int m_acksReceived = 0;
     qint64 m_lastHeartbeat = 0;
     qint64 m_lastAck = 0;
+
+    QString m_pingTrouble; // the ping tool's own failure, said once
 
     int m_cycle = 0;
     int m_probeCycle = -1;     // the cycle whose probe may still allow a heartbeat

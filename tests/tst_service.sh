@@ -113,9 +113,10 @@ ctl_case() {
 
 # --- nothing running yet
 rc=0
-"${ctl_env[@]}" "$ctl" status >/dev/null 2>&1 || rc=$?
+out=$("${ctl_env[@]}" "$ctl" status 2>&1) || rc=$?
 [ "$rc" -eq 3 ] || fail "tovel3ctl with nothing running exited $rc"
-ok "tovel3ctl with nothing running: exit 3"
+grep -qF "$work/no-system-service/control" <<<"$out" || fail "tovel3ctl does not name the service's socket: $out"
+ok "tovel3ctl with nothing running: exit 3, $out"
 
 # --- the process to watch, the board, the node exporter, the notify socket
 watched=tovel3watch$$
