@@ -24,6 +24,7 @@ ctl=${TOVEL3CTL_BIN:?}
 desktop=${TOVEL3_BIN:?}
 sim=${TOVEL3_BOARDSIM:?}
 source "${TOVEL3_SOURCE_DIR:?}/tests/support/nodeexporter.sh"
+source "$TOVEL3_SOURCE_DIR/tests/support/waitfor.sh"
 
 work=$(mktemp -d)
 chmod 711 "$work" # another user may pass: the control socket's mode alone decides
@@ -56,16 +57,6 @@ cycle=750
 sleep_ms() { sleep "$(awk -v ms="$1" 'BEGIN { print ms / 1000 }')"; }
 # A gap between two cycles' messages: one cycle, give or take 300 ms.
 one_cycle() { [ "$1" -ge $((cycle - 300)) ] && [ "$1" -le $((cycle + 300)) ]; }
-# wait_for SECONDS COMMAND...: until the command succeeds, polled every 0.1 s.
-wait_for() {
-  local tries=$(($1 * 10)) i
-  shift
-  for ((i = 0; i < tries; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  "$@"
-}
 in_journal() { tr -d '\r' <"$journal" 2>/dev/null | grep -qF -- "$1"; }
 notified() { grep -q -- "$1" "$work/notify.log" 2>/dev/null; }
 

@@ -20,6 +20,7 @@ set -euo pipefail
 tovel3d=${TOVEL3D_BIN:?}
 ctl=${TOVEL3CTL_BIN:?}
 sim=${TOVEL3_BOARDSIM:?}
+source "${TOVEL3_SOURCE_DIR:?}/tests/support/waitfor.sh"
 if [ "$(id -u)" -ne 0 ]; then
   echo "skip: needs root for another user"
   exit 0
@@ -46,15 +47,6 @@ fail() {
   exit 1
 }
 ok() { echo "ok: $*"; }
-wait_for() {
-  local tries=$(($1 * 10)) i
-  shift
-  for ((i = 0; i < tries; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  "$@"
-}
 useradd -M -s /usr/sbin/nologin -U "$user"
 as_user=(setpriv "--reuid=$user" "--regid=$user" --clear-groups)
 
