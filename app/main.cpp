@@ -36,13 +36,6 @@ void logAboutToClose()
         journal->log(QCoreApplication::translate("Logger", "application is about to be closed"));
 }
 
-quint64 unsignedSetting(const QSettings &settings, const QString &key, quint64 fallback)
-{
-    bool ok = false;
-    const quint64 value = settings.value(key, fallback).toULongLong(&ok);
-    return ok ? value : fallback;
-}
-
 void setIdentity(QCoreApplication &app)
 {
     app.setOrganizationName(QStringLiteral("Brennic"));
@@ -92,10 +85,13 @@ int main(int argc, char *argv[])
     // Installed before anything can be claimed, so a signal that arrives
     // while starting up is handled once the event loop runs.
     UnixSignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &app, [&app](int) {
+    const auto end = [&app] {
         logAboutToClose();
         app.quit();
-    });
+    };
+    QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &app, end);
+    // A closed terminal ends the program started from it.
+    QObject::connect(&signalWatcher, &UnixSignalWatcher::hangUp, &app, end);
 
     SingleAppHandler guard(&app);
     if (!guard.claimInstance()) {
@@ -147,10 +143,7 @@ int main(int argc, char *argv[])
 
     journal = new Journal(nullptr, QString());
     journal->setup(QString(), QStringLiteral("tovel3.log"));
-    journal->setMaxSizeMB(unsignedSetting(settings, QStringLiteral("logging/size"), 64));
-    journal->setBackupCount(static_cast<quint32>(qMin<quint64>(
-        unsignedSetting(settings, QStringLiteral("logging/count"), 3), Journal::MaxBackups)));
-    journal->setPaused(!settings.value(QStringLiteral("logging/enable"), false).toBool());
+    AppSettings(nullptr).applyToJournal(journal);
     journal->log(QCoreApplication::translate("Logger", "application started"));
 
     QObject::connect(

@@ -7,6 +7,7 @@ class AppSettings;
 class Journal;
 class SystemdNotifier;
 class InstanceLock;
+class QTimer;
 class QTranslator;
 class Watchdog;
 
@@ -34,12 +35,19 @@ public:
     ~ServiceHost() override;
 
     // Takes the instance lock, opens the settings, the journal and the
-    // engine, and starts the cycle. False (with a message on stderr) when
-    // another instance runs on the same settings file or the settings
-    // cannot be read.
+    // engine, and starts the cycle. False (with the reason in errorString())
+    // when another instance runs on the same settings file or the settings
+    // cannot be read. A control socket that cannot be had does not stop the
+    // watchdog: it is reported and tried again every listenRetryMs.
     bool start();
     // The journal's closing line and the end of the engine.
     void stop();
+    // Reads the settings file again (SIGHUP) and applies what changed, with
+    // a journal line for each change. A file that cannot be read now is
+    // reported and the settings in use are kept.
+    void reload();
+
+    static constexpr int listenRetryMs = 5000;
 
     // What `systemctl status` shows: the board, the last acknowledgement
     // and the checks, in one line.
@@ -55,10 +63,15 @@ public:
     enum Options { ServiceOptions, DesktopOptions };
 
     // Runs the service in an existing QCoreApplication: options, start,
-    // event loop until SIGTERM/SIGINT/SIGHUP. The process's exit code.
+    // event loop until SIGTERM/SIGINT. SIGHUP reloads the settings of the
+    // service and ends the desktop program's run. The process's exit code.
     static int run(const QStringList &arguments, Options options = ServiceOptions);
 
 private:
+    void listen();
+    void warnAboutSettings();
+    void portOpenFailed(const QString &port);
+
     Paths m_paths;
     QString m_error;
     InstanceLock *m_lock = nullptr;
@@ -67,4 +80,7 @@ private:
     QTranslator *m_translator = nullptr;
     Watchdog *m_watchdog = nullptr;
     SystemdNotifier *m_notifier = nullptr;
+    QTimer *m_listenRetry = nullptr;
+    QString m_portWarned; // the port whose failure was reported last
+    QString m_settingsWarning;
 };

@@ -42,8 +42,8 @@ public:
     static QString instanceDirectory() { return InstanceDirectory::path(); }
     // The marker outside Windows: a lock file in that directory.
     static QString lockFilePath();
-    // The address the server listens on: the digest as a file name in that
-    // directory; on Windows the digest itself.
+    // The address the server listens on: a socket in that directory; on
+    // Windows the digest itself.
     static QString serverAddress();
 
     bool claimInstance();

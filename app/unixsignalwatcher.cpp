@@ -80,7 +80,11 @@ void UnixSignalWatcher::readSignal()
 {
 #ifdef Q_OS_UNIX
     unsigned char byte = 0;
-    while (::read(pipeFds[1], &byte, 1) == 1)
-        emit terminationRequested(byte);
+    while (::read(pipeFds[1], &byte, 1) == 1) {
+        if (byte == SIGHUP)
+            emit hangUp();
+        else
+            emit terminationRequested(byte);
+    }
 #endif
 }

@@ -4,9 +4,11 @@
 
 class QSocketNotifier;
 
-// Turns SIGTERM, SIGINT and SIGHUP into a queued signal on the GUI thread, so
-// that a termination request ends the event loop normally. The handler only
-// writes the signal number into a pipe; everything else happens in Qt.
+// Turns SIGTERM, SIGINT and SIGHUP into queued signals on the GUI thread, so
+// that a termination request ends the event loop normally and a hang-up
+// (a daemon's request to reload) is handled as its owner decides. The
+// handler only writes the signal number into a pipe; everything else happens
+// in Qt.
 class UnixSignalWatcher : public QObject
 {
     Q_OBJECT
@@ -22,7 +24,10 @@ public:
     static void ignoreBrokenPipe();
 
 signals:
+    // SIGTERM or SIGINT
     void terminationRequested(int signalNumber);
+    // SIGHUP
+    void hangUp();
 
 private:
     void readSignal();

@@ -208,9 +208,6 @@ int ControlClient::run(const QStringList &arguments)
             m_out << QJsonDocument(reply).toJson(QJsonDocument::Compact) << "\n";
         else
             printBoard(reply);
-        const QString note = reply.value(QStringLiteral("note")).toString();
-        if (!note.isEmpty())
-            m_err << "tovel3ctl: " << note << "\n";
     } else if (command == QLatin1String("suspend")) {
         m_out << "board suspended: its clock stands until 'tovel3ctl resume'\n";
     } else if (command == QLatin1String("resume")) {
@@ -222,6 +219,9 @@ int ControlClient::run(const QStringList &arguments)
     } else if (command == QLatin1String("test-power")) {
         m_out << "hard reset requested\n";
     }
+    const QString note = reply.value(QStringLiteral("note")).toString();
+    if (!note.isEmpty())
+        m_err << "tovel3ctl: " << note << "\n";
     m_out.flush();
     m_err.flush();
     return Done;
@@ -229,8 +229,15 @@ int ControlClient::run(const QStringList &arguments)
 
 int ControlClient::exchange(const QJsonObject &request, QJsonObject *reply)
 {
-    if (m_socket.isEmpty())
+    // Without --socket, the system service's place is named too when no
+    // instance is found: that is where an administrator expects one.
+    QStringList tried{m_socket};
+    if (m_socket.isEmpty()) {
         m_socket = defaultSocket();
+        tried = QStringList{systemSocket(), m_socket};
+    }
+    tried.removeAll(QString());
+    tried.removeDuplicates();
     QLocalSocket socket;
     socket.connectToServer(m_socket);
     if (!socket.waitForConnected(TimeoutMs)) {
@@ -242,7 +249,8 @@ int ControlClient::exchange(const QJsonObject &request, QJsonObject *reply)
                                .arg(m_socket));
         case QLocalSocket::ServerNotFoundError:
         case QLocalSocket::ConnectionRefusedError:
-            m_err << "tovel3ctl: no running tovel3d or tovel3 found at " << m_socket << "\n";
+            m_err << "tovel3ctl: no running tovel3d or tovel3 found at "
+                  << tried.join(QStringLiteral(" nor at ")) << "\n";
             m_err.flush();
             return NoInstance;
         default:

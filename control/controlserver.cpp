@@ -452,6 +452,9 @@ void ControlServer::onReply()
         QJsonObject message = success();
         message.insert(QStringLiteral("led"), m_board->led());
         message.insert(QStringLiteral("suspended"), m_board->isSuspended());
+        const QString note = m_keepNote ? m_keepNote(m_operation.led, m_operation.on) : QString();
+        if (!note.isEmpty())
+            message.insert(QStringLiteral("note"), note);
         finish(message);
     } else {
         finish(ControlProtocol::failure(

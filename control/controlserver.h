@@ -62,6 +62,13 @@ public:
     QString errorString() const { return m_error; }
     int connectionCount() const { return m_clients.size(); }
     void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
+    // What a switch done for a client leaves after a restart: the text is
+    // added to the reply as its "note" when not empty (the owner cannot keep
+    // the setting). Called on this object's thread.
+    void setKeepNote(std::function<QString(bool led, bool on)> note)
+    {
+        m_keepNote = std::move(note);
+    }
 
 signals:
     // A client switched the LED or the suspension, or wrote the reset time
@@ -135,4 +142,5 @@ private:
     QHash<ControlConnection *, Client> m_clients;
     Operation m_operation;
     QTimer *m_operationTimer;
+    std::function<QString(bool, bool)> m_keepNote;
 };

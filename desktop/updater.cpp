@@ -21,11 +21,13 @@ Updater::Updater(QObject *parent)
 #ifdef Q_OS_WIN
     backend = new SparkleUpdater(url);
 #else
-    // A test hook, as TOVEL3_CYCLE_MS: the first automatic look sooner.
+    // A test hook, as TOVEL3_CYCLE_MS: the first automatic look sooner, never
+    // later.
     bool delaySet = false;
     const int delay = qEnvironmentVariableIntValue("TOVEL3_UPDATE_DELAY_MS", &delaySet);
     auto *appcast =
-        new AppcastUpdater(url, delaySet && delay >= 0 ? delay : AppcastUpdater::startDelayMs);
+        new AppcastUpdater(url, delaySet && delay >= 0 ? qMin(delay, AppcastUpdater::startDelayMs)
+                                                       : AppcastUpdater::startDelayMs);
     connect(appcast, &AppcastUpdater::newVersion, this, &Updater::newVersion);
     connect(appcast, &AppcastUpdater::updateStatus, this, &Updater::updateStatus);
     backend = appcast;

@@ -180,7 +180,9 @@ void Heartbeat::tick()
 
 void Heartbeat::probeFinished()
 {
-    const bool ok = m_ping->exitCode() == 0;
+    const int code = m_ping->exitCode();
+    const bool ok = code == 0;
+    pingTrouble(code);
     networkResult(ok);
     // Only the probe of this very cycle may allow a heartbeat: a late one of
     // an earlier cycle, one killed by the next start, or one that ends after
@@ -238,6 +240,30 @@ void Heartbeat::networkResult(bool ok)
                 (ok ? tr("Network access to %1 restored") : tr("Network address %1 is unreachable"))
                     .arg(m_networkTarget));
     emit networkOkChanged(ok);
+}
+
+// No reply is 1; the tool's own failures (no socket for lack of permission,
+// a name that does not resolve) are 2 or more, and the killed run is 255.
+// Such a failure is said once, with the tool's words, whatever the logging
+// of network changes: "unreachable" alone would hide the cause.
+void Heartbeat::pingTrouble(int code)
+{
+    QString trouble;
+    if (code >= 2 && code != 255) {
+        QStringList said;
+        const QStringList lines = m_ping->output().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (const QString &line : lines)
+            if (line.startsWith(QLatin1String("ping:")))
+                said << line.trimmed();
+        trouble =
+            said.isEmpty() ? QStringLiteral("exit code %1").arg(code) : said.join(QLatin1Char(' '));
+    }
+    if (trouble == m_pingTrouble)
+        return;
+    m_pingTrouble = trouble;
+    if (!trouble.isEmpty() && m_journal)
+        m_journal->warn(
+            QStringLiteral("Network check: ping %1 fails: %2").arg(m_networkTarget, trouble));
 }
 
 void Heartbeat::processResult(bool ok)

@@ -32,7 +32,7 @@ class Heartbeat : public QObject
     Q_PROPERTY(bool processCheck READ processCheck WRITE setProcessCheck NOTIFY processCheckChanged)
     Q_PROPERTY(QString processName READ processName WRITE setProcessName NOTIFY processNameChanged)
     // Whose processes the process check counts (a user name or uid); empty:
-    // this program's user and the system accounts.
+    // this program's own user.
     Q_PROPERTY(
         QString processOwner READ processOwner WRITE setProcessOwner NOTIFY processOwnerChanged)
     Q_PROPERTY(bool logNetwork READ logNetwork WRITE setLogNetwork NOTIFY logNetworkChanged)
@@ -127,6 +127,7 @@ private:
     void feed();
     void acknowledged();
     void networkResult(bool ok);
+    void pingTrouble(int exitCode);
     void processResult(bool ok);
     void setLamp(Lamp lamp);
     void journal(bool good, const QString &text);
@@ -155,6 +156,8 @@ private:
     int m_acksReceived = 0;
     qint64 m_lastHeartbeat = 0;
     qint64 m_lastAck = 0;
+
+    QString m_pingTrouble; // the ping tool's own failure, said once
 
     int m_cycle = 0;
     int m_probeCycle = -1;     // the cycle whose probe may still allow a heartbeat

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 
 #include <chrono>
@@ -287,6 +288,23 @@ MetricsWriter::Result MetricsWriter::update(const MetricsSnapshot &snapshot, qin
         m_hasWritten = true;
     }
     return failed ? Failed : due ? Written : Unchanged;
+}
+
+bool MetricsWriter::removeFile()
+{
+    if (m_directory.isEmpty())
+        return true;
+    {
+        std::unique_lock<std::mutex> lock(m_shared->mutex);
+        m_shared->job.reset();
+        // A file renamed into place after the removal would say we still run.
+        if (!m_shared->idle.wait_for(lock, std::chrono::seconds(1),
+                                     [this] { return !m_shared->busy; }))
+            return false;
+    }
+    m_hasWritten = false;
+    QFile::remove(filePath());
+    return !QFileInfo::exists(filePath());
 }
 
 bool MetricsWriter::waitForWritten(int timeoutMsecs)

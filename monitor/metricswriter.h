@@ -81,6 +81,10 @@ public:
     // last ones handed over, when RefreshMsecs passed since, or when the
     // clock went back. After a failed write the next call tries again.
     Result update(const MetricsSnapshot &snapshot, qint64 nowMsecs);
+    // At a clean end: drops a file not yet begun, waits (a second at most)
+    // for one being written, and removes the file, so that nothing keeps
+    // reporting a program that is gone. True when no file is left.
+    bool removeFile();
     // Waits until the writer thread has nothing left to do; true when the
     // last file handed over is in place.
     bool waitForWritten(int timeoutMsecs = 5000);

@@ -8,15 +8,14 @@ class QProcess;
 // Tells whether a program, given by its executable image name, runs and
 // responds. Synchronous: it is called on the GUI thread every few seconds.
 //
-// Outside Windows only some processes count, so that another local user can
-// neither fail the check (with a stopped copy) nor pass it (with a copy or a
-// process that took the name): by default those of this program's own user
-// and of system accounts (root and uids below UID_MIN of /etc/login.defs,
-// 1000 when it says nothing). Everyone else, "nobody" (65534) included, is an
-// ordinary user. A process belongs to its real user id. With an owner set (a
-// user name or a uid) only that owner's processes count; an owner that names
-// no user makes every check fail. On Windows the owner filters the listing;
-// without one every process counts.
+// Outside Windows only the processes of one owner count, so that nobody else
+// can fail the check (with a stopped copy) or pass it (with a copy, or a
+// process that took the name): the owner set (a user name or a uid), or else
+// this program's own user. A process belongs to its real user id; an owner
+// that names no user makes every check fail. A process is known by its
+// executable's file name; where that cannot be read, only a zombie of the
+// owner or a process of another owner is known by the name the kernel keeps
+// for it. On Windows the system's listing tool decides, for every user.
 class ProcessWatcher : public QObject
 {
     Q_OBJECT

@@ -9,6 +9,7 @@ SystemProcess::SystemProcess(const SystemProcess &other)
     : QObject(other.parent())
     , m_name(other.m_name)
     , m_path(other.m_path)
+    , m_owner(other.m_owner)
     , m_memory(other.m_memory)
     , m_status(other.m_status)
 {
@@ -18,6 +19,7 @@ SystemProcess &SystemProcess::operator=(const SystemProcess &other)
 {
     m_name = other.m_name;
     m_path = other.m_path;
+    m_owner = other.m_owner;
     m_memory = other.m_memory;
     m_status = other.m_status;
     return *this;

@@ -10,6 +10,9 @@ class SystemProcess : public QObject
     Q_OBJECT
     Q_PROPERTY(QString name READ name WRITE setName)
     Q_PROPERTY(QString path READ path WRITE setPath)
+    // The user the process runs as (its real user), by name where it has one;
+    // empty where the system does not tell.
+    Q_PROPERTY(QString owner READ owner WRITE setOwner)
     Q_PROPERTY(double memory READ memory WRITE setMemory)
     Q_PROPERTY(int status READ status WRITE setStatus)
 
@@ -38,6 +41,8 @@ public:
     void setName(const QString &name) { m_name = name; }
     QString path() const { return m_path; }
     void setPath(const QString &path) { m_path = path; }
+    QString owner() const { return m_owner; }
+    void setOwner(const QString &owner) { m_owner = owner; }
     double memory() const { return m_memory; }
     void setMemory(double memory) { m_memory = memory; }
     int status() const { return m_status; }
@@ -48,6 +53,7 @@ public:
 private:
     QString m_name;
     QString m_path;
+    QString m_owner;
     double m_memory = -1.0;
     int m_status = 0;
 };

@@ -29,11 +29,19 @@ int SystemProcessListModel::rowCount(const QModelIndex &parent) const
 
 QHash<int, QByteArray> SystemProcessListModel::roleNames() const
 {
-    return {{NameRole, "pname"},
-            {PathRole, "ppath"},
-            {CountRole, "pcount"},
-            {MemoryRole, "pmem"},
-            {StatusRole, "pstat"}};
+    return {{NameRole, "pname"},  {PathRole, "ppath"},   {CountRole, "pcount"},
+            {MemoryRole, "pmem"}, {StatusRole, "pstat"}, {OwnerRole, "powner"}};
+}
+
+QString SystemProcessListModel::keyOf(const SystemProcess &record)
+{
+    // No path and no user name holds a NUL.
+    return record.path() + QChar(0) + record.owner();
+}
+
+QString SystemProcessListModel::pathOf(const QString &key)
+{
+    return key.left(key.lastIndexOf(QChar(0)));
 }
 
 QVariant SystemProcessListModel::data(const QModelIndex &index, int role) const
@@ -53,7 +61,9 @@ QVariant SystemProcessListModel::data(const QModelIndex &index, int role) const
     case NameRole:
         return m_records.value(key).name();
     case PathRole:
-        return key;
+        return pathOf(key);
+    case OwnerRole:
+        return m_records.value(key).owner();
     case CountRole:
         return m_records.count(key);
     case MemoryRole: {
@@ -100,17 +110,18 @@ void SystemProcessListModel::procEnumerated()
         QMultiHash<QString, SystemProcess> records;
         QStringList rows;
         for (const SystemProcess &record : found) {
-            const QString &key = record.path();
+            const QString key = keyOf(record);
             if (!records.contains(key))
                 rows.append(key);
             records.insert(key, record);
         }
         std::vector<std::pair<QString, QString>> keyed;
         keyed.reserve(size_t(rows.size()));
-        for (const QString &path : qAsConst(rows)) {
+        for (const QString &key : qAsConst(rows)) {
+            const QString path = pathOf(key);
             const int sep =
                 std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
-            keyed.emplace_back(path.mid(sep + 1).toLower(), path);
+            keyed.emplace_back(path.mid(sep + 1).toLower(), key);
         }
         std::sort(keyed.begin(), keyed.end(),
                   [](const auto &a, const auto &b) { return a.first < b.first; });

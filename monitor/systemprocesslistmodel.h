@@ -12,8 +12,8 @@
 // the order of the snapshot. Touches no shared state: safe on any thread.
 QList<SystemProcess> enumerateSystemProcesses();
 
-// One row per distinct executable path, sorted by file name; reloads itself
-// on the global thread pool.
+// One row per distinct executable path and owner, sorted by file name;
+// reloads itself on the global thread pool.
 class SystemProcessListModel : public QAbstractListModel
 {
     Q_OBJECT
@@ -28,6 +28,7 @@ public:
         CountRole,
         MemoryRole,
         StatusRole,
+        OwnerRole,
     };
 
     explicit SystemProcessListModel(QObject *parent = nullptr);
@@ -47,6 +48,10 @@ private slots:
     void procEnumerated();
 
 private:
+    // Rows and records are keyed by path and owner together.
+    static QString keyOf(const SystemProcess &record);
+    static QString pathOf(const QString &key);
+
     QMultiHash<QString, SystemProcess> m_records;
     QStringList m_rows;
     QFutureWatcher<QList<SystemProcess>> m_watcher;

@@ -7,6 +7,7 @@
 #include "metricswriter.h"
 
 #include <QDateTime>
+#include <QMutexLocker>
 #include <QThread>
 
 Watchdog::Watchdog(AppSettings *settings, Journal *journal, Threading threading, QObject *parent)
@@ -17,6 +18,7 @@ Watchdog::Watchdog(AppSettings *settings, Journal *journal, Threading threading,
     , m_heartbeat(new Heartbeat(m_board))
     , m_metrics(new MetricsWriter(settings->metricsDir()))
     , m_started(QDateTime::currentMSecsSinceEpoch())
+    , m_keepNotes(std::make_shared<KeepNotes>())
 {
     m_heartbeat->setJournal(journal);
     // At most one metrics file per cycle, written with the cycle's start.
@@ -40,6 +42,8 @@ Watchdog::~Watchdog()
     auto shutdown = [board, heartbeat, metrics, control] {
         delete control;
         heartbeat->stop();
+        // A clean end: the file would go on saying the board is connected.
+        metrics->removeFile();
         metrics->setDirectory(QString());
         delete heartbeat;
         delete board;
@@ -95,10 +99,48 @@ bool Watchdog::listen(const QString &path, bool group, QString *error)
         return false;
     }
     AppSettings *s = m_settings;
-    connect(m_control, &ControlServer::ledSet, s, [s](bool on) { s->setLedOff(!on); });
-    connect(m_control, &ControlServer::suspendSet, s, [s](bool on) { s->setTimerSuspended(on); });
+    connect(m_control, &ControlServer::ledSet, s, [this, s](bool on) {
+        s->setLedOff(!on);
+        updateKeepNotes();
+    });
+    connect(m_control, &ControlServer::suspendSet, s, [this, s](bool on) {
+        s->setTimerSuspended(on);
+        updateKeepNotes();
+    });
     connect(m_control, &ControlServer::compatibilityT1Set, s, [s](int t1) { s->setLegacyT1(t1); });
+    updateKeepNotes();
+    auto notes = m_keepNotes;
+    auto setNote = [control = m_control, notes] {
+        control->setKeepNote([notes](bool led, bool on) {
+            QMutexLocker lock(&notes->mutex);
+            return notes->text[led ? 0 : 1][on ? 1 : 0];
+        });
+    };
+    if (m_thread && m_thread->isRunning())
+        QMetaObject::invokeMethod(m_board, setNote, Qt::BlockingQueuedConnection);
+    else
+        setNote();
     return true;
+}
+
+void Watchdog::updateKeepNotes()
+{
+    const auto note = [this](const QString &what, AppSettings::Key key, bool value) {
+        const QString reason = m_settings->unkeptReason(key, value);
+        return reason.isEmpty()
+                   ? QString()
+                   : QStringLiteral("%1 will not survive a restart: %2").arg(what, reason);
+    };
+    QMutexLocker lock(&m_keepNotes->mutex);
+    // By switch (LED, suspension) and state asked for (off, on).
+    m_keepNotes->text[0][0] =
+        note(QStringLiteral("the LED setting"), AppSettings::Key::LedOff, true);
+    m_keepNotes->text[0][1] =
+        note(QStringLiteral("the LED setting"), AppSettings::Key::LedOff, false);
+    m_keepNotes->text[1][0] =
+        note(QStringLiteral("the resumption"), AppSettings::Key::TimerSuspended, false);
+    m_keepNotes->text[1][1] =
+        note(QStringLiteral("the suspension"), AppSettings::Key::TimerSuspended, true);
 }
 
 MetricsSnapshot Watchdog::snapshot() const
@@ -145,11 +187,14 @@ void Watchdog::configure()
     m_heartbeat->setLogNetwork(m_settings->logNetwork());
     m_heartbeat->setLogProcess(m_settings->logProcess());
     // Test hook: the end-to-end tests of the programs run the cycle faster
-    // than the board's 3 s (see TOVEL3_CYCLE_MS in the README).
+    // than the board's 3 s (see TOVEL3_CYCLE_MS in the README). It can only
+    // shorten the period, so that nothing set in the environment holds a
+    // heartbeat back, and not below a tenth of a second, which would flood
+    // the board.
     bool set = false;
     const int cycle = qEnvironmentVariableIntValue("TOVEL3_CYCLE_MS", &set);
-    if (set && cycle > 0)
-        m_heartbeat->setInterval(cycle);
+    if (set && cycle > 0 && cycle < Heartbeat::defaultInterval)
+        m_heartbeat->setInterval(qMax(cycle, minimumTestCycleMs));
 }
 
 void Watchdog::followSettings()
@@ -191,8 +236,12 @@ void Watchdog::followSettings()
     connect(s, &AppSettings::logProcessChanged, this,
             [=](bool on) { later(heartbeat, [=] { heartbeat->setLogProcess(on); }); });
     MetricsWriter *metrics = m_metrics.get();
-    connect(s, &AppSettings::metricsDirChanged, this,
-            [=](const QString &dir) { later(heartbeat, [=] { metrics->setDirectory(dir); }); });
+    connect(s, &AppSettings::metricsDirChanged, this, [=](const QString &dir) {
+        later(heartbeat, [=] {
+            metrics->removeFile();
+            metrics->setDirectory(dir);
+        });
+    });
     connect(s, &AppSettings::legacyModeChanged, this,
             [=](bool on) { later(board, [=] { board->setCompatibilityMode(on); }); });
     connect(s, &AppSettings::legacyT1Changed, this,

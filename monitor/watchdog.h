@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QMutex>
 #include <QObject>
+#include <QString>
 
 #include <memory>
 
@@ -27,6 +29,8 @@ class Watchdog : public QObject
     Q_OBJECT
 public:
     enum Threading { OwnThread, CallerThread };
+    // The shortest period the test hook TOVEL3_CYCLE_MS may set.
+    static constexpr int minimumTestCycleMs = 100;
 
     Watchdog(AppSettings *settings, Journal *journal, Threading threading = OwnThread,
              QObject *parent = nullptr);
@@ -49,6 +53,9 @@ public:
     // for the user's alone. What a client switches is stored in the settings
     // as the pages store it. False, with the reason, when it cannot listen.
     bool listen(const QString &path, bool group, QString *error = nullptr);
+    // Reads again whether what a client switches can be kept (after the
+    // settings were reloaded); on the settings' thread.
+    void updateKeepNotes();
     ControlServer *control() const { return m_control; }
 
     // The engine's state as monitoring publishes it: call on the engine
@@ -76,4 +83,11 @@ private:
     std::unique_ptr<MetricsWriter> m_metrics;
     ControlServer *m_control = nullptr;
     qint64 m_started;
+    // What the control socket says when a switch cannot be kept, read there
+    // on the engine thread.
+    struct KeepNotes {
+        QMutex mutex;
+        QString text[2][2];
+    };
+    std::shared_ptr<KeepNotes> m_keepNotes;
 };

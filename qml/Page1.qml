@@ -225,6 +225,7 @@ Page1Form {
                     tableBackground: "#eaffcd"
 
                     onSelectProcess: {
+                        appSettings.processOwner = owner
                         page.monitorField.text = name
                         selectProcessDialog.close()
                     }

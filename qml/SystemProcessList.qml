@@ -11,7 +11,7 @@ ListView {
     property color itemBackground: Material.background
     property color tableBackground: "white"
 
-    signal selectProcess(var name)
+    signal selectProcess(var name, var owner)
 
     spacing: 5
     focus: true
@@ -35,7 +35,7 @@ ListView {
 
         MouseArea {
             anchors.fill: parent
-            onClicked: sysProcList.selectProcess(model.pname)
+            onClicked: sysProcList.selectProcess(model.pname, model.powner)
         }
 
         GridLayout {
@@ -139,7 +139,7 @@ ListView {
                 Layout.minimumHeight: 30
                 verticalAlignment: Text.AlignVCenter
                 wrapMode: Text.WrapAnywhere
-                text: model.ppath
+                text: model.powner !== "" ? "%1 (%2)".arg(model.ppath).arg(model.powner) : model.ppath
                 background: Rectangle { color: sysProcList.tableBackground }
             }
         }

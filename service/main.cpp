@@ -1,9 +1,12 @@
 #include "servicehost.h"
+#include "unixsignalwatcher.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char *argv[])
 {
+    // Whatever reads our output may go away; the watchdog stays.
+    UnixSignalWatcher::ignoreBrokenPipe();
     QCoreApplication app(argc, argv);
     app.setOrganizationName(QStringLiteral("Brennic"));
     app.setApplicationName(QStringLiteral("Tovel3"));

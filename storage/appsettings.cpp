@@ -9,7 +9,13 @@
 #include <QMetaMethod>
 #include <QMetaProperty>
 
+#include <cerrno>
+#include <cstring>
 #include <iterator>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace
 {
@@ -201,7 +207,7 @@ QVariant AppSettings::value(Key key) const
 {
     const Entry &e = entry(key);
     const QString name = QLatin1String(e.name);
-    const QSettings *store = m_state && m_state->contains(name) ? m_state : m_store;
+    const QSettings *store = m_state && !m_store->contains(name) ? m_state : m_store;
     if (!store->contains(name))
         return defaultOf(e);
     const QVariant v = typed(e, store->value(name));
@@ -214,11 +220,69 @@ bool AppSettings::setValue(Key key, const QVariant &value)
     const QVariant v = typed(e, value);
     if (!v.isValid())
         return false;
+    const QString name = QLatin1String(e.name);
+    // The state keeps only what the file leaves out.
+    if (m_state && m_store->contains(name))
+        return true;
     QSettings *store = m_state ? m_state : m_store;
-    store->setValue(QLatin1String(e.name), storedForm(e, v));
+    store->setValue(name, storedForm(e, v));
     store->sync();
     refresh(key);
     return true;
+}
+
+QString AppSettings::unkeptReason(Key key, const QVariant &value) const
+{
+    const Entry &e = entry(key);
+    const QString name = QLatin1String(e.name);
+    if (m_state && m_store->contains(name)) {
+        const QVariant configured = typed(e, m_store->value(name));
+        if (configured.isValid() && configured == typed(e, value))
+            return QString();
+        return QStringLiteral("%1 sets %2").arg(m_store->fileName(), name);
+    }
+    return storeProblem();
+}
+
+QString AppSettings::storeProblem() const
+{
+    const QSettings *store = m_state ? m_state : m_store;
+    const QString path = store->fileName();
+#ifdef Q_OS_UNIX
+    // The file is replaced through a new one beside it, in a directory that
+    // is made when missing: the file, when it exists, and the nearest
+    // directory that exists must let us write.
+    const auto refused = [&path](const QString &target) {
+        if (::access(QFile::encodeName(target).constData(), W_OK) == 0)
+            return QString();
+        return QStringLiteral("cannot write %1: %2")
+            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    };
+    if (QFileInfo::exists(path)) {
+        const QString reason = refused(path);
+        if (!reason.isEmpty())
+            return reason;
+    }
+    QString dir = QFileInfo(path).absolutePath();
+    while (!QFileInfo::exists(dir) && QFileInfo(dir).absolutePath() != dir)
+        dir = QFileInfo(dir).absolutePath();
+    if (!QFileInfo(dir).isDir())
+        return QStringLiteral("cannot write %1: %2 is not a directory").arg(path, dir);
+    const QString reason = refused(dir);
+    if (!reason.isEmpty())
+        return reason;
+#endif
+    if (store->status() == QSettings::AccessError)
+        return QStringLiteral("cannot write %1").arg(path);
+    return QString();
+}
+
+void AppSettings::applyToJournal(Journal *journal) const
+{
+    // The journal brings the size into its limits (128 KiB at the least).
+    journal->setMaxSizeMB(quint64(logSizeMb()));
+    journal->setBackupCount(quint32(logBackups()));
+    journal->setPaused(!loggingEnabled());
 }
 
 QString AppSettings::fileName() const
@@ -259,6 +323,10 @@ void AppSettings::convertOldPingAddress()
     // version: nothing to convert, and defaults stored in the state file
     // would hide what the administrator adds later.
     if (m_state || m_store->contains(address))
+        return;
+    // A file that cannot be read is not written either, and one that cannot
+    // be written would only fail the store.
+    if (m_store->status() != QSettings::NoError || !storeProblem().isEmpty())
         return;
     qInfo("Converting old URL setting to ping/url");
     const QString oldKey = QStringLiteral("url");

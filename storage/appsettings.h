@@ -7,6 +7,8 @@
 #include <QVariant>
 #include <QVector>
 
+class Journal;
+
 // The option store with one typed property per key. Keys, stored types,
 // defaults and limits are listed once, in the table in appsettings.cpp. Values
 // are stored in the same forms the text-typed Settings element writes for the
@@ -86,7 +88,8 @@ public:
     AppSettings(QSettings::Format format, const QString &path, QObject *parent = nullptr);
     // The same, for a file the program may only read (the service's file in
     // /etc): what it changes at run time (the port found, a suspension asked
-    // for by tovel3ctl) is kept in `statePath` and wins over the file.
+    // for by tovel3ctl) is kept in `statePath`, but only for keys the file
+    // leaves out: what the file says wins.
     AppSettings(QSettings::Format format, const QString &path, const QString &statePath,
                 QObject *parent = nullptr);
     ~AppSettings() override;
@@ -112,6 +115,18 @@ public:
 
     QString fileName() const;
     QSettings::Status status() const;
+
+    // Why `value` set for the key now would not be read back after a
+    // restart (the file sets the key otherwise, or the store cannot be
+    // written); empty when it would.
+    QString unkeptReason(Key key, const QVariant &value) const;
+    // Why nothing set at run time would survive a restart; empty when it
+    // would.
+    QString storeProblem() const;
+
+    // Applies "logging/size", "logging/count" and "logging/enable" to the
+    // journal, as both programs do.
+    void applyToJournal(Journal *journal) const;
 
     bool showAtStart() const { return value(Key::ShowAtStart).toBool(); }
     bool softwareRendering() const { return value(Key::SoftwareRendering).toBool(); }

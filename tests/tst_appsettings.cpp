@@ -1,4 +1,5 @@
 #include "appsettings.h"
+#include "journal.h"
 #include "settings.h"
 #include "testenvironment.h"
 #include "testfiles.h"
@@ -311,26 +312,84 @@ private slots:
         QCOMPARE(settings.legacyT1(), 12);
     }
 
-    // The service's file is the administrator's: what the service changes
-    // at run time goes to its state file and wins from then on.
+    // The service's file is the administrator's and wins: the state file
+    // keeps only what the service changes at run time of the keys the file
+    // leaves out, and what cannot be kept is said.
     void runTimeChangesOverAReadOnlyFile()
     {
         QTemporaryDir dir(TestEnvironment::home() + "/config-XXXXXX");
         const QString path = dir.path() + "/tovel3.conf";
-        const QString state = dir.path() + "/state.conf";
+        const QString state = dir.path() + "/state/state.conf";
         const QByteArray admin = "[General]\nport=/dev/ttyACM0\ntimerstop=false\nmonitor=sshd\n";
         QVERIFY(writeFile(path, admin));
+        QVERIFY(QDir().mkpath(dir.path() + "/state"));
+        QVERIFY(writeFile(state, "[General]\nport=/dev/ttyACM7\n")); // an earlier version's
 
         AppSettings settings(QSettings::IniFormat, path, state);
+        QCOMPARE(settings.port(), QString("/dev/ttyACM0"));
+        QCOMPARE(settings.unkeptReason(AppSettings::Key::TimerSuspended, true),
+                 path + " sets timerstop");
+        QCOMPARE(settings.unkeptReason(AppSettings::Key::TimerSuspended, false), QString());
+        QCOMPARE(settings.unkeptReason(AppSettings::Key::LedOff, true), QString());
         settings.setTimerSuspended(true);
         settings.setPort(QStringLiteral("/dev/serial/by-id/usb-board"));
+        settings.setLedOff(true);
         QCOMPARE(contents(path), admin);
-        QVERIFY(contents(state).contains("timerstop=true"));
+        QVERIFY(!contents(state).contains("timerstop"));
+        QVERIFY(contents(state).contains("ledoff=true"));
 
         AppSettings later(QSettings::IniFormat, path, state);
-        QVERIFY(later.timerSuspended());
-        QCOMPARE(later.port(), QString("/dev/serial/by-id/usb-board"));
+        QVERIFY(!later.timerSuspended());
+        QCOMPARE(later.port(), QString("/dev/ttyACM0"));
+        QVERIFY(later.ledOff());
         QCOMPARE(later.processName(), QString("sshd"));
+        QCOMPARE(later.storeProblem(), QString());
+
+        // A state directory that cannot be had: a file stands in its way.
+        const QString blocked = dir.path() + "/blocked";
+        QVERIFY(writeFile(blocked, ""));
+        AppSettings stuck(QSettings::IniFormat, path, blocked + "/state.conf");
+        const QString why = blocked + "/state.conf";
+        QVERIFY2(stuck.storeProblem().startsWith("cannot write " + why),
+                 qPrintable(stuck.storeProblem()));
+        QCOMPARE(stuck.unkeptReason(AppSettings::Key::LedOff, true), stuck.storeProblem());
+    }
+
+    // Both programs size the journal from the settings alike.
+    void journalSettingsApplied_data()
+    {
+        QTest::addColumn<QVariant>("size");
+        QTest::addColumn<QVariant>("count");
+        QTest::addColumn<quint64>("bytes");
+        QTest::addColumn<quint32>("backups");
+        QTest::newRow("defaults") << QVariant() << QVariant() << quint64(64 * 1048576) << 3u;
+        QTest::newRow("size 0: the least the journal takes")
+            << QVariant(0) << QVariant(0) << quint64(131072) << 0u;
+        QTest::newRow("above the limits")
+            << QVariant(4096) << QVariant(500) << quint64(2147483648ULL) << 128u;
+        QTest::newRow("unreadable")
+            << QVariant("lots") << QVariant("") << quint64(64 * 1048576) << 3u;
+    }
+
+    void journalSettingsApplied()
+    {
+        QFETCH(QVariant, size);
+        QFETCH(QVariant, count);
+        QFETCH(quint64, bytes);
+        QFETCH(quint32, backups);
+        QSettings store;
+        if (size.isValid())
+            store.setValue("logging/size", size);
+        if (count.isValid())
+            store.setValue("logging/count", count);
+        store.setValue("logging/enable", true);
+        store.sync();
+        Journal journal;
+        journal.setPaused(true);
+        AppSettings().applyToJournal(&journal);
+        QCOMPARE(journal.getMaxSize(), bytes);
+        QCOMPARE(journal.getBackupCount(), backups);
+        QVERIFY(!journal.isPaused());
     }
 };
 

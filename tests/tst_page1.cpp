@@ -586,6 +586,10 @@ private slots:
         qml.click(card);
         QCOMPARE(eval("page1.monitorField.text").toString(), self);
         QCOMPARE(setting("monitor"), self);
+        // whose process it is, too: only that user's processes count
+        const int ownerRole = rows->roleNames().key("powner");
+        QCOMPARE(setting("monitorowner"), rows->data(rows->index(row, 0), ownerRole).toString());
+        QVERIFY(!setting("monitorowner").isEmpty());
         QTRY_VERIFY(!eval("page1.selectProcessDialog.visible").toBool());
         qml.render("page1-dialog.png");
     }

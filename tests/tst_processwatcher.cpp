@@ -68,15 +68,25 @@ private:
         return path;
     }
 
-    // Starts, as the user `uid`, a copy of the program, or a shell that takes
-    // the name as its kernel command name while its executable stays the shell.
-    bool runAs(uint uid, const QString &name, bool renamed, bool stopped)
+    // Starts, as the user `uid`, a copy of the program; "renamed": a shell
+    // that takes the name as its kernel command name while its executable
+    // stays the shell; "hidden": such a process that also keeps its
+    // executable from being read (not dumpable); "...stop": stopped.
+    bool runAs(uint uid, const QString &name, const QString &kind)
     {
-        QStringList command = renamed ? QStringList{"/bin/sh", "-c",
-                                                    "printf %s \"$0\" >/proc/$$/comm;"
-                                                    " while :; do sleep 1; done",
-                                                    name}
-                                      : QStringList{program(name), "60"};
+        const bool stopped = kind.endsWith("stop");
+        QStringList command = {program(name), "60"};
+        if (kind.startsWith("renamed"))
+            command =
+                QStringList{"/bin/sh", "-c",
+                            "printf %s \"$0\" >/proc/$$/comm; while :; do sleep 1; done", name};
+        else if (kind == "hidden")
+            command =
+                QStringList{"/usr/bin/python3", "-c",
+                            "import ctypes, sys, time; c = ctypes.CDLL(None);"
+                            " c.prctl(4, 0, 0, 0, 0); c.prctl(15, sys.argv[1].encode(), 0, 0, 0);"
+                            " time.sleep(60)",
+                            name};
         if (uid != ::geteuid())
             command = QStringList{"setpriv", QStringLiteral("--reuid=%1").arg(uid),
                                   QStringLiteral("--regid=%1").arg(uid), "--clear-groups"} +
@@ -247,11 +257,12 @@ private slots:
         QCOMPARE(watcher.check(""), 1);
     }
 
-    // Whose processes count: the watcher's own user's and system accounts'
-    // (root and uids below UID_MIN, 1000 here); uid 4242 and nobody (65534)
-    // are ordinary users. With an owner set, only that owner's count. A copy
-    // is "uid:kind"; "own" is the watcher's user. The watcher runs as root, or
-    // as nobody where it cannot read other users' executables.
+    // Whose processes count: the owner's alone, by default the watcher's own
+    // user; system accounts (uid 100) are no exception. A process whose
+    // executable cannot be read counts by its kernel name only when it is
+    // another owner's (the service watching root's daemon). A copy is
+    // "uid:kind" (see runAs); "own" is the watcher's user. The watcher runs as
+    // root, or as nobody where it cannot read other users' executables.
     void otherUsers_data()
     {
         QTest::addColumn<bool>("asNobody");
@@ -264,8 +275,8 @@ private slots:
         QTest::newRow("another user's stopped copy beside ours")
             << false << "" << QStringList{"own:run", "4242:stop"} << 0;
         QTest::newRow("system account's stopped copy beside ours")
-            << false << "" << QStringList{"own:run", "100:stop"} << 1;
-        QTest::newRow("system account's copy alone") << false << "" << QStringList{"100:run"} << 0;
+            << false << "" << QStringList{"own:run", "100:stop"} << 0;
+        QTest::newRow("system account's copy alone") << false << "" << QStringList{"100:run"} << 1;
         QTest::newRow("owner by name") << false << "nobody" << QStringList{"65534:run"} << 0;
         QTest::newRow("owner by uid, ours does not count")
             << false << "65534" << QStringList{"own:run"} << 1;
@@ -279,9 +290,11 @@ private slots:
             << true << "" << QStringList{"4242:renamed"} << 1;
         QTest::newRow("another user's stopped renamed process beside ours")
             << true << "" << QStringList{"own:run", "4242:renamed-stop"} << 0;
-        QTest::newRow("root's renamed process") << true << "" << QStringList{"0:renamed"} << 0;
+        QTest::newRow("root's renamed process") << true << "" << QStringList{"0:renamed"} << 1;
         QTest::newRow("owner's renamed process")
             << true << "4242" << QStringList{"4242:renamed"} << 0;
+        QTest::newRow("our process hiding its executable")
+            << true << "" << QStringList{"own:hidden"} << 1;
     }
 
     void otherUsers()
@@ -298,7 +311,7 @@ private slots:
                 const QString who = copy.section(':', 0, 0);
                 const QString kind = copy.section(':', 1);
                 const uint uid = who == "own" ? (asNobody ? 65534 : 0) : who.toUInt();
-                QVERIFY(runAs(uid, name, kind.startsWith("renamed"), kind.endsWith("stop")));
+                QVERIFY(runAs(uid, name, kind));
             }
             if (asNobody) {
                 qputenv("TOVEL3_TEST_IMAGE", name.toUtf8());

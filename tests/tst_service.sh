@@ -12,8 +12,9 @@
 #     drops) and its continuing brings it back;
 #   - the board unplugged, then back under another port name, is found again;
 #     the heartbeat gap is printed;
-#   - SIGTERM ends the service with code 0 and the journal's closing lines;
-#     what it writes to journald carries a priority, line by line;
+#   - SIGTERM ends the service with code 0 and the journal's closing lines,
+#     and removes the metrics file; what it writes to journald carries a
+#     priority, line by line;
 #   - tovel3ctl controls a running desktop tovel3 as well.
 # Both programs run their cycle every 750 ms here (the TOVEL3_CYCLE_MS test
 # hook); tst_smoke and tst_watchdog check the real 3 s period.
@@ -23,6 +24,7 @@ ctl=${TOVEL3CTL_BIN:?}
 desktop=${TOVEL3_BIN:?}
 sim=${TOVEL3_BOARDSIM:?}
 source "${TOVEL3_SOURCE_DIR:?}/tests/support/nodeexporter.sh"
+source "$TOVEL3_SOURCE_DIR/tests/support/waitfor.sh"
 
 work=$(mktemp -d)
 chmod 711 "$work" # another user may pass: the control socket's mode alone decides
@@ -55,16 +57,6 @@ cycle=750
 sleep_ms() { sleep "$(awk -v ms="$1" 'BEGIN { print ms / 1000 }')"; }
 # A gap between two cycles' messages: one cycle, give or take 300 ms.
 one_cycle() { [ "$1" -ge $((cycle - 300)) ] && [ "$1" -le $((cycle + 300)) ]; }
-# wait_for SECONDS COMMAND...: until the command succeeds, polled every 0.1 s.
-wait_for() {
-  local tries=$(($1 * 10)) i
-  shift
-  for ((i = 0; i < tries; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  "$@"
-}
 in_journal() { tr -d '\r' <"$journal" 2>/dev/null | grep -qF -- "$1"; }
 notified() { grep -q -- "$1" "$work/notify.log" 2>/dev/null; }
 
@@ -112,9 +104,10 @@ ctl_case() {
 
 # --- nothing running yet
 rc=0
-"${ctl_env[@]}" "$ctl" status >/dev/null 2>&1 || rc=$?
+out=$("${ctl_env[@]}" "$ctl" status 2>&1) || rc=$?
 [ "$rc" -eq 3 ] || fail "tovel3ctl with nothing running exited $rc"
-ok "tovel3ctl with nothing running: exit 3"
+grep -qF "$work/no-system-service/control" <<<"$out" || fail "tovel3ctl does not name the service's socket: $out"
+ok "tovel3ctl with nothing running: exit 3, $out"
 
 # --- the process to watch, the board, the node exporter, the notify socket
 watched=tovel3watch$$
@@ -326,8 +319,9 @@ notified STOPPING=1 || fail "no STOPPING=1"
 unmarked=$(grep -cv '^<[0-7]>' "$work/tovel3d.err" || true)
 [ "$unmarked" -eq 0 ] || fail "$unmarked lines without a priority on standard error"
 [ ! -e "$sock" ] || fail "the control socket stays"
+[ ! -e "$work/textfiles/tovel3.prom" ] || fail "the metrics file stays, saying: $(grep connected "$work/textfiles/tovel3.prom")"
 ctl_case 3 "" "no running" status
-ok "SIGTERM: exit 0, STOPPING=1, journal closed, socket gone, $(wc -l <"$work/tovel3d.err") lines to journald"
+ok "SIGTERM: exit 0, STOPPING=1, journal closed, socket and metrics file gone, $(wc -l <"$work/tovel3d.err") lines to journald"
 
 # --- a running desktop tovel3 (its window path, offscreen)
 env -i "PATH=$PATH" "HOME=$home" "TMPDIR=$work/tmp" "XDG_RUNTIME_DIR=$work/run" LANG=C.UTF-8 \
@@ -338,7 +332,7 @@ app=$!
 pids+=("$app")
 desk_line=$(lines board2)
 desktop_fed() {
-  tail -n +$((desk_line + 1)) "$work/board2.log" | grep -q ' << ~I$' && [ -S "$work/tmp/tovel3-$(id -u)/control" ]
+  tail -n +$((desk_line + 1)) "$work/board2.log" | grep -q ' << ~I$' && [ -S "$home/.cache/tovel3/$(hostname)/control" ]
 }
 wait_for 15 desktop_fed || fail "the desktop program does not feed the board"
 grep -q libQt5Quick "/proc/$app/maps" || fail "the desktop program runs without its window"

@@ -1,9 +1,8 @@
 // The single-instance guard, in this process and against the real tovel3
-// executable. Every case gets its own TMPDIR, where the marker, the lock and
+// executable. Every case gets its own HOME, where the marker, the lock and
 // the server socket live, so no other test run can interfere.
 #include "singleapphandler.h"
 #include "testenvironment.h"
-#include "unprivileged.h"
 
 #include <QApplication>
 #include <QDir>
@@ -34,12 +33,12 @@ QString socketPath()
     return SingleAppHandler::serverAddress();
 }
 
-// Environment for a child start: the case's TMPDIR (inherited) and a HOME of
-// its own, so that whatever the child writes can be seen.
+// Environment for a child start: the case's HOME (inherited: one user) and
+// settings and journal directories of its own, so that whatever the child
+// writes can be seen.
 QProcessEnvironment childEnvironment(const QString &home)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home);
     env.insert("XDG_CONFIG_HOME", home + "/.config");
     env.insert("XDG_DATA_HOME", home + "/.local/share");
     env.insert("XDG_CACHE_HOME", home + "/.cache");
@@ -96,28 +95,33 @@ private:
     std::unique_ptr<QTemporaryDir> tmp;
     QByteArray savedTmpDir;
     QByteArray savedRuntimeDir;
+    QByteArray savedHome;
 };
 
 void TestSingleAppHandler::init()
 {
     savedTmpDir = qgetenv("TMPDIR");
     savedRuntimeDir = qgetenv("XDG_RUNTIME_DIR");
+    savedHome = qgetenv("HOME");
     // Short base path: a local socket path is limited to 107 bytes.
     tmp.reset(new QTemporaryDir("/tmp/s-XXXXXX"));
     QVERIFY(tmp->isValid());
     const QString runtime = tmp->path() + "/run";
     QVERIFY(QDir().mkpath(runtime));
     QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString home = tmp->path() + "/home";
+    QVERIFY(QDir().mkpath(home));
     qputenv("TMPDIR", QFile::encodeName(tmp->path()));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
-    QCOMPARE(QDir::tempPath(), QDir::cleanPath(tmp->path()));
-    QVERIFY(SingleAppHandler::lockFilePath().startsWith(tmp->path() + "/tovel3-"));
+    qputenv("HOME", QFile::encodeName(home));
+    QVERIFY(SingleAppHandler::lockFilePath().startsWith(home + "/.cache/tovel3/"));
 }
 
 void TestSingleAppHandler::cleanup()
 {
-    for (const auto &[name, value] : {std::make_pair("TMPDIR", savedTmpDir),
-                                      std::make_pair("XDG_RUNTIME_DIR", savedRuntimeDir)}) {
+    for (const auto &[name, value] :
+         {std::make_pair("TMPDIR", savedTmpDir), std::make_pair("XDG_RUNTIME_DIR", savedRuntimeDir),
+          std::make_pair("HOME", savedHome)}) {
         if (value.isNull())
             qunsetenv(name);
         else
@@ -210,59 +214,46 @@ void TestSingleAppHandler::oneInstanceWhateverTheRuntimeDirectory()
     QTRY_COMPARE(received.count(), 1);
 }
 
-// Another user plants files where an earlier version looked when the runtime
-// directory was missing, and takes the name of our private directory first:
-// we still become the instance, in a directory of our own.
+// Another user takes, in the shared temporary directory, every name an
+// earlier version tried for our directory: we are still guarded, in a
+// directory of our own that is not there.
 void TestSingleAppHandler::anotherUsersFilesDoNotStopUs_data()
 {
-    QTest::addColumn<QString>("planted"); // what takes the name of nobody's directory
-    QTest::newRow("open directory") << "directory";
-    QTest::newRow("link to a private directory of ours") << "link";
-    QTest::newRow("file") << "file";
+    QTest::addColumn<QString>("planted"); // what takes each name
+    QTest::newRow("open directories") << "directory";
+    QTest::newRow("links to a directory of theirs") << "link";
+    QTest::newRow("files") << "file";
 }
 
 void TestSingleAppHandler::anotherUsersFilesDoNotStopUs()
 {
     QFETCH(QString, planted);
-    const QString lockName = SingleAppHandler::serverName() + ".lock";
-    if (::geteuid() == 0) {
-        // A shared temporary directory like /tmp: root is the other user.
-        const QString shared = tmp->path();
-        QVERIFY(::chmod(QFile::encodeName(shared), 01777) == 0);
-        QVERIFY(QDir().mkdir(shared + "/runtime-nobody"));
-        QLockFile theirs(shared + "/" + lockName);
-        QVERIFY(theirs.tryLock(0));
-        const QString name = shared + "/tovel3-65534";
-        if (planted == "directory") {
-            QVERIFY(QDir().mkdir(name));
-            QVERIFY(::chmod(QFile::encodeName(name), 0777) == 0);
-        } else if (planted == "link") {
-            QVERIFY(QDir().mkdir(shared + "/ours"));
-            QVERIFY(::chown(QFile::encodeName(shared + "/ours"), 65534, 65534) == 0);
-            QVERIFY(::chmod(QFile::encodeName(shared + "/ours"), 0700) == 0);
-            QVERIFY(QFile::link(shared + "/ours", name));
-        } else {
-            QFile file(name);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
-        QLockFile inside(name + "/" + lockName);
-        if (planted == "directory")
-            QVERIFY(inside.tryLock(0));
-        qputenv("TOVEL3_TEST_SHARED_TMP", QFile::encodeName(shared));
-        Unprivileged::rerun(QByteArray("anotherUsersFilesDoNotStopUs:") + QTest::currentDataTag());
-        qunsetenv("TOVEL3_TEST_SHARED_TMP");
-        return;
-    }
-    const QByteArray shared = qgetenv("TOVEL3_TEST_SHARED_TMP");
-    if (shared.isEmpty())
+    if (::geteuid() != 0)
         QSKIP("another user's files can only be planted as root");
-    qputenv("TMPDIR", shared);
-    qunsetenv("XDG_RUNTIME_DIR");
+    const QString shared = tmp->path();
+    QVERIFY(::chmod(QFile::encodeName(shared), 01777) == 0);
+    const QString theirs = shared + "/theirs";
+    QVERIFY(QDir().mkdir(theirs));
+    QVERIFY(::chmod(QFile::encodeName(theirs), 0777) == 0);
+    const QString stem = shared + "/tovel3-" + QString::number(::geteuid());
+    for (int i = 0; i < 10; ++i) {
+        const QString name = i == 0 ? stem : stem + "." + QString::number(i);
+        if (planted == "directory")
+            QVERIFY(QDir().mkdir(name) && ::chmod(QFile::encodeName(name), 0777) == 0);
+        else if (planted == "link")
+            QVERIFY(QFile::link(theirs, name));
+        else
+            QVERIFY(QFile(name).open(QIODevice::WriteOnly));
+        QVERIFY(::lchown(QFile::encodeName(name), 65534, 65534) == 0);
+    }
 
     SingleAppHandler mine;
     QVERIFY(mine.claimInstance());
+    QVERIFY(!socketPath().startsWith(shared + "/tovel3-"));
+    SingleAppHandler second;
+    QVERIFY(!second.claimInstance());
     QSignalSpy received(&mine, &SingleAppHandler::incomingMessage);
-    SingleAppHandler().sendMessage("show");
+    second.sendMessage("show");
     QTRY_COMPARE(received.count(), 1);
     struct stat st = {};
     QCOMPARE(::lstat(QFile::encodeName(QFileInfo(socketPath()).path()), &st), 0);

@@ -8,7 +8,6 @@
 #include "testenvironment.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -17,6 +16,7 @@
 #include <QQmlEngine>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -32,8 +32,8 @@ namespace
 {
 const char *const absent = "<absent>";
 
-// One sandbox per run: its own HOME, XDG tree and TMPDIR (the latter keeps
-// the single-instance marker and socket apart from every other test).
+// One sandbox per run: its own HOME (which keeps the single-instance marker
+// and socket apart from every other test), XDG tree and TMPDIR.
 class Sandbox
 {
 public:
@@ -55,8 +55,7 @@ public:
     QString logPath() const { return logDir() + "/tovel3.log"; }
     QString socketPath() const
     {
-        return tmp() + "/tovel3-" + QString::number(::geteuid()) + "/" +
-               QCryptographicHash::hash("Tovel3", QCryptographicHash::Sha256).toHex();
+        return home() + "/.cache/tovel3/" + QSysInfo::machineHostName() + "/instance";
     }
 
     QProcessEnvironment environment(const QString &locale = "en_US.UTF-8") const

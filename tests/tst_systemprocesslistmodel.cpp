@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -20,8 +21,10 @@
 #include <algorithm>
 #include <csignal>
 #include <memory>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char **environ;
@@ -34,6 +37,12 @@ QString uniqueName(const QString &prefix)
     for (int i = 0; i < 8; ++i)
         s += QChar('a' + QRandomGenerator::global()->bounded(26));
     return s;
+}
+
+QString ownName()
+{
+    const passwd *entry = ::getpwuid(::geteuid());
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString::number(::geteuid());
 }
 
 QString sortKey(const QString &path)
@@ -115,11 +124,9 @@ private slots:
     void startsEmpty()
     {
         QCOMPARE(m_model->rowCount(), 0);
-        const QHash<int, QByteArray> expected = {{Qt::UserRole + 1, "pname"},
-                                                 {Qt::UserRole + 2, "ppath"},
-                                                 {Qt::UserRole + 3, "pcount"},
-                                                 {Qt::UserRole + 4, "pmem"},
-                                                 {Qt::UserRole + 5, "pstat"}};
+        const QHash<int, QByteArray> expected = {
+            {Qt::UserRole + 1, "pname"}, {Qt::UserRole + 2, "ppath"}, {Qt::UserRole + 3, "pcount"},
+            {Qt::UserRole + 4, "pmem"},  {Qt::UserRole + 5, "pstat"}, {Qt::UserRole + 6, "powner"}};
         QCOMPARE(m_model->roleNames(), expected);
     }
 
@@ -139,9 +146,10 @@ private slots:
         QCOMPARE(index.data(SystemProcessListModel::StatusRole).toInt(),
                  int(SystemProcessListModel::Unknown));
         QCOMPARE(index.data(Qt::DisplayRole).toString(), name + " (12)");
+        QCOMPARE(index.data(SystemProcessListModel::OwnerRole).toString(), ownName());
         QCOMPARE(index.data(Qt::DecorationRole).value<QBrush>(), QBrush(Qt::green));
         // roles outside the table and rows outside the model are empty
-        QVERIFY(!index.data(Qt::UserRole + 6).isValid());
+        QVERIFY(!index.data(Qt::UserRole + 7).isValid());
         QVERIFY(!index.data(Qt::ToolTipRole).isValid());
         QVERIFY(!m_model->index(m_model->rowCount()).isValid());
         QVERIFY(!m_model->data(QModelIndex(), SystemProcessListModel::NameRole).isValid());
@@ -223,7 +231,44 @@ private slots:
         for (int i = 1; i < paths.size(); ++i)
             QVERIFY2(sortKey(paths[i - 1]) <= sortKey(paths[i]),
                      qPrintable(paths[i - 1] + " before " + paths[i]));
-        QCOMPARE(paths.removeDuplicates(), 0);
+        QStringList rowKeys;
+        for (int row = 0; row < m_model->rowCount(); ++row)
+            rowKeys << paths[row] + '\n' +
+                           m_model->index(row).data(SystemProcessListModel::OwnerRole).toString();
+        QCOMPARE(rowKeys.removeDuplicates(), 0);
+    }
+
+    // One program run by two users gives a row for each, so that picking a
+    // row also tells whose process is meant.
+    void rowPerOwner()
+    {
+        if (::geteuid() != 0)
+            QSKIP("processes of another user can only be started as root");
+        QTemporaryDir shared("/tmp/tp-XXXXXX");
+        QVERIFY(QFile::setPermissions(shared.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                         QFile::ExeOwner | QFile::ReadOther |
+                                                         QFile::ExeOther));
+        const QString path = shared.path() + "/" + uniqueName("tovel3-shared-");
+        QVERIFY(QFile::copy("/bin/sleep", path));
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
+                                                QFile::ExeOther));
+        QVERIFY(run(path));
+        for (int i = 0; i < 2; ++i) {
+            auto p = std::make_unique<QProcess>();
+            p->start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", path, "60"});
+            QVERIFY(p->waitForStarted(5000));
+            m_children.push_back(std::move(p));
+        }
+        QTest::qWait(200); // setpriv has become the program
+        QVERIFY(reloadAndWait(*m_model));
+        QMap<QString, int> counts;
+        for (int row = 0; row < m_model->rowCount(); ++row) {
+            const QModelIndex index = m_model->index(row);
+            if (index.data(SystemProcessListModel::PathRole).toString() == path)
+                counts.insert(index.data(SystemProcessListModel::OwnerRole).toString(),
+                              index.data(SystemProcessListModel::CountRole).toInt());
+        }
+        QCOMPARE(counts, (QMap<QString, int>{{"root", 1}, {"nobody", 2}}));
     }
 
     void sameProgramInTwoFoldersGivesAdjacentRows()
@@ -362,11 +407,12 @@ private slots:
         QCOMPARE(squares.size(), 1);
         QVERIFY(!squares.first()->isVisible());
 
-        QSignalSpy selected(list, SIGNAL(selectProcess(QVariant)));
+        QSignalSpy selected(list, SIGNAL(selectProcess(QVariant, QVariant)));
         const QPointF centre = card->mapToScene(QPointF(card->width() / 2, card->height() / 2));
         QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
         QTRY_COMPARE(selected.count(), 1);
         QCOMPARE(selected.first().first().toString(), name);
+        QCOMPARE(selected.first().last().toString(), ownName());
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
     }
 };

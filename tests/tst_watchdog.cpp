@@ -186,6 +186,29 @@ private slots:
                      expected);
     }
 
+    // The test hook can only make the cycle faster, never slow a heartbeat.
+    void cycleHookOnlyShortens_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<int>("interval");
+        QTest::newRow("shorter") << QByteArray("750") << 750;
+        QTest::newRow("fifteen minutes") << QByteArray("900000") << Heartbeat::defaultInterval;
+        QTest::newRow("just above the period") << QByteArray("3001") << Heartbeat::defaultInterval;
+        QTest::newRow("flooding the board") << QByteArray("5") << Watchdog::minimumTestCycleMs;
+        QTest::newRow("zero") << QByteArray("0") << Heartbeat::defaultInterval;
+        QTest::newRow("not a number") << QByteArray("soon") << Heartbeat::defaultInterval;
+    }
+
+    void cycleHookOnlyShortens()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(int, interval);
+        qputenv("TOVEL3_CYCLE_MS", value);
+        AppSettings settings;
+        Watchdog watchdog(&settings, &m_journal, Watchdog::CallerThread);
+        QCOMPARE(watchdog.heartbeat()->interval(), interval);
+    }
+
     void networkCheckNeedsAnAddress()
     {
         AppSettings settings;

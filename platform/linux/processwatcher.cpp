@@ -57,11 +57,14 @@ char processState(int procFd, const char *pid)
     return close[2];
 }
 
+enum class Match { No, Yes, Unverified };
+
 // Compares the process's image name with `name`: the file name of its
-// executable, or, where that cannot be read (zombies, other users' processes
-// without the right to look), its command name as the kernel keeps it, which
-// any process can set: the caller trusts it only from owners that count.
-bool matchesImage(int procFd, const char *pid, const QByteArray &name)
+// executable. Where that cannot be read (a zombie, or another user's process
+// without the right to look), the process can only be told by its command
+// name as the kernel keeps it, which the process itself may have set:
+// Unverified when that matches, and the caller decides whether to believe it.
+Match matchesImage(int procFd, const char *pid, const QByteArray &name)
 {
     char path[64];
     std::snprintf(path, sizeof path, "%s/exe", pid);
@@ -75,22 +78,25 @@ bool matchesImage(int procFd, const char *pid, const QByteArray &name)
         const char *slash = static_cast<const char *>(memrchr(target, '/', size_t(n)));
         const char *base = slash ? slash + 1 : target;
         const size_t len = size_t(target + n - base);
-        return len == size_t(name.size()) && std::memcmp(base, name.constData(), len) == 0;
+        return len == size_t(name.size()) && std::memcmp(base, name.constData(), len) == 0
+                   ? Match::Yes
+                   : Match::No;
     }
     std::snprintf(path, sizeof path, "%s/comm", pid);
     char comm[64];
     n = readSmallFile(procFd, path, comm, sizeof comm);
     if (n <= 0)
-        return false; // gone meanwhile
+        return Match::No; // gone meanwhile
     if (comm[n - 1] == '\n')
         --n;
     const size_t len = size_t(n);
+    bool same = false;
     if (len == size_t(name.size()))
-        return std::memcmp(comm, name.constData(), len) == 0;
+        same = std::memcmp(comm, name.constData(), len) == 0;
     // A name longer than the kernel keeps is matched by its kept beginning.
-    if (len == commLength && size_t(name.size()) > commLength)
-        return std::memcmp(comm, name.constData(), len) == 0;
-    return false;
+    else if (len == commLength && size_t(name.size()) > commLength)
+        same = std::memcmp(comm, name.constData(), len) == 0;
+    return same ? Match::Unverified : Match::No;
 }
 
 // The real user id from /proc/<pid>/status. The owner of /proc/<pid> is no
@@ -113,26 +119,6 @@ bool realUid(int procFd, const char *pid, uint *uid)
         return false;
     *uid = uint(value);
     return true;
-}
-
-// The first uid of ordinary users: UID_MIN of /etc/login.defs, else 1000.
-uint firstOrdinaryUid()
-{
-    static const uint first = [] {
-        QFile defs(QStringLiteral("/etc/login.defs"));
-        if (defs.open(QIODevice::ReadOnly)) {
-            while (!defs.atEnd()) {
-                const QList<QByteArray> words = defs.readLine().simplified().split(' ');
-                bool ok = false;
-                const uint value =
-                    words.size() >= 2 && words.at(0) == "UID_MIN" ? words.at(1).toUInt(&ok) : 0;
-                if (ok)
-                    return value;
-            }
-        }
-        return 1000u;
-    }();
-    return first;
 }
 
 bool respondingState(char state)
@@ -174,11 +160,8 @@ int ProcessWatcher::check(const QString &name)
         return notAlive;
     if (!resolveOwner())
         return notAlive;
-    const auto counts = [this](uint uid) {
-        if (!m_owner.isEmpty())
-            return uid == m_ownerUid;
-        return uid == ::getuid() || uid < firstOrdinaryUid();
-    };
+    const uint self = ::getuid();
+    const uint owner = m_owner.isEmpty() ? self : m_ownerUid;
     const QByteArray image = QFile::encodeName(name);
     DIR *proc = ::opendir("/proc");
     if (!proc)
@@ -191,16 +174,25 @@ int ProcessWatcher::check(const QString &name)
             continue;
         if (!isPid(entry->d_name))
             continue;
-        if (!matchesImage(procFd, entry->d_name, image))
+        const Match match = matchesImage(procFd, entry->d_name, image);
+        if (match == Match::No)
             continue;
-        // Decided after the match, which is cheaper; a process whose owner
-        // does not count is skipped, whatever its command name claims.
+        // Decided after the match, which is cheaper: only the owner's
+        // processes count, whatever others call themselves.
         uint uid = 0;
-        if (!realUid(procFd, entry->d_name, &uid) || !counts(uid))
+        if (!realUid(procFd, entry->d_name, &uid) || uid != owner)
             continue;
         const char state = processState(procFd, entry->d_name);
         if (!state)
-            continue; // ended between the two reads
+            continue; // ended between the reads
+        // A name the process gave itself stands in for its executable only
+        // where nothing else can be known and nobody but the owner could
+        // have set it: a zombie (it can only fail the check), or a process of
+        // another owner whose executable we may not read (the service
+        // watching root's daemon without the privilege to look). Our own
+        // processes always show their executable while they live.
+        if (match == Match::Unverified && state != 'Z' && uid == self)
+            continue;
         found = true;
         if (!respondingState(state)) {
             hanging = true;

@@ -4,10 +4,19 @@
 
 #include <QLockFile>
 
+namespace
+{
+// Short, so the address fits into a socket address under a long home path.
+QString addressIn(const QString &dir)
+{
+    return dir + QStringLiteral("/instance");
+}
+} // namespace
+
 QString SingleAppHandler::serverAddress()
 {
     const QString dir = instanceDirectory();
-    return dir.isEmpty() ? QString() : dir + QLatin1Char('/') + serverName();
+    return dir.isEmpty() ? QString() : addressIn(dir);
 }
 
 bool SingleAppHandler::claimMarker(QString *address)
@@ -30,6 +39,6 @@ bool SingleAppHandler::claimMarker(QString *address)
             return false;
         qWarning("Single instance marker unavailable in %s: starting without it", qPrintable(dir));
     }
-    *address = dir + QLatin1Char('/') + serverName();
+    *address = addressIn(dir);
     return true;
 }

@@ -2,15 +2,59 @@
 #include "systemprocesslistmodel.h"
 
 #include <QFile>
+#include <QHash>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
 #include <unistd.h>
+
+namespace
+{
+// The real user of a process by name (by number where it has none); empty
+// when the process has gone. `names` remembers the users already looked up.
+QString ownerOf(int procFd, const char *pid, QHash<uint, QString> *names)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "%s/status", pid);
+    const int fd = ::openat(procFd, path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QString();
+    char buf[4096];
+    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+    ::close(fd);
+    if (n <= 0)
+        return QString();
+    buf[n] = 0;
+    const char *line = std::strstr(buf, "\nUid:");
+    if (!line)
+        return QString();
+    char *end = nullptr;
+    const uint uid = uint(std::strtoul(line + 5, &end, 10));
+    if (end == line + 5)
+        return QString();
+    auto known = names->constFind(uid);
+    if (known != names->cend())
+        return *known;
+    passwd entry;
+    passwd *found = nullptr;
+    char text[1024];
+    // This runs on a worker thread: the reentrant lookup.
+    const QString name = ::getpwuid_r(uid_t(uid), &entry, text, sizeof text, &found) == 0 && found
+                             ? QFile::decodeName(found->pw_name)
+                             : QString::number(uid);
+    names->insert(uid, name);
+    return name;
+}
+} // namespace
 
 QList<SystemProcess> enumerateSystemProcesses()
 {
     QList<SystemProcess> result;
+    QHash<uint, QString> names;
     DIR *proc = ::opendir("/proc");
     if (!proc)
         return result;
@@ -32,6 +76,7 @@ QList<SystemProcess> enumerateSystemProcesses()
         SystemProcess record;
         record.setName(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
         record.setPath(path);
+        record.setOwner(ownerOf(::dirfd(proc), pid, &names));
         result.append(record);
     }
     ::closedir(proc);

@@ -34,14 +34,13 @@ bool runTool(QProcess *runner, const QStringList &arguments, QString *listing)
 
 bool ProcessWatcher::resolveOwner()
 {
-    return true; // the tool takes the owner's name as it is
+    return true; // the listing covers every user
 }
 
 int ProcessWatcher::check(const QString &name)
 {
-    QStringList filters = {QStringLiteral("/FI"), QStringLiteral("IMAGENAME eq %1").arg(name)};
-    if (!m_owner.isEmpty())
-        filters << QStringLiteral("/FI") << QStringLiteral("USERNAME eq %1").arg(m_owner);
+    const QStringList filters = {QStringLiteral("/FI"),
+                                 QStringLiteral("IMAGENAME eq %1").arg(name)};
     const QStringList format = {QStringLiteral("/FO"), QStringLiteral("CSV"),
                                 QStringLiteral("/NH")};
     if (!m_runner)
