@@ -1,8 +1,9 @@
 // tovel3ctl, run as a process, against a ControlServer driving a real Board
 // on the simulator: what each subcommand sends to the board, what it prints
-// and its exit code; values a model does not offer refused before anything
-// is sent; who may connect; and clients that send garbage, hang, never read
-// their answers or crowd.
+// and its exit code; switches that count only on the board's own report;
+// commands before any heartbeat; values a model does not offer refused before
+// anything is sent; who may connect; and clients that send garbage, hang,
+// never read their answers or crowd.
 
 #include "board.h"
 #include "boardsimulator.h"
