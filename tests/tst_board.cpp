@@ -688,10 +688,14 @@ private slots:
         Mutator mutator(seed);
         for (int i = 0; i < 1500; ++i) {
             if (i % 7 == 0) {
-                rig.board.sendHeartbeat();
-                // Re-identification is wanted now and then.
-                if (i % 140 == 0)
+                // Now and then the port anew, and one clean exchange.
+                if (i % 140 == 0) {
                     rig.board.setPort(rig.sim.portPath());
+                    QVERIFY(rig.deliver("~I3.1U\n"));
+                    rig.board.sendHeartbeat();
+                    QVERIFY(rig.deliver("~A\n~G0235\n"));
+                }
+                rig.board.sendHeartbeat();
             }
             const QByteArray chunk = mutator.next();
             if (!chunk.isEmpty())

