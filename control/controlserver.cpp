@@ -50,7 +50,13 @@ ControlServer::ControlServer(Board *board, Heartbeat *heartbeat, QObject *parent
     m_operationTimer->setSingleShot(true);
     m_operationTimer->setInterval(BoardTimeoutMs);
     connect(m_operationTimer, &QTimer::timeout, this, &ControlServer::onTimeout);
-    connect(m_board, &Board::replyReceived, this, &ControlServer::onReply);
+    connect(m_board, &Board::commandSent, this, [this](const QByteArray &command) {
+        if (m_operation.step == Operation::Switch && command == m_operation.command)
+            m_operation.written = true;
+    });
+    connect(m_board, &Board::ledReported, this, [this](bool on) { onSwitchReported(true, on); });
+    connect(m_board, &Board::suspendReported, this,
+            [this](bool on) { onSwitchReported(false, on); });
     connect(m_board, &Board::settingsRead, this, &ControlServer::onSettingsRead);
     connect(m_board, &Board::writeConfirmed, this, &ControlServer::onWriteConfirmed);
     connect(m_board, &Board::writeFailed, this, &ControlServer::onWriteFailed);
@@ -236,7 +242,8 @@ QJsonObject ControlServer::status() const
 
 QString ControlServer::boardMissing() const
 {
-    if (m_board->isConnected())
+    // A board not identified yet still gets commands on its open port.
+    if (m_board->isConnected() || m_board->isPortOpen())
         return QString();
     if (m_board->port().isEmpty())
         return QStringLiteral("no board: no port found");
@@ -285,14 +292,9 @@ bool ControlServer::begin(ControlConnection *socket, Operation::Step step)
     return true;
 }
 
-bool ControlServer::sent(const std::function<void()> &command)
+QJsonObject ControlServer::cannotWrite() const
 {
-    bool written = false;
-    const QMetaObject::Connection c =
-        connect(m_board, &Board::commandSent, this, [&written] { written = true; });
-    command();
-    disconnect(c);
-    return written;
+    return ControlProtocol::failure(QStringLiteral("cannot write to %1").arg(m_board->port()));
 }
 
 void ControlServer::finish(const QJsonObject &message)
@@ -310,19 +312,10 @@ void ControlServer::setSwitch(ControlConnection *socket, bool led, bool on)
         return;
     m_operation.led = led;
     m_operation.on = on;
-    const bool written = sent([&] {
-        if (led)
-            m_board->setLed(on);
-        else
-            m_board->setSuspended(on);
-    });
-    // The switch's setting follows the request, as on the main page.
-    if (led)
-        emit ledSet(on);
-    else
-        emit suspendSet(on);
-    if (!written)
-        finish(ControlProtocol::failure(QStringLiteral("cannot write to %1").arg(m_board->port())));
+    m_operation.command = led ? BoardProtocol::led(on) : suspend(on);
+    // Nothing is stored before the board has said so (onSwitchReported).
+    if (!(led ? m_board->setLed(on) : m_board->setSuspended(on)))
+        finish(cannotWrite());
 }
 
 void ControlServer::readBoard(ControlConnection *socket)
@@ -340,8 +333,8 @@ void ControlServer::readBoard(ControlConnection *socket)
         finish(ControlProtocol::failure(QStringLiteral("the board's model is unknown")));
         return;
     }
-    if (!sent([this] { m_board->readSettings(); }))
-        finish(ControlProtocol::failure(QStringLiteral("cannot write to %1").arg(m_board->port())));
+    if (!m_board->readSettings())
+        finish(cannotWrite());
 }
 
 void ControlServer::writeBoard(ControlConnection *socket, const QJsonObject &request)
@@ -402,8 +395,8 @@ void ControlServer::writeBoard(ControlConnection *socket, const QJsonObject &req
         // start-up and kept in the settings.
         BoardSettings settings;
         settings.t1 = changes.first().second;
-        if (!sent([&] { m_board->writeSettings(settings); })) {
-            fail(socket, QStringLiteral("cannot write to %1").arg(m_board->port()));
+        if (!m_board->writeSettings(settings)) {
+            reply(socket, cannotWrite());
             return;
         }
         emit compatibilityT1Set(settings.t1);
@@ -418,8 +411,8 @@ void ControlServer::writeBoard(ControlConnection *socket, const QJsonObject &req
         return;
     m_operation.changes = changes;
     // The write carries every field: the others come from the board.
-    if (!sent([this] { m_board->readSettings(); }))
-        finish(ControlProtocol::failure(QStringLiteral("cannot write to %1").arg(m_board->port())));
+    if (!m_board->readSettings())
+        finish(cannotWrite());
 }
 
 void ControlServer::test(ControlConnection *socket, const QJsonObject &request, bool power)
@@ -432,36 +425,35 @@ void ControlServer::test(ControlConnection *socket, const QJsonObject &request, 
     }
     if (!begin(socket, Operation::Switch))
         return;
-    const bool written = sent([&] {
-        if (power)
-            m_board->testPower();
-        else
-            m_board->testReset();
-    });
-    finish(written ? success()
-                   : ControlProtocol::failure(
-                         QStringLiteral("cannot write to %1").arg(m_board->port())));
+    const bool written = power ? m_board->testPower() : m_board->testReset();
+    finish(written ? success() : cannotWrite());
 }
 
-void ControlServer::onReply()
+void ControlServer::onSwitchReported(bool led, bool state)
 {
-    if (m_operation.step != Operation::Switch)
+    // Only the board's answer to this very command counts: junk, an "~A"
+    // or an earlier exchange's reply decide nothing.
+    if (m_operation.step != Operation::Switch || m_operation.command.isEmpty() ||
+        !m_operation.written || m_operation.led != led)
         return;
-    const bool state = m_operation.led ? m_board->led() : m_board->isSuspended();
-    if (state == m_operation.on) {
-        QJsonObject message = success();
-        message.insert(QStringLiteral("led"), m_board->led());
-        message.insert(QStringLiteral("suspended"), m_board->isSuspended());
-        const QString note = m_keepNote ? m_keepNote(m_operation.led, m_operation.on) : QString();
-        if (!note.isEmpty())
-            message.insert(QStringLiteral("note"), note);
-        finish(message);
-    } else {
+    if (state != m_operation.on) {
         finish(ControlProtocol::failure(
             QStringLiteral("the board answered with the %1 %2")
-                .arg(m_operation.led ? QStringLiteral("LED") : QStringLiteral("clock"))
+                .arg(led ? QStringLiteral("LED") : QStringLiteral("clock"))
                 .arg(state ? QStringLiteral("on") : QStringLiteral("off"))));
+        return;
     }
+    if (led)
+        emit ledSet(state);
+    else
+        emit suspendSet(state);
+    QJsonObject message = success();
+    message.insert(QStringLiteral("led"), m_board->led());
+    message.insert(QStringLiteral("suspended"), m_board->isSuspended());
+    const QString note = m_keepNote ? m_keepNote(led, state) : QString();
+    if (!note.isEmpty())
+        message.insert(QStringLiteral("note"), note);
+    finish(message);
 }
 
 void ControlServer::onSettingsRead(const BoardSettings &settings)
@@ -489,10 +481,8 @@ void ControlServer::onSettingsRead(const BoardSettings &settings)
     // Not from inside the board's signal: the board would take the reply
     // being handled for the confirmation of this write.
     QTimer::singleShot(0, this, [this] {
-        if (m_operation.step == Operation::Write &&
-            !sent([this] { m_board->writeSettings(m_operation.target); }))
-            finish(ControlProtocol::failure(
-                QStringLiteral("cannot write to %1").arg(m_board->port())));
+        if (m_operation.step == Operation::Write && !m_board->writeSettings(m_operation.target))
+            finish(cannotWrite());
     });
 }
 

@@ -10,8 +10,6 @@
 #include <QStringList>
 #include <QVector>
 
-#include <functional>
-
 class Board;
 class ControlConnection;
 class Heartbeat;
@@ -31,7 +29,9 @@ class QSocketNotifier;
 // bounded, an idle client is dropped, anything that is not a request is
 // answered with an error and the connection closed, and only one command
 // talks to the board at a time (others are refused as busy). Values the
-// connected model does not offer are refused before anything is sent.
+// connected model does not offer are refused before anything is sent. A
+// switch (LED, suspension) succeeds, and is stored, only when the board
+// reports the state asked for.
 //
 // The platform's half (platform/<system>/controlserver.cpp) listens and
 // accepts: a Unix-domain socket of our own (the service needs no QtNetwork),
@@ -71,8 +71,9 @@ public:
     }
 
 signals:
-    // A client switched the LED or the suspension, or wrote the reset time
-    // in compatibility mode: the owner stores it as the pages do.
+    // The board confirmed a client's switch of the LED or the suspension, or
+    // a client wrote the reset time in compatibility mode: the owner stores
+    // it as the pages do.
     void ledSet(bool on);
     void suspendSet(bool on);
     void compatibilityT1Set(int t1);
@@ -90,6 +91,8 @@ private:
         QPointer<ControlConnection> client;
         bool led = false;                 // Switch: the LED rather than the suspension
         bool on = false;                  // Switch: the state asked for
+        QByteArray command;               // Switch: what asks for it
+        bool written = false;             // Switch: the command reached the port
         QVector<QPair<int, int>> changes; // field, choice index
         BoardProtocol::BoardSettings target;
     };
@@ -118,10 +121,10 @@ private:
     void writeBoard(ControlConnection *socket, const QJsonObject &request);
     void test(ControlConnection *socket, const QJsonObject &request, bool power);
     bool begin(ControlConnection *socket, Operation::Step step);
-    bool sent(const std::function<void()> &command);
     void finish(const QJsonObject &message);
+    QJsonObject cannotWrite() const;
 
-    void onReply();
+    void onSwitchReported(bool led, bool on);
     void onSettingsRead(const BoardProtocol::BoardSettings &settings);
     void onWriteConfirmed();
     void onWriteFailed();

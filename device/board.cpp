@@ -6,13 +6,15 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QSerialPortInfo>
 #include <QTimer>
 
 using namespace BoardProtocol;
 
 namespace
 {
-const QString updating = QStringLiteral("upd");
+// "~I" asked at most this often per opening of the port.
+const int identifyAsks = 2;
 
 struct CommandEntry {
     const char *command;
@@ -47,7 +49,7 @@ Board::Board(Journal *journal, QObject *parent)
     , m_quietTimer(singleShotTimer(QuietTimeMs, this))
     , m_writeTimer(singleShotTimer(WriteTimeoutMs, this))
     , m_rescanTimer(new QTimer(this))
-    , m_probeTimer(singleShotTimer(ProbeTimeoutMs, this))
+    , m_exchangeTimer(singleShotTimer(ExchangeTimeoutMs, this))
 {
     qRegisterMetaType<BoardSettings>();
     connect(m_channel, &SerialChannel::dataReady, this, &Board::onData);
@@ -58,7 +60,7 @@ Board::Board(Journal *journal, QObject *parent)
         qInfo().noquote() << "Rescan triggered";
         scan();
     });
-    connect(m_probeTimer, &QTimer::timeout, this, &Board::probeNext);
+    connect(m_exchangeTimer, &QTimer::timeout, this, &Board::exchangeEnded);
 }
 
 Board::~Board() = default;
@@ -68,7 +70,12 @@ Board::~Board() = default;
 
 bool Board::isConnected() const
 {
-    return !m_letter.isEmpty() && m_letter != updating;
+    return !m_letter.isEmpty();
+}
+
+bool Board::isPortOpen() const
+{
+    return m_channel->isDeviceOpen();
 }
 
 const BoardModel *Board::boardModel() const
@@ -245,63 +252,230 @@ void Board::restorePort(const QString &saved)
         if (m_journal)
             m_journal->warn(tr("No connected watchdogs detected"));
         m_rescanTimer->start();
-        return;
     }
-    setPort(ports.first());
+    const QString port = wanted.isEmpty() ? ports.value(0) : wanted;
+    if (!port.isEmpty())
+        setPort(port);
 }
 
 void Board::scan()
 {
-    const QString previous = m_port;
     const QStringList ports = listPorts();
     if (m_ports != ports) {
         m_ports = ports;
         emit portsChanged();
     }
-    // The port in use stays while it is listed: another device with the same
-    // vendor id listed first must not take the heartbeat away.
-    const QString next = ports.contains(previous) ? previous : ports.value(0);
-    if (next != previous)
-        setPort(next);
+    // The port in use stays, listed or not: another device with the same
+    // vendor id must not take the heartbeat away from a board unplugged for
+    // a moment.
+    if (m_port.isEmpty() && !ports.isEmpty())
+        setPort(ports.first());
     if (!ports.isEmpty())
         m_rescanTimer->stop();
 }
 
 void Board::setPort(const QString &name)
 {
-    stopSearch();
     const QString stable = stablePortName(name, m_byIdDir);
-    m_channel->close();
+    dropPort();
+    m_chosen = stable;
+    m_identity.clear();
     if (m_port != stable) {
         m_port = stable;
         emit portChanged(stable);
     }
-    const bool opened = reopen();
-    m_firstAck = true;
-    m_announced.clear();
-    m_heartbeatPending = false;
-    m_awaitingAck = false;
-    m_failures = 0;
     // Whatever was shown of the previous port's board is not this one's:
     // "n/a" until the board here reports.
-    clearIdentity();
-    if (opened) {
+    m_announced.clear();
+    if (openPort(true)) {
         qInfo().noquote() << "Opened port" << stable;
         emit portSelected(stable);
-        if (m_compatibility)
-            command(legacyWrite(m_compatibilityT1 < 0 ? 5 : m_compatibilityT1, true));
     } else {
         qInfo().noquote() << "Cannot open port" << stable;
         emit portOpenFailed(stable);
     }
-    emit exchangeStarted();
 }
 
-bool Board::reopen()
+QString Board::portIdentity(const QString &name) const
 {
+    // On Linux the stable link names the vendor, the model and the USB
+    // serial number.
+    const QString stable = stablePortName(name, m_byIdDir);
+    if (stable.startsWith(m_byIdDir + QLatin1Char('/')))
+        return QFileInfo::exists(stable) ? QFileInfo(stable).fileName() : QString();
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos) {
+        if ((info.portName() == name || info.systemLocation() == name) &&
+            !info.serialNumber().isEmpty())
+            return QStringLiteral("%1:%2:%3")
+                .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
+                .arg(info.serialNumber());
+    }
+    return QString();
+}
+
+QString Board::findBoard() const
+{
+    if (m_identity.isEmpty())
+        return QString();
+    QStringList candidates = listPorts();
+    candidates.removeAll(m_chosen);
+    candidates.prepend(m_chosen);
+    for (const QString &name : qAsConst(candidates)) {
+        if (name != m_port && portIdentity(name) == m_identity)
+            return name;
+    }
+    return QString();
+}
+
+bool Board::openPort(bool portChange)
+{
+    // Under a name that now leads to another device (or to none), nothing
+    // is opened: the board is looked for elsewhere.
+    if (!m_identity.isEmpty() && portIdentity(m_port) != m_identity)
+        return false;
+    if (!m_channel->open(m_port))
+        return false;
+    if (m_identity.isEmpty() && m_port == m_chosen)
+        m_identity = portIdentity(m_port);
     m_framer.clear();
     m_quietTimer->stop();
-    return m_channel->open(m_port);
+    m_handshakeDue = true;
+    m_heartbeatPending = false;
+    m_identifyAsks = 1;
+    // Who is there, without feeding it: the handshake waits for an
+    // acknowledged heartbeat.
+    const int t1 = m_compatibilityT1 < 0 ? 5 : m_compatibilityT1;
+    submit(
+        {Exchange::Identify, m_compatibility && portChange ? legacyWrite(t1, true) : identify()});
+    return true;
+}
+
+bool Board::ensureOpen()
+{
+    if (m_channel->isDeviceOpen())
+        return true;
+    if (m_channel->isOpen()) {
+        qInfo().noquote() << "Lost port" << m_port;
+        dropPort();
+    }
+    if (m_port.isEmpty())
+        return false;
+    if (openPort(false))
+        return true;
+    const QString found = findBoard();
+    if (found.isEmpty())
+        return false;
+    const QString from = m_port;
+    m_port = found;
+    if (m_journal)
+        m_journal->log(tr("Watchdog moved from %1 to %2").arg(from, found));
+    emit portChanged(found);
+    emit boardMoved(from, found);
+    return openPort(false);
+}
+
+void Board::dropPort()
+{
+    m_channel->close();
+    m_queue.clear();
+    m_awaited.clear();
+    m_exchangeTimer->stop();
+    m_framer.clear();
+    m_quietTimer->stop();
+    m_heartbeatPending = false;
+    clearIdentity();
+}
+
+// ---------------------------------------------------------------------------
+// Exchanges
+
+QByteArray Board::awaitedReplies(const QByteArray &bytes) const
+{
+    QByteArray letters;
+    for (int i = bytes.indexOf('~'); i >= 0 && i + 1 < bytes.size();
+         i = bytes.indexOf('~', i + 1)) {
+        const char letter = bytes.at(i + 1);
+        // The firmware-update mode answers nothing, nor does the old board a write.
+        if (letter == 'D' || (letter == 'W' && m_compatibility))
+            continue;
+        letters += letter == 'U' ? 'A' : letter == 'W' ? 'F' : letter;
+    }
+    return letters;
+}
+
+bool Board::submit(const Exchange &exchange)
+{
+    if (m_awaited.isEmpty() && m_queue.isEmpty())
+        return write(exchange);
+    if (exchange.kind == Exchange::Heartbeat) {
+        // Next after the exchange under way; one waiting is enough.
+        if (m_queue.isEmpty() || m_queue.first().kind != Exchange::Heartbeat)
+            m_queue.prepend(exchange);
+    } else if (m_queue.size() < MaxQueued) {
+        m_queue.append(exchange);
+    } else {
+        return false;
+    }
+    writeQueued();
+    return true;
+}
+
+bool Board::write(const Exchange &exchange)
+{
+    QByteArray bytes = exchange.bytes;
+    if (exchange.kind == Exchange::Heartbeat)
+        bytes = heartbeat(boardModel());
+    if (exchange.kind == Exchange::Handshake) {
+        bytes = handshake(m_led, m_suspended);
+        if (m_letter.isEmpty() && m_identifyAsks < identifyAsks) {
+            ++m_identifyAsks;
+            bytes += identify();
+        }
+    }
+    if (!m_channel->writeString(QString::fromLatin1(bytes))) {
+        qInfo().noquote() << "!!Cannot write to " + m_channel->name();
+        dropPort();
+        return false;
+    }
+    m_current = exchange.kind;
+    m_awaited = awaitedReplies(bytes);
+    if (!m_awaited.isEmpty())
+        m_exchangeTimer->start();
+    if (exchange.kind == Exchange::Heartbeat) {
+        m_heartbeatPending = true;
+        emit heartbeatSent();
+        return true;
+    }
+    qInfo().noquote() << ">>" + QString::fromLatin1(bytes);
+    if (exchange.kind == Exchange::Command) {
+        if (bytes.startsWith("~W") && !m_compatibility)
+            m_writeTimer->start(); // the confirmation is awaited from now
+        emit commandSent(bytes);
+    }
+    return true;
+}
+
+void Board::writeQueued()
+{
+    while (m_awaited.isEmpty() && !m_queue.isEmpty()) {
+        if (!write(m_queue.takeFirst()))
+            return;
+    }
+}
+
+void Board::exchangeEnded()
+{
+    m_exchangeTimer->stop();
+    m_awaited.clear();
+    // A lost identity is asked for once more.
+    if (m_current == Exchange::Identify && m_letter.isEmpty() && m_identifyAsks < identifyAsks &&
+        m_channel->isOpen()) {
+        ++m_identifyAsks;
+        m_queue.append({Exchange::Identify, identify()});
+    }
+    writeQueued();
 }
 
 // ---------------------------------------------------------------------------
@@ -309,32 +483,16 @@ bool Board::reopen()
 
 bool Board::sendHeartbeat()
 {
-    if (!m_probing.isEmpty())
-        return false; // the ports are being searched; the board is not here
-    if (m_awaitingAck) {
-        m_awaitingAck = false;
-        if (++m_failures >= FailureBound) {
-            startSearch();
-            return false;
-        }
-    }
-    if (!reopen()) {
+    if (!ensureOpen()) {
         clearIdentity();
         emit portOpenFailed(m_port);
-        if (++m_failures >= FailureBound)
-            startSearch();
         return false;
     }
-    m_heartbeatPending = true;
-    m_awaitingAck = true;
-    return m_channel->writeString(QString::fromLatin1(heartbeat(boardModel())));
+    return submit({Exchange::Heartbeat, QByteArray()});
 }
 
-void Board::command(const QByteArray &bytes)
+bool Board::command(const QByteArray &bytes)
 {
-    stopSearch();
-    m_heartbeatPending = false;
-    const bool opened = reopen();
     for (const CommandEntry &entry : journaledCommands) {
         if (bytes == entry.command)
             log(entry.text);
@@ -343,91 +501,70 @@ void Board::command(const QByteArray &bytes)
         setWritePending(true);
         m_writeTimer->start();
     }
-    if (opened) {
-        m_channel->writeString(QString::fromLatin1(bytes));
-        qInfo().noquote() << ">>" + QString::fromLatin1(bytes);
-        emit commandSent(bytes);
-        if (bytes == BoardProtocol::testPower())
-            m_channel->close(); // nothing of the board's answer is read
-    } else {
-        qInfo().noquote() << "!!Cannot write to " + m_channel->name();
-    }
-    emit exchangeStarted();
+    if (ensureOpen() && submit({Exchange::Command, bytes}))
+        return true;
+    qInfo().noquote() << "!!Cannot write to " + m_channel->name();
+    return false;
 }
 
-void Board::setLed(bool on)
+bool Board::setLed(bool on)
 {
-    if (m_led != on) {
-        m_led = on;
-        emit ledChanged(on);
-    }
-    command(BoardProtocol::led(on));
+    return command(BoardProtocol::led(on));
 }
 
-void Board::setSuspended(bool on)
+bool Board::setSuspended(bool on)
 {
-    if (m_suspended != on) {
-        m_suspended = on;
-        emit suspendedChanged(on);
-    }
-    command(suspend(on));
+    return command(suspend(on));
 }
 
-void Board::setChannel(int n, bool closed)
+bool Board::setChannel(int n, bool closed)
 {
     if (n < 1 || n > 2)
-        return;
-    if (m_channelClosed[n - 1] != closed) {
-        m_channelClosed[n - 1] = closed;
-        emit channelStateChanged();
-    }
-    command(channel(n, closed));
+        return false;
+    return command(channel(n, closed));
 }
 
-void Board::testReset()
+bool Board::testReset()
 {
-    command(BoardProtocol::testReset());
+    return command(BoardProtocol::testReset());
 }
 
-void Board::testPower()
+bool Board::testPower()
 {
-    command(BoardProtocol::testPower());
+    return command(BoardProtocol::testPower());
 }
 
-void Board::remoteReset()
+bool Board::remoteReset()
 {
-    command(BoardProtocol::remoteReset(boardModel()));
+    return command(BoardProtocol::remoteReset(boardModel()));
 }
 
-void Board::remotePower()
+bool Board::remotePower()
 {
     const BoardModel *current = boardModel();
-    if (current && current->hasPowerOutput)
-        command(current->remotePower);
+    return current && current->hasPowerOutput && command(current->remotePower);
 }
 
-void Board::readSettings()
+bool Board::readSettings()
 {
-    if (!m_compatibility)
-        command(BoardProtocol::readSettings());
+    return !m_compatibility && command(BoardProtocol::readSettings());
 }
 
-void Board::writeSettings(const BoardSettings &settings)
+bool Board::writeSettings(const BoardSettings &settings)
 {
     if (m_compatibility) {
         setCompatibilityT1(settings.t1);
-        command(legacyWrite(settings.t1, false));
-        return;
+        return command(legacyWrite(settings.t1, false));
     }
     BoardSettings s = settings;
     if (s.p10 < 0)
         s.p10 = qMax(m_settings.p10, 0);
-    command(BoardProtocol::writeSettings(s));
+    return command(BoardProtocol::writeSettings(s));
 }
 
-void Board::firmwareUpdate()
+bool Board::firmwareUpdate()
 {
-    command(BoardProtocol::firmwareUpdate());
+    return command(BoardProtocol::firmwareUpdate());
 }
 
 // ---------------------------------------------------------------------------
@@ -442,28 +579,34 @@ void Board::onData(const QString &data)
     else
         m_quietTimer->stop();
     emit replyReceived();
-    const QString probed = m_probing;
-    for (const QByteArray &piece : pieces) {
-        // The search moved on to the next port: the rest came from the last.
-        if (!probed.isEmpty() && !m_probing.isEmpty() && m_probing != probed)
-            break;
-        handle(piece);
-    }
+    for (const QByteArray &piece : pieces)
+        received(piece);
 }
 
 void Board::onQuiet()
 {
     const QByteArray tail = m_framer.takeTail();
     if (!tail.isEmpty())
-        handle(tail);
+        received(tail);
+}
+
+void Board::received(const QByteArray &piece)
+{
+    handle(piece);
+    const int awaited =
+        piece.size() >= 2 && piece.at(0) == '~' ? m_awaited.indexOf(piece.at(1)) : -1;
+    if (awaited >= 0) {
+        m_awaited.remove(awaited, 1);
+        if (m_awaited.isEmpty()) {
+            exchangeEnded();
+            return;
+        }
+    }
+    writeQueued(); // a handshake the reply asked for
 }
 
 void Board::handle(const QByteArray &piece)
 {
-    if (!m_probing.isEmpty()) {
-        probeReply(piece);
-        return;
-    }
     const Reply reply = parseReply(piece);
     switch (reply.kind) {
     case Reply::Ack:
@@ -477,12 +620,14 @@ void Board::handle(const QByteArray &piece)
             m_led = reply.on;
             emit ledChanged(m_led);
         }
+        emit ledReported(reply.on);
         break;
     case Reply::Suspend:
         if (m_suspended != reply.on) {
             m_suspended = reply.on;
             emit suspendedChanged(m_suspended);
         }
+        emit suspendReported(reply.on);
         break;
     case Reply::Identity:
         handleIdentity(reply.identity);
@@ -503,21 +648,14 @@ void Board::handleAck()
 {
     const bool answersHeartbeat = m_heartbeatPending;
     m_heartbeatPending = false;
-    m_awaitingAck = false;
-    m_failures = 0;
     emit acknowledged();
-    // An identification that got no identity reply ("upd") is retried too,
-    // or a board that lost it would never be identified again.
-    if (!(m_firstAck || m_letter.isEmpty() || m_letter == updating))
-        return;
     // The handshake carries "~P", which restarts the board's clock like a
-    // heartbeat: it only answers the acknowledgement of a heartbeat, once.
-    if (!answersHeartbeat)
+    // heartbeat: only the acknowledgement of a heartbeat brings it, once
+    // per opening of the port.
+    if (!answersHeartbeat || !m_handshakeDue)
         return;
-    if (!m_firstAck)
-        setLetter(updating);
-    m_firstAck = false;
-    command(handshake(m_led, m_suspended));
+    m_handshakeDue = false;
+    m_queue.append({Exchange::Handshake, QByteArray()});
 }
 
 void Board::handleIdentity(const BoardIdentity &identity)
@@ -584,101 +722,9 @@ void Board::onWriteTimer()
 
 void Board::handleChannel(int n, bool closed)
 {
-    // The board's word is its state. Sending the command back on a reply
-    // that contradicts the last one sent (as a switch flipped by the reply
-    // once did) loops for ever when two opposite commands are echoed in one
-    // reply ("~S1\n~R1\n"): every command restarts the cycle's period, so
-    // the heartbeat would stop and the board reset the PC.
+    // The board's word is its state, and nothing is sent back on it.
     if (m_channelClosed[n - 1] != closed) {
         m_channelClosed[n - 1] = closed;
         emit channelStateChanged();
     }
-}
-
-// ---------------------------------------------------------------------------
-// Finding a board that came back under another port name
-
-void Board::startSearch()
-{
-    m_failures = 0;
-    m_heartbeatPending = false;
-    m_awaitingAck = false;
-    m_fallback.clear();
-    const QStringList ports = listPorts();
-    if (m_ports != ports) {
-        m_ports = ports;
-        emit portsChanged();
-    }
-    // The port in use first: a board that was only slow to answer stays.
-    m_candidates = ports;
-    m_candidates.removeAll(m_port);
-    if (!m_port.isEmpty())
-        m_candidates.prepend(m_port);
-    qInfo().noquote() << "Looking for the board on" << ports.join(QLatin1Char(','));
-    probeNext();
-}
-
-void Board::probeNext()
-{
-    m_probeTimer->stop();
-    while (!m_candidates.isEmpty()) {
-        m_probing = m_candidates.takeFirst();
-        m_framer.clear();
-        m_quietTimer->stop();
-        if (!m_channel->open(m_probing))
-            continue;
-        if (!m_channel->writeString(QString::fromLatin1(identify())))
-            continue;
-        qInfo().noquote() << ">>" + m_probing + ": ~I";
-        m_probeTimer->start();
-        return;
-    }
-    finishSearch(m_fallback);
-}
-
-void Board::probeReply(const QByteArray &piece)
-{
-    const Reply reply = parseReply(piece);
-    if (reply.kind != Reply::Identity)
-        return;
-    const BoardModel *found = modelForLetter(reply.identity.letter);
-    if (!found)
-        return;
-    if (!m_lastModel || found == m_lastModel) {
-        finishSearch(m_probing);
-        return;
-    }
-    if (m_fallback.isEmpty())
-        m_fallback = m_probing;
-    probeNext();
-}
-
-void Board::finishSearch(QString found)
-{
-    stopSearch();
-    if (found.isEmpty() || found == m_port) {
-        if (found.isEmpty())
-            qInfo().noquote() << "No board answered";
-        reopen(); // back on the port in use, for whatever it still sends
-        return;
-    }
-    const QString from = m_port;
-    m_port = found;
-    // The same board: no new announcement, but the handshake restores its
-    // LED and suspension at the next acknowledged heartbeat.
-    m_firstAck = false;
-    clearIdentity();
-    if (m_journal)
-        m_journal->log(tr("Watchdog moved from %1 to %2").arg(from, found));
-    reopen();
-    emit portChanged(found);
-    emit portSelected(found);
-    emit boardMoved(from, found);
-}
-
-void Board::stopSearch()
-{
-    m_probeTimer->stop();
-    m_candidates.clear();
-    m_probing.clear();
 }

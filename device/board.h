@@ -18,22 +18,28 @@ Q_DECLARE_METATYPE(BoardProtocol::BoardSettings)
 // The watchdog board on its serial port: sends the commands, frames and
 // interprets the replies, identifies the board and keeps its state.
 //
-// The port is opened for every exchange (opening closes first, so a reply
-// still outstanding from the previous exchange is lost). Replies are framed
-// at "\n": split and merged replies both work.
+// The port is opened once and held, only ours while it is open; after the
+// device failed (unplugged) it is opened again by the next heartbeat or
+// command. Replies are framed at "\n": split and merged replies both work.
 //
-// Identification: the handshake "~L l ~P p ~I" answers only the
-// acknowledgement of a heartbeat sent by sendHeartbeat() that is not yet
-// answered and with no other command since: "~P" restarts the board's clock
-// like a heartbeat, so it must not follow an acknowledgement the checks did
-// not allow. A board is announced in the journal once per start or port
-// change; a re-identification after a lost board ("upd") writes nothing.
+// One exchange at a time: a command, heartbeat or identification is written
+// when the one before it has its answers (a reply of the same letter for each
+// command in it; "~A" for "~U", "~F" for "~W"), or after ExchangeTimeoutMs. A
+// heartbeat goes next after the exchange under way, before anything queued,
+// so commands delay it by one exchange at most. What the board reports (the
+// LED, the suspension, the channels) is its state; a command only asks.
 //
-// Port moves: a board unplugged and back under another name is found again.
-// After FailureBound consecutive failed heartbeats (port not opening, or no
-// acknowledgement before the next one), the candidate ports are asked "~I"
-// one by one (only "~I": an unidentified port never gets "~U" or "~P") and
-// the board moves to the first that identifies itself.
+// Identification: the port's opening asks "~I" (nothing that would feed the
+// board), asked once more when no identity came. The first acknowledged
+// heartbeat after an opening brings the LED and suspension back with
+// "~L l ~P p": "~P" restarts the board's clock like a heartbeat, so it never
+// follows an acknowledgement the checks did not allow. A board is announced
+// in the journal once per start or port change.
+//
+// A board unplugged and back under another name is followed only when that
+// name is known to be the same board: its stable link in /dev/serial/by-id
+// (vendor, model and USB serial number), or the same USB serial number. No
+// other device is ever written to, and the chosen port stays the one to save.
 class Board : public QObject
 {
     Q_OBJECT
@@ -70,9 +76,9 @@ public:
     Q_ENUM(WriteResult)
 
     static constexpr int WriteTimeoutMs = 800;
-    static constexpr int QuietTimeMs = 150;    // an unterminated reply counts after this
-    static constexpr int FailureBound = 3;     // failed heartbeats before the ports are searched
-    static constexpr int ProbeTimeoutMs = 400; // wait for "~I" from a candidate port
+    static constexpr int QuietTimeMs = 150;       // an unterminated reply counts after this
+    static constexpr int ExchangeTimeoutMs = 500; // longest wait for an answer before the next
+    static constexpr int MaxQueued = 16;          // commands waiting for their turn
     static constexpr int RescanIntervalMs = 10000;
 
     explicit Board(Journal *journal = nullptr, QObject *parent = nullptr);
@@ -83,8 +89,10 @@ public:
     QString port() const { return m_port; }
     QStringList ports() const { return m_ports; }
     bool isConnected() const;
+    // The port is open: commands reach the board, identified or not.
+    bool isPortOpen() const;
     QString modelLetter() const { return m_letter; }
-    // The identified model, nullptr while none (also during "upd").
+    // The identified model, nullptr while none.
     const BoardProtocol::BoardModel *boardModel() const;
     QString model() const;
     QString firmware() const { return m_firmware; }
@@ -140,42 +148,67 @@ signals:
     void writeResultChanged(int result);
 
     void acknowledged();  // an "~A"
+    void heartbeatSent(); // a heartbeat was written
     void replyReceived(); // once per received chunk
+    // Every "~L" / "~P" reply, also one that changes nothing.
+    void ledReported(bool on);
+    void suspendReported(bool on);
     void settingsRead(const BoardProtocol::BoardSettings &settings);
     void writeConfirmed();
     void writeFailed();
-    void commandSent(const QByteArray &command);
-    void exchangeStarted(); // every command and port change; not the heartbeat
+    void commandSent(const QByteArray &command); // written to the port
     void portOpenFailed(const QString &port);
-    // A port change opened its port, or the board was found on another
-    // port: the name to save.
+    // A port change opened its port: the name to save.
     void portSelected(const QString &port);
+    // The board was found under another name (not saved: the chosen port
+    // stays the one to look at first).
     void boardMoved(const QString &from, const QString &to);
 
 public slots:
-    // Start-up: the saved port when it is listed, otherwise the first one;
-    // with no port at all a rescan every RescanIntervalMs until one appears.
+    // Start-up: the saved port, listed or not (another device is no
+    // substitute for it); without one the first port listed. While no port
+    // is listed, a rescan every RescanIntervalMs.
     void restorePort(const QString &saved);
     void setPort(const QString &name);
+    // Lists the ports again; takes the first only while none is chosen.
     void scan();
-    // The heartbeat of one cycle: true when it was written.
+    // The heartbeat of one cycle: true when it was written, or will be as
+    // soon as the exchange under way ends (heartbeatSent() tells).
     bool sendHeartbeat();
-    void setLed(bool on);
-    void setSuspended(bool on);
-    void setChannel(int n, bool closed);
-    void testReset();
-    void testPower();
-    void remoteReset();
-    void remotePower();
-    void readSettings();
-    void writeSettings(const BoardProtocol::BoardSettings &settings);
-    void firmwareUpdate();
+    // Commands: true when written or queued, false when the port cannot be
+    // opened (or the queue is full). The state follows the board's reply.
+    bool setLed(bool on);
+    bool setSuspended(bool on);
+    bool setChannel(int n, bool closed);
+    bool testReset();
+    bool testPower();
+    bool remoteReset();
+    bool remotePower();
+    bool readSettings();
+    bool writeSettings(const BoardProtocol::BoardSettings &settings);
+    bool firmwareUpdate();
 
 private:
-    void command(const QByteArray &bytes);
-    bool reopen();
+    struct Exchange {
+        enum Kind { Heartbeat, Identify, Handshake, Command };
+        Kind kind;
+        QByteArray bytes; // the heartbeat's and the handshake's are made when written
+    };
+
+    bool command(const QByteArray &bytes);
+    bool ensureOpen();
+    bool openPort(bool portChange);
+    void dropPort();
+    bool submit(const Exchange &exchange);
+    bool write(const Exchange &exchange);
+    void writeQueued();
+    void exchangeEnded();
+    QByteArray awaitedReplies(const QByteArray &bytes) const;
+    QString portIdentity(const QString &name) const;
+    QString findBoard() const;
     void onData(const QString &data);
     void onQuiet();
+    void received(const QByteArray &piece);
     void handle(const QByteArray &piece);
     void handleAck();
     void handleIdentity(const BoardProtocol::BoardIdentity &identity);
@@ -189,12 +222,6 @@ private:
     void setInput(const BoardProtocol::InputReading &input);
     void log(const char *text, const QString &arg = QString());
     QStringList listPorts() const;
-    void heartbeatFailed();
-    void startSearch();
-    void probeNext();
-    void probeReply(const QByteArray &piece);
-    void finishSearch(QString found);
-    void stopSearch();
 
     Journal *m_journal;
     SerialChannel *m_channel;
@@ -202,22 +229,32 @@ private:
     QTimer *m_quietTimer;
     QTimer *m_writeTimer;
     QTimer *m_rescanTimer;
-    QTimer *m_probeTimer;
+    QTimer *m_exchangeTimer;
     QString m_byIdDir = QStringLiteral("/dev/serial/by-id");
 
-    QString m_port;
+    QString m_port;   // in use: the chosen one, or where the board moved to
+    QString m_chosen; // chosen by the user, restored or configured
+    // What tells the board from any other device (see portIdentity());
+    // empty while unknown, and then no other port is ever taken for it.
+    QString m_identity;
     QStringList m_ports;
     QString m_letter;
     QString m_firmware;
     int m_channels = 0;
     // The last model identified: its buttons stay usable while the board is
-    // away, and a port search prefers a board of this model.
+    // away.
     const BoardProtocol::BoardModel *m_lastModel = nullptr;
-    QString m_announced; // letter journaled as connected since start or port change
-    bool m_firstAck = true;
-    bool m_heartbeatPending = false; // sent by sendHeartbeat, not answered, no command since
-    bool m_awaitingAck = false;      // a heartbeat went out and no "~A" came since
-    int m_failures = 0;              // consecutive failed heartbeats
+    QString m_announced;             // letter journaled as connected since start or port change
+    bool m_handshakeDue = false;     // since the port opened, no handshake yet
+    bool m_heartbeatPending = false; // a heartbeat was written and no "~A" came since
+    int m_identifyAsks = 0;          // "~I" asked since the port opened
+
+    QList<Exchange> m_queue;
+    Exchange::Kind m_current = Exchange::Command; // the last exchange written
+    // The letters of the replies the exchange under way still waits for;
+    // empty when none is under way.
+    QByteArray m_awaited;
+
     bool m_led = true;
     bool m_suspended = false;
     bool m_channelClosed[2] = {false, false};
@@ -227,9 +264,4 @@ private:
     int m_compatibilityT1 = 5;
     bool m_writePending = false;
     WriteResult m_writeResult = WriteIdle;
-
-    // Port search
-    QStringList m_candidates;
-    QString m_probing;  // port asked "~I" just now; empty when not searching
-    QString m_fallback; // a port whose board is of another model
 };

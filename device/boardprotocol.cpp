@@ -180,7 +180,7 @@ QByteArray heartbeat(const BoardModel *model)
 
 QByteArray handshake(bool ledOn, bool suspended)
 {
-    return led(ledOn) + suspend(suspended) + identify();
+    return led(ledOn) + suspend(suspended);
 }
 
 QByteArray led(bool on)
@@ -312,7 +312,8 @@ Reply parseReply(const QByteArray &piece)
         break;
     case 'L':
     case 'P':
-        if (arg) {
+        // Only a plain "0" or "1" tells a state.
+        if (arg == '0' || arg == '1') {
             r.kind = piece.at(1) == 'L' ? Reply::Led : Reply::Suspend;
             r.on = arg == '1';
         }

@@ -105,7 +105,7 @@ int choiceIndex(int field, const QString &text);
 // Commands
 
 QByteArray heartbeat(const BoardModel *model);   // "~U", or "~U~G" with an input
-QByteArray handshake(bool led, bool suspended);  // "~L1~P0~I"
+QByteArray handshake(bool led, bool suspended);  // "~L1~P0"
 QByteArray led(bool on);                         // "~L1" / "~L0"
 QByteArray suspend(bool on);                     // "~P1" / "~P0"
 QByteArray testReset();                          // "~T1"

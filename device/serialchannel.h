@@ -2,17 +2,17 @@
 
 #include "channel.h"
 
-#include <QSerialPort>
+class SerialDevice;
 
-// The text channel over one serial port. The port object lives as long as
-// the channel and is re-targeted by name on every open(). Received bytes are
-// Latin-1 text cut at the first NUL; sent text uses the local 8-bit encoding.
+// The text channel over one serial port. The device object lives as long as
+// the channel and is re-targeted by name on every open(); the port stays open
+// until close() or the next open(). Received bytes are Latin-1 text cut at
+// the first NUL; sent text uses the local 8-bit encoding.
 //
 // isOpen() is the channel's own flag: it stays true from a successful open()
 // until close(), even when the device vanishes meanwhile. The device itself is
-// released at once on a read or resource error (a vanished device would
-// otherwise report errors in a busy loop); writes then fail until the next
-// successful open().
+// released at once when it fails (see SerialDevice); writes then fail until
+// the next successful open(), and isDeviceOpen() tells.
 class SerialChannel : public Channel
 {
     Q_OBJECT
@@ -37,10 +37,13 @@ public slots:
     QString readString() override;
     bool writeString(const QString &s) override;
 
+public:
+    // The device is open and has not failed.
+    bool isDeviceOpen() const;
+
 private:
-    void portError(QSerialPort::SerialPortError error);
     static QString toText(const QByteArray &bytes);
 
-    QSerialPort *m_port;
+    SerialDevice *m_device;
     bool m_opened = false;
 };

@@ -30,14 +30,14 @@ Heartbeat::Heartbeat(Board *board, QObject *parent)
     connect(m_ping, &PingProcess::finished, this, &Heartbeat::probeFinished);
 
     if (m_board) {
+        connect(m_board, &Board::heartbeatSent, this, &Heartbeat::sent);
         connect(m_board, &Board::acknowledged, this, &Heartbeat::acknowledged);
         connect(m_board, &Board::replyReceived, this, [this] {
             if (!m_lampTimer->isActive())
                 m_lampTimer->start();
         });
-        // Every other exchange with the board (a port change too) begins a full
-        // period, so the next heartbeat never crowds a command.
-        connect(m_board, &Board::exchangeStarted, this, &Heartbeat::restart);
+        // Nothing else the board is asked restarts the period: a command
+        // every few seconds would otherwise starve the board.
     }
 }
 
@@ -153,12 +153,6 @@ void Heartbeat::stop()
     m_probeCycle = -1;
 }
 
-void Heartbeat::restart()
-{
-    if (m_timer->isActive())
-        m_timer->start();
-}
-
 void Heartbeat::tick()
 {
     ++m_cycle;
@@ -213,8 +207,14 @@ void Heartbeat::feed()
         return;
     m_heartbeatCycle = m_cycle;
     setLamp(Sent);
-    if (!m_board || !m_board->sendHeartbeat())
-        return;
+    if (m_board)
+        m_board->sendHeartbeat();
+}
+
+// Counted when written: one the board queues behind a command goes a moment
+// later.
+void Heartbeat::sent()
+{
     ++m_heartbeatsSent;
     m_lastHeartbeat = m_clock();
     emit heartbeatsSentChanged(m_heartbeatsSent);

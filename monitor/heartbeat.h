@@ -98,8 +98,6 @@ public slots:
     void start();
     // A probe under way when the cycle stops can no longer allow a heartbeat.
     void stop();
-    // A new full period from now; nothing when the cycle is stopped.
-    void restart();
 
 signals:
     void networkCheckChanged(bool on);
@@ -125,6 +123,7 @@ private:
     bool processCheckActive() const;
     bool checkProcess();
     void feed();
+    void sent();
     void acknowledged();
     void networkResult(bool ok);
     void pingTrouble(int exitCode);

@@ -1,8 +1,8 @@
 // Board against the simulated boards on pseudo-terminals: commands and their
 // journal entries, channel, switch, settings and identity replies, the write
 // confirmation, compatibility mode, the identification rules, split and
-// merged replies, noise, and finding a board that came back under another
-// port name.
+// merged replies, noise, the order of exchanges, a lock file planted by
+// another user, and never taking another device for the board.
 
 #include "board.h"
 #include "boardsimulator.h"
@@ -12,10 +12,15 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <unistd.h>
 
 using namespace BoardProtocol;
 
@@ -75,14 +80,16 @@ struct Rig {
     }
     ~Rig() { qunsetenv("TOVEL3_EXTRA_PORTS"); }
 
-    // Selected and identified through the real handshake.
+    // Selected, identified, fed once and the handshake answered.
     bool identify()
     {
+        QSignalSpy handshake(&board, &Board::suspendReported);
         board.setPort(sim.portPath());
         if (!board.sendHeartbeat())
             return false;
         const QString letter(QLatin1Char(sim.typeLetter()));
-        return QTest::qWaitFor([&] { return board.modelLetter() == letter; }, 2000);
+        return QTest::qWaitFor([&] { return board.modelLetter() == letter && handshake.count(); },
+                               2000);
     }
 
     // Bytes from the board, as if it sent them now; true once they arrived.
@@ -111,6 +118,35 @@ struct Rig {
     BoardSimulator sim;
     Board board{&journal};
     bool started = false;
+};
+
+// Another ordinary user of this machine, made for one test and removed
+// after it.
+class OtherUser
+{
+public:
+    OtherUser()
+        : m_name(QStringLiteral("tovel3u%1").arg(QCoreApplication::applicationPid()))
+    {
+        m_made = QProcess::execute(QStringLiteral("useradd"),
+                                   {"-M", "-N", "-s", "/usr/sbin/nologin", m_name}) == 0;
+    }
+    ~OtherUser()
+    {
+        if (m_made)
+            QProcess::execute(QStringLiteral("userdel"), {m_name});
+    }
+    bool made() const { return m_made; }
+    // `program` run as this user.
+    QStringList command(const QStringList &program) const
+    {
+        return QStringList{"setpriv", "--reuid=" + m_name, "--regid=users", "--clear-groups"} +
+               program;
+    }
+
+private:
+    QString m_name;
+    bool m_made = false;
 };
 
 // Random and mutated replies for the noise test.
@@ -179,7 +215,7 @@ private slots:
         QTest::newRow("test reset")
             << x2 << "testReset" << QByteArray("~T1") << "Reset requested" << true;
         QTest::newRow("test power")
-            << x2 << "testPower" << QByteArray("~T2") << "Hard reset requested" << false;
+            << x2 << "testPower" << QByteArray("~T2") << "Hard reset requested" << true;
         QTest::newRow("remote reset")
             << x2 << "remoteReset" << QByteArray("~M1") << "Remote reset reqested" << true;
         QTest::newRow("remote power")
@@ -214,9 +250,7 @@ private slots:
         Rig rig{BoardSimulator::Model(model)};
         QVERIFY(rig.started);
         QVERIFY(rig.identify());
-        QTest::qWait(50); // the handshake's answers are in
         const int before = rig.sim.receivedTexts().size();
-        QSignalSpy exchanges(&rig.board, &Board::exchangeStarted);
         console().clear();
 
         Board &b = rig.board;
@@ -240,10 +274,8 @@ private slots:
         if (command.isEmpty()) {
             QTest::qWait(200);
             QCOMPARE(rig.sim.receivedTexts().size(), before);
-            QCOMPARE(exchanges.count(), 0);
             return;
         }
-        QCOMPARE(exchanges.count(), 1);
         QCOMPARE(consoleCount(">>" + QString::fromLatin1(command)), 1);
         if (answerRead) {
             QTRY_VERIFY_WITH_TIMEOUT(consoleStarting("<<" + QString::fromLatin1(command)) == 1,
@@ -262,29 +294,33 @@ private slots:
         Rig rig;
         QVERIFY(rig.started);
         rig.board.setPort(rig.sim.portPath());
+        QTRY_VERIFY(rig.board.isConnected());
         rig.sim.unplug();
-        QSignalSpy exchanges(&rig.board, &Board::exchangeStarted);
         console().clear();
-        rig.board.testPower();
+        QVERIFY(!rig.board.testPower());
         QCOMPARE(rig.journalCount("Hard reset requested"), 1);
         QCOMPARE(consoleCount("!!Cannot write to "), 1);
-        QCOMPARE(exchanges.count(), 1);
-        // The heartbeat does not count as an exchange and forgets the board.
-        QVERIFY(!rig.board.sendHeartbeat());
-        QCOMPARE(exchanges.count(), 1);
         QCOMPARE(rig.board.modelLetter(), QString());
+        QVERIFY(!rig.board.sendHeartbeat());
     }
 
     void channelRepliesThatAgreeAndContradict()
     {
         Rig rig;
         QVERIFY(rig.started);
-        rig.board.setPort(rig.sim.portPath());
+        QVERIFY(rig.identify());
         rig.sim.setSilent(true);
         QSignalSpy changes(&rig.board, &Board::channelStateChanged);
 
-        // The board's word is its state: a reply that contradicts the last
-        // command flips it and sends nothing back.
+        // The board's word is its state: a request it leaves unanswered
+        // changes nothing, a reply that contradicts the last command flips
+        // it and sends nothing back.
+        QVERIFY(rig.board.setChannel(1, true));
+        QTRY_COMPARE(rig.received("~S1"), 1);
+        QTest::qWait(100);
+        QVERIFY(!rig.board.channel1Closed());
+        QCOMPARE(changes.count(), 0);
+        rig.sim.clearReceived();
         QVERIFY(rig.deliver("~S1\n"));
         QVERIFY(rig.board.channel1Closed());
         QCOMPARE(changes.count(), 1);
@@ -294,7 +330,7 @@ private slots:
         QVERIFY(rig.deliver("~R1\n~S2\n"));
         QVERIFY(!rig.board.channel1Closed());
         QVERIFY(rig.board.channel2Closed());
-        QTest::qWait(100);
+        QTest::qWait(Board::ExchangeTimeoutMs);
         QCOMPARE(rig.sim.receivedTexts(), QList<QByteArray>{});
         QCOMPARE(rig.journalCount("Requested channel 1 open"), 0);
     }
@@ -303,12 +339,13 @@ private slots:
     {
         Rig rig;
         QVERIFY(rig.started);
-        rig.board.setPort(rig.sim.portPath());
+        QVERIFY(rig.identify());
+        rig.sim.clearReceived();
         rig.sim.setSilent(true);
         QVERIFY(rig.board.led() && !rig.board.isSuspended());
         QVERIFY(rig.deliver("~L0\n"));
         QVERIFY(!rig.board.led());
-        QVERIFY(rig.deliver("~L1\n~P1\n"));
+        QVERIFY(rig.deliver("~L1\n~P1\n~P7\n"));
         QVERIFY(rig.board.led());
         QVERIFY(rig.board.isSuspended());
         QVERIFY(rig.deliver("~P0"));
@@ -346,9 +383,14 @@ private slots:
         QVERIFY(rig.started);
         QSignalSpy connected(&rig.board, &Board::connectedChanged);
         QVERIFY(rig.identify());
-        // Unidentified, the heartbeat is the plain one; the handshake with
-        // the default switches answers its acknowledgement.
-        QCOMPARE(rig.sim.receivedTexts().mid(0, 4), (QList<QByteArray>{"~U", "~L1", "~P0", "~I"}));
+        // Identified when the port opens, so the first heartbeat already
+        // reads the input; the handshake with the default switches answers
+        // its acknowledgement.
+        const QList<QByteArray> first =
+            QList<QByteArray>{"~I", "~U"} +
+            (readsInput ? QList<QByteArray>{"~G"} : QList<QByteArray>{}) +
+            QList<QByteArray>{"~L1", "~P0"};
+        QCOMPARE(rig.sim.receivedTexts(), first);
         QCOMPARE(rig.board.model(), name);
         QCOMPARE(rig.board.firmware(), firmware);
         QCOMPARE(rig.board.channels(), channels);
@@ -361,7 +403,7 @@ private slots:
         QVERIFY(rig.board.sendHeartbeat());
         QTRY_COMPARE(rig.received("~U"), 2);
         QTest::qWait(100);
-        QCOMPARE(rig.received("~G"), readsInput ? 1 : 0);
+        QCOMPARE(rig.received("~G"), readsInput ? 2 : 0);
         if (readsInput) {
             QCOMPARE(rig.board.inputKind(), int(InputReading::Temperature));
             QCOMPARE(rig.board.temperatureTenths(), 235);
@@ -502,46 +544,50 @@ private slots:
         QTRY_COMPARE(rig.journalCount("Ostrel S2 v2.2L connected"), 2);
     }
 
+    // The port's opening asks who is there, without feeding the board: one
+    // whose checks fail is still known, and takes commands.
+    void identifiedWhenThePortOpens()
+    {
+        Rig rig;
+        QVERIFY(rig.started);
+        rig.board.setPort(rig.sim.portPath());
+        QTRY_COMPARE(rig.board.model(), QStringLiteral("Ostrel X2"));
+        QCOMPARE(rig.journalCount("Ostrel X2 v3.1U connected"), 1);
+        QVERIFY(rig.board.setSuspended(true));
+        QTRY_VERIFY(rig.board.isSuspended());
+        QCOMPARE(rig.sim.receivedTexts(), (QList<QByteArray>{"~I", "~P1"}));
+    }
+
     // The handshake carries "~P": it answers only the acknowledgement of a
-    // heartbeat not yet answered, once.
-    void handshakeOnlyAnswersAHeartbeat()
+    // heartbeat, once per opening. An identity that never comes is asked for
+    // twice in all.
+    void handshakeOnceAndIdentityTwice()
     {
         Rig rig;
         QVERIFY(rig.started);
         rig.board.setSwitchDefaults(false, true);
-        rig.board.setPort(rig.sim.portPath());
         rig.sim.setSilent(true);
+        rig.board.setPort(rig.sim.portPath());
+        QTRY_COMPARE(rig.received("~I"), 2);
+        QTest::qWait(Board::ExchangeTimeoutMs + 100);
         QSignalSpy acks(&rig.board, &Board::acknowledged);
 
         QVERIFY(rig.deliver("~A\n"));
         QCOMPARE(acks.count(), 1);
-        QTest::qWait(100);
-        QVERIFY(rig.sim.receivedTexts().isEmpty());
+        for (int i = 1; i <= 4; ++i) {
+            QVERIFY(rig.board.sendHeartbeat());
+            QTRY_COMPARE(rig.received("~U"), i);
+            QVERIFY(rig.deliver("~A\n~A\n"));
+        }
+        QTest::qWait(Board::ExchangeTimeoutMs);
+        QCOMPARE(rig.sim.receivedTexts(),
+                 (QList<QByteArray>{"~I", "~I", "~U", "~L0", "~P1", "~U", "~U", "~U"}));
 
-        QVERIFY(rig.board.sendHeartbeat());
-        QVERIFY(rig.deliver("~A\n~A\n"));
-        QVERIFY(rig.deliver("~A\n"));
-        QTRY_COMPARE(rig.sim.receivedTexts(), (QList<QByteArray>{"~U", "~L0", "~P1", "~I"}));
-        QTest::qWait(100);
-        QCOMPARE(rig.sim.receivedTexts().size(), 4);
-
-        // The identity reply was lost: the next answered heartbeat retries,
-        // as a re-identification. A short identity changes nothing.
-        QVERIFY(rig.board.sendHeartbeat());
-        QVERIFY(rig.deliver("~A\n"));
-        QTRY_COMPARE(rig.received("~I"), 2);
-        QCOMPARE(rig.board.modelLetter(), QStringLiteral("upd"));
+        // A short identity changes nothing.
         QVERIFY(rig.deliver("~I3\n"));
-        QCOMPARE(rig.board.modelLetter(), QStringLiteral("upd"));
+        QCOMPARE(rig.board.modelLetter(), QString());
         QVERIFY(rig.deliver("~I3.1U\n"));
         QCOMPARE(rig.board.modelLetter(), QStringLiteral("U"));
-        QCOMPARE(rig.journalCount("Ostrel X2 v3.1U connected"), 1);
-
-        // Identified: acknowledgements bring no handshake.
-        QVERIFY(rig.board.sendHeartbeat());
-        QVERIFY(rig.deliver("~A\n"));
-        QTest::qWait(100);
-        QCOMPARE(rig.received("~I"), 2);
     }
 
     void lostBoardIsIdentifiedAgainWithoutAnnouncement()
@@ -550,9 +596,6 @@ private slots:
         QVERIFY(rig.started);
         QVERIFY(rig.identify());
         QCOMPARE(rig.journalCount("Ostrel X2 v3.1U connected"), 1);
-        QStringList letters;
-        connect(&rig.board, &Board::identityChanged, this,
-                [&] { letters << rig.board.modelLetter(); });
 
         rig.sim.unplug();
         QSignalSpy openFailed(&rig.board, &Board::portOpenFailed);
@@ -567,9 +610,9 @@ private slots:
         QVERIFY(rig.sim.plug());
         rig.sim.clearReceived();
         QVERIFY(rig.board.sendHeartbeat());
-        QTRY_COMPARE(rig.board.modelLetter(), QStringLiteral("U"));
-        QVERIFY(letters.contains(QStringLiteral("upd")));
-        QCOMPARE(rig.sim.receivedTexts().mid(0, 4), (QList<QByteArray>{"~U", "~L1", "~P0", "~I"}));
+        QTRY_COMPARE(rig.sim.receivedTexts().size(), 5);
+        QCOMPARE(rig.sim.receivedTexts(), (QList<QByteArray>{"~I", "~U", "~G", "~L1", "~P0"}));
+        QCOMPARE(rig.board.modelLetter(), QStringLiteral("U"));
         QCOMPARE(rig.journalCount("Ostrel X2 v3.1U connected"), 1);
 
         // A port change announces again.
@@ -607,6 +650,7 @@ private slots:
 
         Rig rig;
         QVERIFY(rig.started);
+        rig.sim.setSilent(true); // only the bytes below
         rig.board.setPort(rig.sim.portPath());
         QSignalSpy acked(&rig.board, &Board::acknowledged);
         rig.sim.sendRaw(first);
@@ -644,10 +688,14 @@ private slots:
         Mutator mutator(seed);
         for (int i = 0; i < 1500; ++i) {
             if (i % 7 == 0) {
-                rig.board.sendHeartbeat();
-                // Re-identification is wanted now and then.
-                if (i % 140 == 0)
+                // Now and then the port anew, and one clean exchange.
+                if (i % 140 == 0) {
                     rig.board.setPort(rig.sim.portPath());
+                    QVERIFY(rig.deliver("~I3.1U\n"));
+                    rig.board.sendHeartbeat();
+                    QVERIFY(rig.deliver("~A\n~G0235\n"));
+                }
+                rig.board.sendHeartbeat();
             }
             const QByteArray chunk = mutator.next();
             if (!chunk.isEmpty())
@@ -655,30 +703,26 @@ private slots:
         }
         QTest::qWait(Board::QuietTimeMs + 50);
 
-        // "~L" "~P" "~I" only as the handshake, right after a heartbeat with
-        // no other command in between; a lone "~I" is a port search.
+        // "~L" "~P" only as the handshake, at most one for each heartbeat
+        // written before it; besides, only identification and heartbeats.
         const QList<QByteArray> texts = rig.sim.receivedTexts();
-        bool heartbeat = false;
+        bool fed = false;
         int handshakes = 0;
         for (int i = 0; i < texts.size(); ++i) {
             const QByteArray &c = texts[i];
             const QString where =
                 repeat + QStringLiteral("command %1 %2").arg(i).arg(c.constData());
-            if (c == "~U" || (c == "~G" && heartbeat)) {
-                heartbeat = true;
-                continue;
-            }
             if (c.startsWith("~L")) {
-                QVERIFY2(heartbeat, qPrintable(where + " without a heartbeat"));
-                QVERIFY2(texts.value(i + 1).startsWith("~P") && texts.value(i + 2) == "~I",
+                QVERIFY2(fed, qPrintable(where + " without a heartbeat"));
+                QVERIFY2(texts.value(i + 1).startsWith("~P"),
                          qPrintable(where + " not a handshake"));
                 ++handshakes;
-                i += 2;
+                fed = false;
+                ++i;
             } else {
-                QVERIFY2(c == "~I" || c == "~S1" || c == "~S2" || c == "~R1" || c == "~R2",
-                         qPrintable(where));
+                QVERIFY2(c == "~U" || c == "~G" || c == "~I", qPrintable(where));
+                fed = fed || c == "~U";
             }
-            heartbeat = false;
         }
         QVERIFY2(handshakes >= 1, qPrintable(repeat + "no handshake at all"));
 
@@ -706,10 +750,15 @@ private slots:
         QCOMPARE(rig.board.ports(), (QStringList{rig.sim.portPath(), second.portPath()}));
         QCOMPARE(rig.board.port(), second.portPath());
 
-        // A saved port that is gone gives the first one.
+        // A saved port that is gone stays the port: another device of the
+        // same vendor is no substitute for it, and gets nothing.
         Board other(&rig.journal);
         other.restorePort(QStringLiteral("/dev/ttyACM99"));
-        QCOMPARE(other.port(), rig.sim.portPath());
+        other.scan();
+        QCOMPARE(other.port(), QStringLiteral("/dev/ttyACM99"));
+        QVERIFY(!other.sendHeartbeat());
+        QTest::qWait(100);
+        QCOMPARE(rig.sim.receivedTexts(), QList<QByteArray>{});
 
         // No port at all.
         qunsetenv("TOVEL3_EXTRA_PORTS");
@@ -742,85 +791,151 @@ private slots:
         QVERIFY(rig.identify());
     }
 
-    // The board comes back under another name: after three failed heartbeats
-    // the ports are asked "~I" and the board is followed to its new name.
-    void boardIsFoundUnderAnotherName_data()
+    // Only the board itself is fed, wherever it went: a silent board keeps
+    // its heartbeat, another device (a board of the same model too) is never
+    // written to, and a board back on another device under its stable link
+    // is fed there. The chosen port stays the one to save.
+    void noOtherDeviceIsTakenForTheBoard_data()
     {
-        QTest::addColumn<bool>("unplugged");     // otherwise the old port stays silent
-        QTest::addColumn<bool>("strangerBoard"); // the other port has a board of another model
-        QTest::newRow("old port gone") << true << false;
-        QTest::newRow("old port silent") << false << false;
-        QTest::newRow("another model elsewhere") << true << true;
+        QTest::addColumn<QString>("change");
+        QTest::newRow("board silent") << "silent";
+        QTest::newRow("board unplugged") << "unplugged";
+        QTest::newRow("board back on another device") << "back";
     }
 
-    void boardIsFoundUnderAnotherName()
+    void noOtherDeviceIsTakenForTheBoard()
     {
-        QFETCH(bool, unplugged);
-        QFETCH(bool, strangerBoard);
-
+        QFETCH(QString, change);
         Rig rig;
         QVERIFY(rig.started);
-        // Another device of the same vendor: silent, or a board of another model.
-        BoardSimulator stranger(strangerBoard ? BoardSimulator::S2 : BoardSimulator::X2);
-        stranger.setSilent(!strangerBoard);
+        // Stable links as udev makes them, by model and serial number.
+        QTemporaryDir byId;
+        const QString link = byId.filePath(QStringLiteral("usb-Brennic_Ostrel_X2_0042-if00"));
+        QVERIFY(QFile::link(rig.sim.slavePath(), link));
+        BoardSimulator stranger;
         QVERIFY(stranger.start(rig.dir.path() + QStringLiteral("/stranger")));
-        const QString newName = rig.dir.path() + QStringLiteral("/back");
-        setExtraPorts({rig.sim.portPath(), stranger.portPath(), newName});
+        QVERIFY(QFile::link(stranger.slavePath(),
+                            byId.filePath(QStringLiteral("usb-Brennic_Ostrel_X2_0043-if00"))));
+        setExtraPorts({rig.sim.portPath(), stranger.portPath()});
+        rig.board.setByIdDirectory(byId.path());
         QVERIFY(rig.identify());
-        QSignalSpy moved(&rig.board, &Board::boardMoved);
+        QCOMPARE(rig.board.port(), link);
         QSignalSpy selected(&rig.board, &Board::portSelected);
+        QSignalSpy moved(&rig.board, &Board::boardMoved);
 
-        if (unplugged)
-            rig.sim.unplug();
-        else
+        BoardSimulator back;
+        if (change == QLatin1String("silent")) {
             rig.sim.setSilent(true);
-        BoardSimulator back(BoardSimulator::X2);
-        QVERIFY(back.start(newName));
-
-        // Three failures, then the search (the third open failure, or the
-        // heartbeat after the third unanswered one).
-        for (int i = 0; i < Board::FailureBound + (unplugged ? 0 : 1); ++i) {
-            QVERIFY(!moved.count());
-            rig.board.sendHeartbeat();
-            QTest::qWait(50);
+        } else {
+            rig.sim.unplug();
+            QVERIFY(QFile::remove(link));
         }
-        QTRY_COMPARE_WITH_TIMEOUT(moved.count(), 1, 3 * Board::ProbeTimeoutMs + 500);
-        QCOMPARE(rig.board.port(), newName);
-        QCOMPARE(selected.count(), 1);
-        QCOMPARE(selected.first().first().toString(), newName);
-        QCOMPARE(rig.journalCount(
-                     QString("Watchdog moved from %1 to %2").arg(rig.sim.portPath(), newName)),
-                 1);
-        // The stranger was only asked who it is.
-        QCOMPARE(stranger.receivedTexts(), QList<QByteArray>{"~I"});
-
-        // The heartbeat goes to the board there; it is identified again
-        // without a new announcement.
-        QVERIFY(rig.board.sendHeartbeat());
-        QTRY_COMPARE(rig.board.modelLetter(), QStringLiteral("U"));
-        QCOMPARE(back.receivedTexts().mid(0, 5),
-                 (QList<QByteArray>{"~I", "~U", "~L1", "~P0", "~I"}));
-        QCOMPARE(rig.journalCount("Ostrel X2 v3.1U connected"), 1);
+        if (change == QLatin1String("back")) {
+            QVERIFY(back.start(rig.dir.path() + QStringLiteral("/back")));
+            QVERIFY(QFile::link(back.slavePath(), link));
+        }
+        rig.sim.clearReceived();
+        const int beats = 4; // one more than were once enough to lose the board
+        for (int i = 0; i < beats; ++i) {
+            rig.board.sendHeartbeat();
+            rig.board.scan();
+            QTest::qWait(Board::ExchangeTimeoutMs + 50);
+        }
+        QCOMPARE(stranger.receivedTexts(), QList<QByteArray>{});
+        QCOMPARE(rig.board.port(), link);
+        QCOMPARE(selected.count(), 0);
+        QCOMPARE(moved.count(), 0);
+        if (change == QLatin1String("silent"))
+            QTRY_COMPARE(rig.received("~U"), beats);
+        if (change == QLatin1String("back")) {
+            QTRY_COMPARE(back.receivedTexts().count("~U"), beats);
+            QCOMPARE(rig.board.modelLetter(), QStringLiteral("U"));
+            QCOMPARE(rig.journalCount("Ostrel X2 v3.1U connected"), 1);
+        }
+        if (change == QLatin1String("unplugged")) {
+            QCOMPARE(rig.board.modelLetter(), QString());
+            QVERIFY(rig.sim.plug());
+            QVERIFY(QFile::link(rig.sim.slavePath(), link));
+            QVERIFY(rig.board.sendHeartbeat());
+            QTRY_COMPARE(rig.received("~U"), 1);
+        }
     }
 
-    void noBoardAnywhereKeepsThePort()
+    // A command never costs the heartbeat its answer, and a heartbeat due
+    // while commands wait goes next after the exchange under way.
+    void heartbeatGoesNextAndKeepsItsAnswer()
     {
         Rig rig;
         QVERIFY(rig.started);
         QVERIFY(rig.identify());
-        rig.sim.unplug();
-        QSignalSpy moved(&rig.board, &Board::boardMoved);
-        for (int i = 0; i < 2 * Board::FailureBound; ++i)
-            QVERIFY(!rig.board.sendHeartbeat());
-        QTest::qWait(100);
-        QCOMPARE(moved.count(), 0);
-        QCOMPARE(rig.board.port(), rig.sim.portPath());
-        QCOMPARE(consoleCount("No board answered"), 2);
-
-        // Back on its own name: fed and identified as before.
-        QVERIFY(rig.sim.plug());
+        QSignalSpy acks(&rig.board, &Board::acknowledged);
+        QSignalSpy replies(&rig.board, &Board::replyReceived);
+        rig.sim.setSilent(true);
         QVERIFY(rig.board.sendHeartbeat());
-        QTRY_COMPARE(rig.board.modelLetter(), QStringLiteral("U"));
+        rig.sim.sendRaw("~"); // its answer begins
+        QVERIFY(replies.wait(1000));
+        QVERIFY(rig.board.readSettings());
+        rig.sim.sendRaw("A\n~GI001\n"); // and ends
+        QTRY_COMPARE(acks.count(), 1);
+        QTRY_COMPARE(rig.received("~F"), 1);
+        QCOMPARE(rig.board.inputLevel(), QStringLiteral("1"));
+        rig.sim.setSilent(false);
+        QTest::qWait(Board::ExchangeTimeoutMs + 50); // the "~F" unanswered
+
+        rig.sim.setReplyDelay(200);
+        rig.sim.clearReceived();
+        QVERIFY(rig.board.readSettings());
+        QVERIFY(rig.board.setLed(false));
+        QVERIFY(rig.board.setLed(true));
+        QVERIFY(rig.board.sendHeartbeat());
+        QTRY_COMPARE(rig.sim.receivedTexts().size(), 5);
+        QCOMPARE(rig.sim.receivedTexts(), (QList<QByteArray>{"~F", "~U", "~G", "~L0", "~L1"}));
+        QTRY_COMPARE(acks.count(), 2);
+    }
+
+    // Another user plants the serial port lock file of our port, naming a
+    // live process of theirs, in every directory it may write to: the port
+    // opens and the board is fed all the same.
+    void foreignLockFileLeavesTheHeartbeat()
+    {
+        if (::geteuid() != 0)
+            QSKIP("making another user needs root");
+        OtherUser attacker;
+        QVERIFY(attacker.made());
+        Rig rig;
+        QVERIFY(rig.started);
+        QProcess holder; // the process the lock names
+        const QStringList sleeper = attacker.command({"sleep", "60"});
+        holder.start(sleeper.first(), sleeper.mid(1));
+        QVERIFY(holder.waitForStarted());
+        const QString name =
+            QStringLiteral("LCK..") + QString(rig.sim.portPath()).replace(QLatin1Char('/'), '_');
+        const QString content = QStringLiteral("%1\nsleep\n%2\n")
+                                    .arg(holder.processId())
+                                    .arg(QSysInfo::machineHostName());
+        QStringList planted;
+        auto cleanUp = qScopeGuard([&] {
+            holder.kill();
+            holder.waitForFinished();
+            for (const QString &file : qAsConst(planted))
+                QFile::remove(file);
+        });
+        for (const char *dir : {"/run/lock", "/var/lock", "/tmp", "/var/tmp"}) {
+            const QString file = QLatin1String(dir) + QLatin1Char('/') + name;
+            const QStringList plant =
+                attacker.command({"sh", "-c", "printf '%s' \"$1\" > \"$2\"", "sh", content, file});
+            if (QProcess::execute(plant.first(), plant.mid(1)) == 0)
+                planted << file;
+        }
+        QVERIFY(!planted.isEmpty());
+
+        QSignalSpy acks(&rig.board, &Board::acknowledged);
+        rig.board.setPort(rig.sim.portPath());
+        for (int i = 1; i <= 3; ++i) {
+            rig.board.sendHeartbeat();
+            QTRY_COMPARE(acks.count(), i);
+        }
+        QCOMPARE(rig.received("~U"), 3);
     }
 };
 

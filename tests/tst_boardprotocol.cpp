@@ -52,9 +52,9 @@ private slots:
         QTest::newRow("heartbeat X2") << heartbeat(x2()) << QByteArray("~U~G");
         QTest::newRow("heartbeat S2") << heartbeat(s2()) << QByteArray("~U");
         QTest::newRow("heartbeat unknown") << heartbeat(nullptr) << QByteArray("~U");
-        QTest::newRow("handshake") << handshake(true, false) << QByteArray("~L1~P0~I");
+        QTest::newRow("handshake") << handshake(true, false) << QByteArray("~L1~P0");
         QTest::newRow("handshake led off, suspended")
-            << handshake(false, true) << QByteArray("~L0~P1~I");
+            << handshake(false, true) << QByteArray("~L0~P1");
         QTest::newRow("led on") << led(true) << QByteArray("~L1");
         QTest::newRow("led off") << led(false) << QByteArray("~L0");
         QTest::newRow("suspend") << suspend(true) << QByteArray("~P1");
@@ -127,7 +127,7 @@ private slots:
         QTest::newRow("carriage return") << QByteArray("\r~A") << int(Reply::Ignored) << false << 0;
         QTest::newRow("led on") << QByteArray("~L1") << int(Reply::Led) << true << 0;
         QTest::newRow("led off") << QByteArray("~L0") << int(Reply::Led) << false << 0;
-        QTest::newRow("led other") << QByteArray("~Lx") << int(Reply::Led) << false << 0;
+        QTest::newRow("led other") << QByteArray("~Lx") << int(Reply::Ignored) << false << 0;
         QTest::newRow("led bare") << QByteArray("~L") << int(Reply::Ignored) << false << 0;
         QTest::newRow("suspended") << QByteArray("~P1") << int(Reply::Suspend) << true << 0;
         QTest::newRow("running") << QByteArray("~P0") << int(Reply::Suspend) << false << 0;

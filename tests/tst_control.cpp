@@ -1,8 +1,9 @@
 // tovel3ctl, run as a process, against a ControlServer driving a real Board
 // on the simulator: what each subcommand sends to the board, what it prints
-// and its exit code; values a model does not offer refused before anything
-// is sent; who may connect; and clients that send garbage, hang, never read
-// their answers or crowd.
+// and its exit code; switches that count only on the board's own report;
+// commands before any heartbeat; values a model does not offer refused before
+// anything is sent; who may connect; and clients that send garbage, hang,
+// never read their answers or crowd.
 
 #include "board.h"
 #include "boardsimulator.h"
@@ -17,6 +18,7 @@
 #include <QJsonObject>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -57,10 +59,13 @@ Result ctl(const QStringList &arguments, const QStringList &prefix = {})
     return r;
 }
 
-// A simulated board, identified through the real handshake, with its cycle
-// (not running) and a control server on a socket of its own.
+// A simulated board, with its cycle (not running) and a control server on a
+// socket of its own; identified and fed once (the handshake answered), only
+// identified, or neither.
 struct Rig {
-    explicit Rig(BoardSimulator::Model model)
+    enum Start { Fed, Identified, Unidentified };
+
+    explicit Rig(BoardSimulator::Model model, Start start = Fed)
         : sim(model)
     {
         socket = dir.filePath(QStringLiteral("control"));
@@ -73,12 +78,23 @@ struct Rig {
         QObject::connect(&server, &ControlServer::compatibilityT1Set,
                          [this](int t1) { stored << QStringLiteral("t1=%1").arg(t1); });
         board.setCompatibilityMode(model == BoardSimulator::LegacyS);
+        QSignalSpy handshake(&board, &Board::suspendReported);
+        sim.setSilent(start == Unidentified);
         board.setPort(sim.portPath());
         const QString letter(QLatin1Char(sim.typeLetter()));
-        ok = ok && board.sendHeartbeat() &&
-             QTest::qWaitFor([&] { return board.modelLetter() == letter; }, 3000) &&
-             server.listen(socket);
-        QTest::qWait(200); // the handshake's echoes
+        if (start == Fed)
+            ok = ok && board.sendHeartbeat();
+        if (start == Unidentified)
+            QTest::qWait(2 * Board::ExchangeTimeoutMs + 100); // both asks unanswered
+        else
+            ok = ok && QTest::qWaitFor(
+                           [&] {
+                               return board.modelLetter() == letter &&
+                                      (start != Fed || handshake.count());
+                           },
+                           3000);
+        sim.setSilent(false);
+        ok = ok && server.listen(socket);
         sim.clearReceived();
     }
 
@@ -208,6 +224,68 @@ private slots:
         QTest::qWait(100); // anything sent late would arrive now
         QCOMPARE(r->sim.receivedTexts(), sent);
         QCOMPARE(r->stored, stored);
+    }
+
+    // A switch succeeds, and is stored, only on the board's own report of
+    // the state asked for.
+    void switchNeedsTheBoardsWord_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("answer"); // the board's, to the command
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("stored");
+        QTest::newRow("suspend confirmed")
+            << QStringList{"suspend"} << QByteArray("~P1\n") << 0 << QStringList{"suspend=1"};
+        QTest::newRow("suspend refused")
+            << QStringList{"suspend"} << QByteArray("~P0\n") << 1 << QStringList();
+        QTest::newRow("suspend, acknowledgement only")
+            << QStringList{"suspend"} << QByteArray("~A\n") << 1 << QStringList();
+        QTest::newRow("suspend, no answer")
+            << QStringList{"suspend"} << QByteArray() << 1 << QStringList();
+        QTest::newRow("resume, junk")
+            << QStringList{"resume"} << QByteArray("~Px\n") << 1 << QStringList();
+        QTest::newRow("LED on refused")
+            << QStringList{"led", "on"} << QByteArray("~L0\n") << 1 << QStringList();
+    }
+
+    void switchNeedsTheBoardsWord()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, stored);
+        Rig *r = rig(BoardSimulator::X2);
+        QVERIFY(r);
+        r->stored.clear();
+        r->sim.setSilent(true);
+        const QMetaObject::Connection c = connect(&r->sim, &BoardSimulator::commandReceived, this,
+                                                  [&] { r->sim.sendRaw(answer); });
+        const Result result = ctl(QStringList{"--socket", r->socket} + arguments);
+        disconnect(c);
+        r->sim.setSilent(false);
+        QVERIFY2(result.code == exitCode, qPrintable(result.out + result.err));
+        QCOMPARE(r->stored, stored);
+    }
+
+    // Before any heartbeat (a check failing since the start), a board on an
+    // open port is known and takes commands, identified or not.
+    void commandsBeforeAnyHeartbeat_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::newRow("identified") << int(Rig::Identified);
+        QTest::newRow("not identified") << int(Rig::Unidentified);
+    }
+
+    void commandsBeforeAnyHeartbeat()
+    {
+        QFETCH(int, start);
+        Rig r(BoardSimulator::X2, Rig::Start(start));
+        QVERIFY(r.ok);
+        const Result result = ctl({"--socket", r.socket, "suspend"});
+        QVERIFY2(result.code == 0 && result.out.contains("suspended"),
+                 qPrintable(result.out + result.err));
+        QCOMPARE(r.stored, QStringList{"suspend=1"});
+        QCOMPARE(r.sim.receivedTexts(), QList<QByteArray>{"~P1"});
     }
 
     void status()

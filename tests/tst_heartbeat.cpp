@@ -325,12 +325,10 @@ private slots:
         QTRY_COMPARE(r.received("~U"), r.hb.heartbeatsSent());
         QVERIFY(r.hb.processOk());
 
-        // The handshake restarts the period once; from then on the mean gap
-        // is the interval, and no gap is half of it.
+        // From the handshake on the mean gap is the interval. (A heartbeat
+        // written late behind a slow answer may be followed closely by the
+        // next one; the counts above show that each cycle fed once.)
         QVERIFY(beats.size() >= 14);
-        for (int i = 4; i < beats.size(); ++i)
-            QVERIFY2(beats[i] - beats[i - 1] >= interval / 2,
-                     qPrintable(QStringLiteral("gap %1 ms").arg(beats[i] - beats[i - 1])));
         const double mean = double(beats.last() - beats[3]) / (beats.size() - 4);
         QVERIFY2(mean >= interval * 0.9 && mean <= interval * 1.2,
                  qPrintable(QStringLiteral("mean gap %1 ms").arg(mean)));
@@ -374,11 +372,15 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(r.board.modelLetter(), letter, 3000);
         QCOMPARE(dropped, loseFirstIdentity);
 
-        // The first heartbeat is the plain one, the handshake answers its
-        // acknowledgement; a lost identity reply is asked for once more.
+        // Identified when the port opened (a lost identity reply is asked
+        // for once more); the handshake answers the first acknowledgement.
+        QTRY_COMPARE(r.received("~P0"), 1);
         const QList<QByteArray> texts = r.sim.receivedTexts();
-        QCOMPARE(texts.mid(0, 4), (QList<QByteArray>{"~U", "~L1", "~P0", "~I"}));
+        QCOMPARE(texts.first(), QByteArray("~I"));
         QCOMPARE(r.received("~I"), loseFirstIdentity ? 2 : 1);
+        const int handshake = texts.indexOf("~L1");
+        QVERIFY(handshake > texts.indexOf("~U"));
+        QCOMPARE(texts.value(handshake + 1), QByteArray("~P0"));
 
         // Identified: a board with an input has it read with every heartbeat.
         const int beats = r.received("~U");
@@ -612,37 +614,36 @@ private slots:
                  action == Action::NoTool ? 1 : 0);
     }
 
-    void exchangeRestartsThePeriod_data()
+    // Commands more often than the period (a monitoring script, a busy
+    // user) hold a heartbeat back by one exchange at most.
+    void commandsNeverStarveTheHeartbeat()
     {
-        QTest::addColumn<bool>("portChange");
-        QTest::newRow("command") << false;
-        QTest::newRow("port change") << true;
-    }
-
-    void exchangeRestartsThePeriod()
-    {
-        QFETCH(bool, portChange);
-        const int interval = 400;
+        const int interval = 300;
         Rig r(BoardSimulator::X2, interval);
         QVERIFY(r.started);
+        QElapsedTimer clock;
+        clock.start();
+        r.hb.setClock([&clock] { return clock.elapsed() + 1; });
+        QVector<qint64> beats;
+        connect(&r.hb, &Heartbeat::heartbeatsSentChanged, [&] { beats << r.hb.lastHeartbeat(); });
+        int n = 0;
+        QTimer commands;
+        connect(&commands, &QTimer::timeout, [&] {
+            if (++n % 2)
+                r.board.readSettings();
+            else
+                r.board.setLed(n % 4 == 0);
+        });
         r.hb.start();
-        QTRY_COMPARE_WITH_TIMEOUT(r.board.modelLetter(), QStringLiteral("U"), 3000);
-        QSignalSpy beat(&r.hb, &Heartbeat::heartbeatsSentChanged);
-        QVERIFY(beat.wait(2000));
-        QTest::qWait(interval / 3);
-
-        QElapsedTimer sinceExchange;
-        sinceExchange.start();
-        if (portChange)
-            r.board.setPort(r.sim.portPath());
-        else
-            r.board.readSettings();
-        QVERIFY(beat.wait(2000));
-        const qint64 gap = sinceExchange.elapsed();
-        QVERIFY2(gap >= interval - 30 && gap <= interval + 250,
-                 qPrintable(QStringLiteral("heartbeat %1 ms after the exchange").arg(gap)));
-        if (!portChange)
-            QCOMPARE(r.received("~F"), 1);
+        commands.start(interval * 4 / 5);
+        QTest::qWait(interval * 12);
+        commands.stop();
+        r.hb.stop();
+        QVERIFY2(beats.size() >= 9, qPrintable(QStringLiteral("%1 heartbeats").arg(beats.size())));
+        for (int i = 1; i < beats.size(); ++i)
+            QVERIFY2(beats[i] - beats[i - 1] <= interval + Board::ExchangeTimeoutMs,
+                     qPrintable(QStringLiteral("gap %1 ms").arg(beats[i] - beats[i - 1])));
+        QVERIFY(r.received("~F") >= 6);
     }
 
     void channelSwitchedTwiceQuicklyDoesNotStarveTheCycle()
@@ -721,8 +722,7 @@ private slots:
         int handled = 0;
         QSignalSpy ticked(&r.hb, &Heartbeat::cycleChanged);
         for (int i = 0; i < rounds; ++i) {
-            // Channel replies that contradict the known state are answered
-            // with a command, which restarts the period: let cycles pass.
+            // The cycle goes on meanwhile.
             if (i % 100 == 0)
                 QVERIFY2(ticked.wait(1000),
                          qPrintable(QStringLiteral("no cycle, seed %1").arg(seed)));
@@ -740,11 +740,10 @@ private slots:
         QTest::qWait(Board::QuietTimeMs + 50);
         QVERIFY2(handled > rounds * 8 / 10,
                  qPrintable(QStringLiteral("%1 handled, seed %2").arg(handled).arg(seed)));
-        // No heartbeat, no handshake: the only commands were the channel
-        // switches answering replies that contradicted them.
+        // No heartbeat, no handshake, nothing answering a reply: only the
+        // identification of the port's opening.
         QCOMPARE(r.hb.heartbeatsSent(), 0);
-        for (const QByteArray &c : r.sim.receivedTexts())
-            QVERIFY2(c == "~S1" || c == "~S2" || c == "~R1" || c == "~R2", c.constData());
+        QCOMPARE(r.sim.receivedTexts(), QList<QByteArray>{"~I"});
 
         // A normal exchange once the network answers again, and a board
         // identified afresh after a port change.

@@ -5,9 +5,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMetaMethod>
-#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <time.h>
@@ -65,7 +65,6 @@ private slots:
     void receivedBytesAsLatin1();
     void readStringTakesPendingBytes();
     void parametersOnPseudoTerminal();
-    void parityByFirstLetter();
     void vanishedDeviceDoesNotSpin();
     void deviceBackWhileStillOpen();
 
@@ -283,19 +282,18 @@ void TestSerialChannel::readStringTakesPendingBytes()
     openOn(ch, board);
     QVERIFY(ch.readString().isEmpty());
 
-    // Keep the port's own notification from consuming the bytes first.
-    QSerialPort *port = ch.findChild<QSerialPort *>();
-    QVERIFY(port);
-    port->blockSignals(true);
-    QTest::qWait(50);
+    // Taken before the event loop could notice the bytes.
+    QTest::qWait(50); // the board notices its opener
     board.sendRaw(QByteArray("~L1\n\0tail", 9));
+    QString text;
     QElapsedTimer t;
     t.start();
-    while (port->bytesAvailable() < 9 && t.elapsed() < 3000)
-        port->waitForReadyRead(100);
-    port->blockSignals(false);
-    QCOMPARE(ch.readString(), QString("~L1\n"));
-    QCOMPARE(port->bytesAvailable(), qint64(0));
+    while (text.isEmpty() && t.elapsed() < 3000) {
+        QThread::msleep(10);
+        text = ch.readString();
+    }
+    QCOMPARE(text, QString("~L1\n"));
+    QTest::qWait(50);
     QCOMPARE(data.size(), 0);
 }
 
@@ -304,7 +302,7 @@ void TestSerialChannel::parametersOnPseudoTerminal()
     BoardSimulator board;
     SerialChannel ch;
     openOn(ch, board);
-    // The port runs with the serial library's defaults.
+    // The port opens at 9600 baud, 8 data bits, no parity, one stop bit.
     QCOMPARE(ch.param("baud"), QString("9600"));
     QCOMPARE(ch.param("bits"), QString("8"));
     QCOMPARE(ch.param("parity"), QString("n"));
@@ -312,57 +310,32 @@ void TestSerialChannel::parametersOnPseudoTerminal()
     QCOMPARE(ch.param("bauds"), QString());
     QCOMPARE(ch.param("Baud"), QString());
     QCOMPARE(ch.param("nonsense"), QString());
-    // A pseudo-terminal has no modem lines: the queries answer 0.
+    // A pseudo-terminal has no modem lines: the queries answer 0, and the
+    // two outputs cannot be set.
     for (const char *key : {"rts", "cts", "dtr", "dsr", "dcd", "ri"})
         QCOMPARE(ch.param(key), QString("0"));
-
-    QVERIFY(!ch.paramSet("bauds", "9600"));
-    for (const char *input : {"cts", "dsr", "dcd", "ri"})
-        QVERIFY(!ch.paramSet(input, "1"));
-    QVERIFY(!ch.paramSet("nonsense", "1"));
-    QVERIFY(!ch.paramSet("BAUD", "19200"));
-    // Modem line setters are unsupported on a pseudo-terminal.
-    QVERIFY(!ch.paramSet("rts", "1"));
-    QVERIFY(!ch.paramSet("dtr", "1"));
+    for (const char *key : {"bauds", "cts", "dsr", "dcd", "ri", "nonsense", "BAUD", "rts", "dtr"})
+        QVERIFY2(!ch.paramSet(key, "1"), key);
 
     QVERIFY(ch.paramSet("baud", "19200"));
     QCOMPARE(ch.param("baud"), QString("19200"));
-    // A pseudo-terminal takes 5 and 8 data bits but refuses 6 and 7.
-    QVERIFY(ch.paramSet("bits", "5"));
-    QCOMPARE(ch.param("bits"), QString("5"));
-    QVERIFY(!ch.paramSet("bits", "7"));
-    QCOMPARE(ch.param("bits"), QString("5"));
+    QVERIFY(!ch.paramSet("baud", "fast")); // unparsable numbers count as 0
+    QCOMPARE(ch.param("baud"), QString("19200"));
     QVERIFY(ch.paramSet("stops", "2"));
     QCOMPARE(ch.param("stops"), QString("2"));
-    // Unparsable numbers count as 0, which the library rejects.
-    QVERIFY(!ch.paramSet("baud", "fast"));
-    QCOMPARE(ch.param("baud"), QString("19200"));
-    QVERIFY(ch.paramSet("bits", "x")); // 0 reaches the library, which keeps it
-    QCOMPARE(ch.param("bits"), QString("0"));
+    QVERIFY(!ch.paramSet("stops", "3"));
+    // A change counts only when the device took it: a pseudo-terminal keeps
+    // 8 data bits and no parity. Parity goes by the first letter alone.
+    QVERIFY(!ch.paramSet("bits", "5"));
+    QCOMPARE(ch.param("bits"), QString("8"));
+    for (const char *parity : {"n", "none", "ne"})
+        QVERIFY2(ch.paramSet("parity", parity), parity);
+    for (const char *parity : {"even", "odd", "mark", "space", "Even", "", "x"})
+        QVERIFY2(!ch.paramSet("parity", parity), parity);
+    QCOMPARE(ch.param("parity"), QString("n"));
     ch.close();
     QCOMPARE(ch.param("baud"), QString());
     QVERIFY(!ch.paramSet("baud", "9600"));
-}
-
-void TestSerialChannel::parityByFirstLetter()
-{
-    BoardSimulator board;
-    SerialChannel ch;
-    openOn(ch, board);
-    // Only the first letter counts, case-sensitively; anything else asks the
-    // library for an unknown parity, which it accepts and reports back as such.
-    const QList<QPair<QString, QString>> cases = {
-        {"odd", "o"},  {"n", "n"},  {"space", "s"}, {"mark", "m"}, {"none", "n"},
-        {"Even", "u"}, {"mx", "m"}, {"", "u"},      {"ne", "n"},   {"x", "u"}};
-    for (const auto &c : cases) {
-        QVERIFY2(ch.paramSet("parity", c.first), qPrintable(c.first));
-        QCOMPARE(ch.param("parity"), c.second);
-    }
-    // Whether a pseudo-terminal takes even parity depends on its earlier
-    // settings; when it does, even parity is what was asked for.
-    const QString before = ch.param("parity");
-    const bool even = ch.paramSet("parity", "even");
-    QCOMPARE(ch.param("parity"), even ? QString("e") : before);
 }
 
 void TestSerialChannel::vanishedDeviceDoesNotSpin()
@@ -372,20 +345,15 @@ void TestSerialChannel::vanishedDeviceDoesNotSpin()
     QSignalSpy data(&ch, &SerialChannel::dataReady);
     openOn(ch, board);
     const QString path = board.portPath();
-    QSerialPort *port = ch.findChild<QSerialPort *>();
-    QVERIFY(port);
-    qRegisterMetaType<QSerialPort::SerialPortError>();
-    QSignalSpy errors(port, &QSerialPort::errorOccurred);
 
     board.unplug();
     const double cpuBefore = processCpuSeconds();
     QTest::qWait(1000);
     const double cpu = processCpuSeconds() - cpuBefore;
-    qInfo("errors in 1 s: %d, CPU: %.3f s", errors.size(), cpu);
-    QVERIFY2(errors.size() < 20, qPrintable(QString::number(errors.size())));
     QVERIFY2(cpu < 0.3, qPrintable(QString::number(cpu)));
 
     QVERIFY(ch.isOpen());
+    QVERIFY(!ch.isDeviceOpen());
     QCOMPARE(ch.name(), path);
     QVERIFY(!ch.writeString("~U"));
     QVERIFY(data.isEmpty());

@@ -112,6 +112,7 @@ private slots:
         qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(link));
 
         AppSettings settings;
+        settings.setPort(link); // not the one the other engine saved and holds
         Watchdog watchdog(&settings, &m_journal, Watchdog::OwnThread);
         const int interval = 500;
         watchdog.heartbeat()->setInterval(interval);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Qt for Windows cannot be installed here, so the Windows code is compiled,
 # syntax only, with the mingw-w64 cross compiler against the distribution's Qt
-# headers: every file under platform/windows/, the common half of each class
-# that has a Windows half there, and every other file with a Windows branch.
+# headers: every file under platform/windows/ and every *_windows.cpp beside
+# its class, the common half of each class that has a Windows half under
+# platform/windows/, and every other file with a Windows branch.
 # Any error or warning in our own code fails.
 set -euo pipefail
 src=${TOVEL3_SOURCE_DIR:?}
@@ -31,6 +32,12 @@ for f in platform/windows/*.cpp; do
   files+=("$f")
   for d in "${dirs[@]}"; do
     [ -f "$d/${f##*/}" ] && files+=("$d/${f##*/}")
+  done
+done
+# A system half beside its class: name_windows.cpp.
+for d in "${dirs[@]}"; do
+  for f in "$d"/*_windows.cpp; do
+    [ -f "$f" ] && files+=("$f")
   done
 done
 while IFS= read -r f; do
