@@ -46,6 +46,7 @@ Board::Board(Journal *journal, QObject *parent)
     , m_channel(new SerialChannel(this))
     , m_quietTimer(singleShotTimer(QuietTimeMs, this))
     , m_writeTimer(singleShotTimer(WriteTimeoutMs, this))
+    , m_readTimer(singleShotTimer(WriteTimeoutMs, this))
     , m_rescanTimer(new QTimer(this))
     , m_probeTimer(singleShotTimer(ProbeTimeoutMs, this))
 {
@@ -53,6 +54,7 @@ Board::Board(Journal *journal, QObject *parent)
     connect(m_channel, &SerialChannel::dataReady, this, &Board::onData);
     connect(m_quietTimer, &QTimer::timeout, this, &Board::onQuiet);
     connect(m_writeTimer, &QTimer::timeout, this, &Board::onWriteTimer);
+    connect(m_readTimer, &QTimer::timeout, this, [this] { setSettingsUnanswered(true); });
     m_rescanTimer->setInterval(RescanIntervalMs);
     connect(m_rescanTimer, &QTimer::timeout, this, [this] {
         qInfo().noquote() << "Rescan triggered";
@@ -80,6 +82,21 @@ QString Board::model() const
 {
     const BoardModel *current = boardModel();
     return current ? current->name : QString();
+}
+
+QString Board::displayModel() const
+{
+    const BoardModel *current = boardModel();
+    const BoardModel &older = compatibilityModel();
+    if (current && m_compatibility && current->channels == older.channels &&
+        current->hasPowerOutput == older.hasPowerOutput)
+        return older.name;
+    return model();
+}
+
+int Board::compatibilityT1Max()
+{
+    return compatibilityModel().compatibilityT1Max;
 }
 
 bool Board::hasInput() const
@@ -111,6 +128,7 @@ void Board::setCompatibilityMode(bool on)
         return;
     m_compatibility = on;
     emit compatibilityModeChanged(on);
+    emit identityChanged(); // the name shown may change
 }
 
 void Board::setCompatibilityT1(int t1)
@@ -178,6 +196,22 @@ void Board::setWriteResult(WriteResult result)
     emit writeResultChanged(result);
 }
 
+void Board::setSettingsUnanswered(bool unanswered)
+{
+    if (m_settingsUnanswered == unanswered)
+        return;
+    m_settingsUnanswered = unanswered;
+    emit settingsUnansweredChanged(unanswered);
+}
+
+void Board::setAnswering(bool answering)
+{
+    if (m_answering == answering)
+        return;
+    m_answering = answering;
+    emit answeringChanged(answering);
+}
+
 void Board::log(const char *text, const QString &arg)
 {
     if (!m_journal)
@@ -227,6 +261,7 @@ int Board::writeTimeout() const
 void Board::setWriteTimeout(int ms)
 {
     m_writeTimer->setInterval(ms);
+    m_readTimer->setInterval(ms);
 }
 
 void Board::restorePort(const QString &saved)
@@ -313,6 +348,7 @@ bool Board::sendHeartbeat()
         return false; // the ports are being searched; the board is not here
     if (m_awaitingAck) {
         m_awaitingAck = false;
+        setAnswering(false);
         if (++m_failures >= FailureBound) {
             startSearch();
             return false;
@@ -320,6 +356,7 @@ bool Board::sendHeartbeat()
     }
     if (!reopen()) {
         clearIdentity();
+        setAnswering(false);
         emit portOpenFailed(m_port);
         if (++m_failures >= FailureBound)
             startSearch();
@@ -408,8 +445,10 @@ void Board::remotePower()
 
 void Board::readSettings()
 {
-    if (!m_compatibility)
-        command(BoardProtocol::readSettings());
+    if (m_compatibility)
+        return;
+    m_readTimer->start();
+    command(BoardProtocol::readSettings());
 }
 
 void Board::writeSettings(const BoardSettings &settings)
@@ -505,6 +544,7 @@ void Board::handleAck()
     m_heartbeatPending = false;
     m_awaitingAck = false;
     m_failures = 0;
+    setAnswering(true);
     emit acknowledged();
     // An identification that got no identity reply ("upd") is retried too,
     // or a board that lost it would never be identified again.
@@ -547,6 +587,8 @@ void Board::handleIdentity(const BoardIdentity &identity)
 
 void Board::handleSettings(const BoardSettings &settings)
 {
+    m_readTimer->stop();
+    setSettingsUnanswered(false);
     if (settings.form == BoardSettings::Invalid) {
         qInfo().noquote() << "Unknown settings";
         m_settings.form = BoardSettings::Invalid;
