@@ -244,8 +244,9 @@ shoot() {
   rm -f "$run/app.pid"
 }
 
-rm -rf "$out"
+# Other window tests keep their pictures here too: only this test's go.
 mkdir -p "$out"
+rm -f "$out"/*-opengl-*.png "$out"/*-software-*.png "$out"/*-differs-*.png
 prepare opengl
 prepare software
 

@@ -329,15 +329,7 @@ private slots:
                        {"monitor", QFileInfo(QCoreApplication::applicationFilePath()).fileName()},
                        {"manualon", true},
                        {"logging/enable", true}});
-        QSettings store;
-        QTranslator *catalogue = loadTranslations(qApp, &store, "lang");
-        auto uninstall = qScopeGuard([catalogue] {
-            QTranslator *qt = qApp->findChild<QTranslator *>("qtTranslator");
-            QCoreApplication::removeTranslator(qt);
-            QCoreApplication::removeTranslator(catalogue);
-            delete qt;
-            delete catalogue;
-        });
+        Language catalogues(language);
 
         // The board under a port name of the usual length ("/dev/ttyACM0").
         QTemporaryDir portDir("/tmp/t3-XXXXXX");
