@@ -27,6 +27,8 @@ Updater::Updater(QObject *parent)
     auto *appcast =
         new AppcastUpdater(url, delaySet && delay >= 0 ? delay : AppcastUpdater::startDelayMs);
     connect(appcast, &AppcastUpdater::newVersion, this, &Updater::newVersion);
+    connect(appcast, &AppcastUpdater::upToDate, this, &Updater::upToDate);
+    connect(appcast, &AppcastUpdater::checkFailed, this, &Updater::checkFailed);
     connect(appcast, &AppcastUpdater::updateStatus, this, &Updater::updateStatus);
     backend = appcast;
 #endif
@@ -55,6 +57,11 @@ QString Updater::defaultFeedUrl()
 QUrl Updater::downloadPageUrl()
 {
     return QUrl(QLatin1String(updateServer) + QLatin1String("/software/tovel3/download/"));
+}
+
+bool Updater::reportsOutcome() const
+{
+    return backend && backend->reportsOutcome();
 }
 
 void Updater::checkUpdate()
