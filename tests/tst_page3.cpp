@@ -552,7 +552,7 @@ private slots:
                           "AppcastUpdater",
                           "No web browser could be opened. Updates can be downloaded from %1.")
                           .arg(page);
-        QTRY_VERIFY_WITH_TIMEOUT(eval("page3.updateText.text").toString().endsWith(last), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(eval("page3.updateText.text").toString().endsWith(last), qPrintable(eval("page3.updateText.text").toString()), 10000);
         QCOMPARE(eval("page3.updateText.text").toString().count('\n'), 2);
         QVERIFY(statusReadWithoutScrolling());
         render(QString("%1-update-not-installed-%2.png").arg(language, browser ? "opened" : "no-browser"));

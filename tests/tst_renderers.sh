@@ -249,12 +249,12 @@ shoot() {
         xdotool key --delay 150 ${keys//,/ }
         settle "$wid" "$shot" 0.3 $masks || fail "$lang/$renderer: $name does not settle"
         xdotool key space
-        back_to "$wid" "$page" $masks || fail "$lang/$renderer: $name: Space did not close it"
         sleep 0.5
         [ "$(commands)" -eq "$commands" ] ||
-          fail "$lang/$renderer: $name: keys typed in the dialog reached the board: $(tail -n 4 "$run/sim.log" | tr '\n' ' ')"
+          fail "$lang/$renderer: $name: keys typed in the dialog reached the board: $(grep '<< ~' "$run/sim.log" | grep -v '<< ~[UG]$' | tail -n 1)"
         [ "$(cat "$home/.config/Brennic/Tovel3.conf")" = "$stored" ] ||
           fail "$lang/$renderer: $name: keys typed in the dialog changed the settings"
+        back_to "$wid" "$page" $masks || fail "$lang/$renderer: $name: Space did not close it"
         ;;
       tab)
         xdotool mousemove --window "$wid" "$x" "$y" click 1 mousemove 1000 700

@@ -11,6 +11,9 @@
 #include <QApplication>
 #include <QColor>
 #include <QDesktopServices>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
 #include <QMenu>
 #include <QMessageBox>
 #include <QQmlContext>
@@ -558,7 +561,7 @@ private slots:
     // is), and the control that opened it has the focus again once it closes.
     void dialogsHoldTheKeyboard_data()
     {
-        QTest::addColumn<QString>("opener"); // Enter on it opens the dialog
+        QTest::addColumn<QString>("opener"); // Space on it opens the dialog
         QTest::addColumn<QString>("dialog"); // empty: a message box of the system
         QTest::newRow("Select a Process") << "page1.processListTool"
                                           << "page1.selectProcessDialog";
@@ -580,7 +583,7 @@ private slots:
         QQuickItem *source = item(h, opener);
         QTRY_VERIFY(source && source->isVisible());
         source->forceActiveFocus(Qt::TabFocusReason);
-        QTest::keyClick(window(h), Qt::Key_Enter);
+        QTest::keyClick(window(h), Qt::Key_Space);
         QMessageBox *box = nullptr;
         if (dialog.isEmpty())
             QTRY_VERIFY((box = shownMessageBox()));
@@ -655,6 +658,46 @@ private slots:
         QTRY_COMPARE(window(h)->activeFocusItem(), tool);
     }
 
+    // The halo round a focused check box or switch is round, also in
+    // software rendering (the test's renderer): the corners of its square stay
+    // the page's colour while its ring is tinted.
+    void focusHaloIsRound_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::newRow("check box") << "page1.urlCheckBox";
+        QTest::newRow("switch") << "page1.checkBox_p";
+    }
+
+    void focusHaloIsRound()
+    {
+        QFETCH(QString, control);
+        Harness h;
+        QVERIFY(loadUsable(h));
+        QQuickItem *target = item(h, control);
+        target->forceActiveFocus(Qt::TabFocusReason);
+        QQuickItem *ripple = nullptr;
+        for (QQuickItem *i : target->findChildren<QQuickItem *>()) {
+            if (i->inherits("QQuickMaterialRipple"))
+                ripple = i;
+        }
+        QVERIFY(ripple);
+        const QRect box = ripple->mapRectToScene(QRectF(0, 0, ripple->width(), ripple->height()))
+                              .toRect();
+        QTest::qWait(400); // the style's halo fades in
+        const QImage shot =
+            window(h)->screen()->grabWindow(window(h)->winId()).toImage();
+        const qreal dpr = shot.devicePixelRatio();
+        auto grey = [&](int x, int y) { return qGray(shot.pixel(int(x * dpr), int(y * dpr))); };
+        const int cy = box.center().y();
+        const int outside = grey(box.left() - 2, cy);
+        QVERIFY2(qAbs(grey(box.left() + 3, cy) - outside) > 5, "no halo");
+        for (const QPoint &corner : {box.topLeft() + QPoint(1, 1), box.bottomLeft() + QPoint(1, -1)})
+            QVERIFY2(qAbs(grey(corner.x(), corner.y()) - outside) <= 2,
+                     qPrintable(QString("the halo's corner at %1,%2 is drawn")
+                                    .arg(corner.x())
+                                    .arg(corner.y())));
+    }
+
     // The release notes are read by keyboard: they have the focus when their
     // dialog opens, and the arrows and page keys scroll them.
     void releaseNotesReadByKeyboard()
@@ -689,8 +732,9 @@ private:
         writeSettings({{"manualon", true},
                        {"ping/on", true},
                        {"ping/url", "127.0.0.1"},
+                       // The process check watches this test program.
                        {"monitoron", true},
-                       {"monitor", "Xvfb"},
+                       {"monitor", QFileInfo(QCoreApplication::applicationFilePath()).fileName()},
                        {"logging/enable", true},
                        // Nothing of a check may leave this machine.
                        {"Update/URL", "http://127.0.0.1:9/appcast.xml"}});
