@@ -465,6 +465,10 @@ private slots:
             const QString name = qmlContext(o)->nameForObject(o);
             if (o->property("path").isValid()) // one that names a file: the journal
                 o->setProperty("path", h.journal.getLogFile());
+            if (o->property("version").isValid()) { // the update question, with its notes
+                o->setProperty("version", "3.4.0");
+                o->setProperty("detailedText", "Version 3.4: a steadier serial link.");
+            }
             QMetaObject::invokeMethod(o, "open");
             QTRY_VERIFY(o->property("visible").toBool());
             QTest::qWait(100);
