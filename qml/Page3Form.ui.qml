@@ -32,7 +32,7 @@ Item {
         id: columnLayout
         anchors.fill: parent
         anchors.margins: 10
-        spacing: 16
+        spacing: 24
 
         LinkText {
             id: text1
@@ -45,7 +45,6 @@ Item {
         GridLayout {
             id: switchGrid
             columns: 4
-            rowSpacing: 0
             Layout.alignment: Qt.AlignHCenter
 
             Switch {

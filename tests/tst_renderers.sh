@@ -58,7 +58,7 @@ fail() {
 # two runs anyway (the lamp's blink, the machine's processes, the Software
 # Rendering switch itself).
 lamp=522,66,562,106
-soft_switch=55,195,140,235
+soft_switch=55,208,140,248
 process_list=50,118,515,456
 steps=(
   "main tab 97 24 $lamp"
@@ -82,7 +82,7 @@ steps=(
   "application tab 483 24 $soft_switch"
   "application-focus keys:Tab,Tab 483 24 $soft_switch"
   "language-list click 510 506 $soft_switch"
-  "log-setup-dialog click 258 263 $soft_switch"
+  "log-setup-dialog click 258 281 $soft_switch"
 )
 
 # grid IMAGE [REGION...]: the mean grey level of each 10 x 10 region as
