@@ -4,10 +4,6 @@ Page2Form {
     id: page2
     objectName: "page2"
 
-    // Write is offered once the board's settings were read: what the boxes
-    // show before is no reading of the board.
-    property bool settingsRead: false
-
     // Compatibility mode can send reset times up to 9 minutes only.
     t1Box.model: appSettings.legacyMode ? t1Choices.slice(0, board.compatibilityT1Max + 1)
                                         : t1Choices
@@ -37,8 +33,9 @@ Page2Form {
         readSettings()
     }
 
+    // Write is offered once the board's settings were read: what the boxes
+    // show before is no reading of the board.
     function readSettings() {
-        settingsRead = false
         writebutton.enabled = false
         board.readSettings()
     }
@@ -89,7 +86,6 @@ Page2Form {
             writebutton.enabled = false
             return
         }
-        settingsRead = true
         writebutton.enabled = true
     }
 

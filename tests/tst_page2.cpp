@@ -260,9 +260,7 @@ private slots:
     // Read says "No reply" and Write stays off until a read succeeds.
     void unansweredReadKeepsWriteOff_data()
     {
-        QTest::addColumn<QString>("language");
-        QTest::newRow("English") << "en";
-        QTest::newRow("Russian") << "ru";
+        addLanguageRows();
     }
 
     void unansweredReadKeepsWriteOff()
@@ -300,9 +298,7 @@ private slots:
     // as one digit and stores it, with no confirmation awaited.
     void compatibilityMode_data()
     {
-        QTest::addColumn<QString>("language");
-        QTest::newRow("English") << "en";
-        QTest::newRow("Russian") << "ru";
+        addLanguageRows();
     }
 
     void compatibilityMode()

@@ -313,9 +313,7 @@ private slots:
 
     void everyTextFitsAndEverythingThatTakesInputShows_data()
     {
-        QTest::addColumn<QString>("language");
-        QTest::newRow("English") << "en";
-        QTest::newRow("Russian") << "ru";
+        addLanguageRows();
     }
 
     void everyTextFitsAndEverythingThatTakesInputShows()

@@ -133,6 +133,14 @@ inline bool isStored(const QString &key)
     return s.contains(key);
 }
 
+// A data table's column "language": one row in English, one in Russian.
+inline void addLanguageRows()
+{
+    QTest::addColumn<QString>("language");
+    QTest::newRow("English") << QStringLiteral("en");
+    QTest::newRow("Russian") << QStringLiteral("ru");
+}
+
 // The interface in a language while it lives, as start-up sets it: "UI/Language"
 // stored, Qt's and the program's catalogues installed.
 class Language
