@@ -83,6 +83,7 @@ steps=(
   "application-focus keys:Tab,Tab 483 24 $soft_switch"
   "language-list click 510 506 $soft_switch"
   "log-setup-dialog click 258 281 $soft_switch"
+  "log-setup-dialog-keys dialog:Tab,Tab 258 281 $soft_switch"
 )
 
 # grid IMAGE [REGION...]: the mean grey level of each 10 x 10 region as
