@@ -4,11 +4,12 @@
 #include <QQmlAbstractUrlInterceptor>
 #include <QSet>
 
+class QQmlComponent;
 class QQmlEngine;
 class QQuickItem;
 class QQuickWindow;
 
-// Two mends to the Material style, which would otherwise draw differently,
+// Three mends to the Material style, which would otherwise draw differently,
 // and more slowly, on the two scene graphs the program offers.
 //
 // Elevation: the style draws the shadow of buttons, switch knobs, combo boxes,
@@ -28,13 +29,18 @@ class QQuickWindow;
 // its own (the highlight fading in, the wave growing). Drawn into a layer of
 // its own, a ripple keeps its place. Each ripple in a watched window gets that
 // layer before the frame that first shows it.
+//
+// Halos, both back-ends: the round hover, focus and press halo of a switch,
+// check box or tool button is clipped to a circle only by OpenGL; the
+// software back-end draws it square. Such a ripple is hidden and a circle in
+// its colour shows instead while the control is hovered, focused or down, as
+// the ripple would be, the same on both.
 class MaterialFixes : public QObject, public QQmlAbstractUrlInterceptor
 {
     Q_OBJECT
 public:
-    // Installs an instance on the engine, which owns it; when the software
-    // scene graph is the one that will render, it also watches every window
-    // the engine creates from then on.
+    // Installs an instance on the engine, which owns it, and watches every
+    // window the engine creates from then on.
     static MaterialFixes *install(QQmlEngine *engine);
 
     // True when the scene graph back-end asked for (in code, else by the
@@ -42,16 +48,19 @@ public:
     // software one.
     static bool softwareRequested();
 
-    explicit MaterialFixes(QQmlAbstractUrlInterceptor *next, QObject *parent = nullptr);
+    MaterialFixes(QQmlAbstractUrlInterceptor *next, bool software, QObject *parent = nullptr);
 
     QUrl intercept(const QUrl &url, DataType type) override;
 
-    // Gives every ripple in the window a layer, now and before each frame.
+    // Mends every ripple in the window, now and before each frame.
     void watch(QQuickWindow *window);
 
 private:
-    void layerRipples(QQuickItem *item);
+    void mendRipples(QQuickItem *item);
+    void replaceByHalo(QQuickItem *ripple);
 
     QQmlAbstractUrlInterceptor *m_next;
+    bool m_software;
     QSet<QObject *> m_ripples;
+    QQmlComponent *m_halo = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "builddate.h"
 #include "fileopener.h"
 #include "journal.h"
+#include "keyboardactivation.h"
 #include "processwatcher.h"
 #include "settings.h"
 #include "singleapphandler.h"
@@ -24,6 +25,7 @@ void QmlHost::registerTypes()
     qmlRegisterType<Settings>("Settings", 1, 0, "Settings");
     qmlRegisterType<Updater>("Updater", 1, 0, "Updater");
     qmlRegisterType<FileOpener>("FileOpener", 1, 0, "FileOpener");
+    qmlRegisterType<KeyboardActivation>("brennic.keyboard", 1, 0, "KeyboardActivation");
     qmlRegisterType<TrayIcon>("brennic.qmlsystray", 1, 0, "QmlSystray");
     qmlRegisterType<SystemProcess>("brennic.systemprocess", 1, 0, "SystemProcess");
     qmlRegisterType<SystemProcessListModel>("brennic.systemprocess", 1, 0, "SystemProcessModel");

@@ -9,7 +9,7 @@ class SingleAppHandler;
 // the real main.qml without going through the program's entry point.
 namespace QmlHost
 {
-// Registers the ten native element types (version 1.0). Call once, before
+// Registers the eleven native element types (version 1.0). Call once, before
 // any QML engine loads a file that imports them.
 void registerTypes();
 

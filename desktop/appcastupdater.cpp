@@ -1,12 +1,13 @@
 #include "appcastupdater.h"
 
 #include "autostarter.h"
+#include "buildversion.h"
 #include "signatureverifier.h"
+#include "versioncomparator.h"
 #include "updater.h"
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QNetworkAccessManager>
@@ -191,18 +192,18 @@ void AppcastUpdater::checkUpdate()
     if (!isAcceptedAddress(url)) {
         qWarning().noquote() << "Update check refused: the feed address" << m_feedUrl
                              << "is neither https nor on this machine";
-        emit updateStatus(tr("The update address %1 is refused: only https addresses are accepted.")
-                              .arg(m_feedUrl.left(200)));
-        emit checkFinished(false);
+        failCheck(tr("The update address %1 is refused: only https addresses are accepted.")
+                      .arg(m_feedUrl.left(200)));
         return;
     }
     m_feedReply = get(url, maxFeedSize, feedTimeoutMs);
     connect(m_feedReply, &QNetworkReply::finished, this, &AppcastUpdater::feedFinished);
 }
 
-void AppcastUpdater::checkFailed(const QString &reason)
+void AppcastUpdater::failCheck(const QString &reason)
 {
     qDebug().noquote() << "Update check failed:" << reason;
+    emit checkFailed(reason);
     emit checkFinished(false);
 }
 
@@ -214,23 +215,26 @@ void AppcastUpdater::feedFinished()
         return;
     reply->deleteLater();
     if (reply->property("tooLarge").toBool())
-        return checkFailed(
-            QStringLiteral("the feed %1 is larger than %2 bytes").arg(m_feedUrl).arg(maxFeedSize));
+        return failCheck(tr("The update feed %1 is larger than %2 MB.")
+                             .arg(m_feedUrl)
+                             .arg(maxFeedSize / (1024 * 1024)));
     if (reply->property("timedOut").toBool())
-        return checkFailed(QStringLiteral("the feed %1 did not arrive within %2 s")
-                               .arg(m_feedUrl)
-                               .arg(feedTimeoutMs / 1000));
+        return failCheck(tr("The update feed %1 did not arrive within %2 s.")
+                             .arg(m_feedUrl)
+                             .arg(feedTimeoutMs / 1000));
     if (reply->error() != QNetworkReply::NoError)
-        return checkFailed(reply->errorString());
+        return failCheck(reply->errorString());
 
     AppcastParser parser;
     if (!parser.parse(reply->readAll()))
-        return checkFailed(QStringLiteral("%1: %2").arg(m_feedUrl, parser.errorString()));
+        return failCheck(tr("The update feed %1 cannot be read: %2")
+                             .arg(m_feedUrl, parser.errorString()));
     std::optional<AppcastRelease> release =
         parser.newestFor(QStringLiteral("linux"), m_currentVersion);
     if (!release) {
         qDebug().noquote() << "Update check: no version newer than" << m_currentVersion << "in"
                            << m_feedUrl;
+        emit upToDate();
         emit checkFinished(false);
         return;
     }
@@ -328,6 +332,13 @@ void AppcastUpdater::downloadFinished()
     if (!program.startsWith("\x7f"
                             "ELF"))
         return verificationFailed(tr("The download is not a program for this system."));
+    // The feed may name any version; the build says which it is.
+    const std::optional<QString> built = BuildVersion::of(program);
+    if (!built)
+        return verificationFailed(tr("The download does not say which version it is."));
+    if (VersionComparator::compare(*built, m_currentVersion) <= 0)
+        return notInstalled(tr("The download is version %1, not newer than this version %2.")
+                                .arg(*built, m_currentVersion));
     install(program);
 }
 
@@ -364,13 +375,23 @@ void AppcastUpdater::notInstalled(const QString &reason, const QString &outcome)
     // The file the feed named is not trusted, and neither is any other
     // address of the feed: only the maker's own download page is offered.
     qDebug().noquote() << "Update not installed:" << reason;
-    const QUrl page = Updater::downloadPageUrl();
-    QStringList lines{outcome.isEmpty() ? tr("The update was not installed.") : outcome, reason};
-    if (QDesktopServices::openUrl(page))
-        lines
-            << tr("The download page %1 has been opened in your web browser.").arg(page.toString());
-    else
-        lines << tr("Updates can be downloaded from %1.").arg(page.toString());
-    emit updateStatus(lines.join(QLatin1Char('\n')));
+    const QString page = Updater::downloadPageUrl().toString();
+    const QString said =
+        (outcome.isEmpty() ? tr("The update was not installed.") : outcome) + QLatin1Char('\n') +
+        reason + QLatin1Char('\n');
+    // Told as it is: being opened, opened, or not (then the address to copy).
+    m_browser.disconnect(this);
+    connect(&m_browser, &FileOpener::opened, this, [this, said, page] {
+        emit updateStatus(said +
+                          tr("The download page %1 has been opened in your web browser.").arg(page));
+    });
+    connect(&m_browser, &FileOpener::failed, this, [this, said, page] {
+        emit updateStatus(said + tr("No web browser could be opened. Updates can be downloaded "
+                                    "from %1.")
+                                     .arg(page));
+    });
+    emit updateStatus(said +
+                      tr("The download page %1 is being opened in your web browser.").arg(page));
     emit updateFinished(false);
+    m_browser.open(page);
 }

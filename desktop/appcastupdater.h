@@ -2,6 +2,7 @@
 
 #include "appcastparser.h"
 #include "brennicupdater.h"
+#include "fileopener.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -23,7 +24,9 @@ class QTimer;
 // event loop (never blocking it), announces the newest release for this
 // system, and installs it only when its download carries a valid Ed25519
 // signature by the build's key. Otherwise it says why and offers only the
-// maker's download page, never the file the feed named.
+// maker's download page, never the file the feed named. A download that is
+// not newer than the running program, by the version it carries itself (see
+// BuildVersion), is never installed, whatever the feed said of it.
 class AppcastUpdater : public QObject, public BrennicUpdater
 {
     Q_OBJECT
@@ -41,6 +44,7 @@ public:
 
     void checkUpdate() override;
     void doUpdate() override;
+    bool reportsOutcome() const override { return true; }
 
     QString feedUrl() const { return m_feedUrl; }
     bool isChecking() const { return m_feedReply || m_notesReply; }
@@ -67,9 +71,13 @@ public slots:
 signals:
     // The version and its release notes, both plain text of bounded length.
     void newVersion(const QString &version, const QString &changelog);
-    // Plain text telling the user what became of a check that could not be
-    // made, or of doUpdate().
+    // The feed was read and names no newer version for this system.
+    void upToDate();
+    // The check could not be made: why, as plain text.
+    void checkFailed(const QString &reason);
+    // Plain text telling the user what became of doUpdate().
     void updateStatus(const QString &text);
+    // After every check, after newVersion(), upToDate() or checkFailed().
     void checkFinished(bool updateFound);
     void updateFinished(bool installed);
 
@@ -79,7 +87,7 @@ private:
     void notesFinished();
     void downloadFinished();
     void announce(const AppcastRelease &release);
-    void checkFailed(const QString &reason);
+    void failCheck(const QString &reason);
     void verificationFailed(const QString &reason);
     void notInstalled(const QString &reason, const QString &outcome = QString());
     void install(const QByteArray &program);
@@ -89,6 +97,7 @@ private:
     QByteArray m_publicKey;
     QString m_installTarget;
     std::function<void(const QString &)> m_restart;
+    FileOpener m_browser; // opens the maker's download page
     QNetworkAccessManager *m_net = nullptr;
     QTimer *m_dailyTimer;
     QPointer<QNetworkReply> m_feedReply;

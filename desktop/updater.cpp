@@ -29,6 +29,8 @@ Updater::Updater(QObject *parent)
         new AppcastUpdater(url, delaySet && delay >= 0 ? qMin(delay, AppcastUpdater::startDelayMs)
                                                        : AppcastUpdater::startDelayMs);
     connect(appcast, &AppcastUpdater::newVersion, this, &Updater::newVersion);
+    connect(appcast, &AppcastUpdater::upToDate, this, &Updater::upToDate);
+    connect(appcast, &AppcastUpdater::checkFailed, this, &Updater::checkFailed);
     connect(appcast, &AppcastUpdater::updateStatus, this, &Updater::updateStatus);
     backend = appcast;
 #endif
@@ -57,6 +59,11 @@ QString Updater::defaultFeedUrl()
 QUrl Updater::downloadPageUrl()
 {
     return QUrl(QLatin1String(updateServer) + QLatin1String("/software/tovel3/download/"));
+}
+
+bool Updater::reportsOutcome() const
+{
+    return backend && backend->reportsOutcome();
 }
 
 void Updater::checkUpdate()

@@ -11,6 +11,9 @@ class BrennicUpdater;
 class Updater : public QObject
 {
     Q_OBJECT
+    // Whether every check ends in newVersion(), upToDate() or checkFailed();
+    // a back-end with a user interface of its own tells the user there.
+    Q_PROPERTY(bool reportsOutcome READ reportsOutcome CONSTANT)
 
 public:
     explicit Updater(QObject *parent = nullptr);
@@ -22,12 +25,16 @@ public:
     // cannot be installed by itself.
     static QUrl downloadPageUrl();
     BrennicUpdater *updaterBackend() const { return backend; }
+    bool reportsOutcome() const;
 
 signals:
     // The version and its release notes, both plain text.
     void newVersion(const QString &version, const QString &changelog);
-    // Plain text about an update check or installation that went wrong, or
-    // about an update being installed.
+    // The feed was read and names no newer version.
+    void upToDate();
+    // The check could not be made: why, as plain text.
+    void checkFailed(const QString &reason);
+    // Plain text about an update installation: under way, done or not.
     void updateStatus(const QString &text);
 
 public slots:

@@ -48,6 +48,7 @@ Board::Board(Journal *journal, QObject *parent)
     , m_channel(new SerialChannel(this))
     , m_quietTimer(singleShotTimer(QuietTimeMs, this))
     , m_writeTimer(singleShotTimer(WriteTimeoutMs, this))
+    , m_readTimer(singleShotTimer(WriteTimeoutMs, this))
     , m_rescanTimer(new QTimer(this))
     , m_exchangeTimer(singleShotTimer(ExchangeTimeoutMs, this))
 {
@@ -55,6 +56,7 @@ Board::Board(Journal *journal, QObject *parent)
     connect(m_channel, &SerialChannel::dataReady, this, &Board::onData);
     connect(m_quietTimer, &QTimer::timeout, this, &Board::onQuiet);
     connect(m_writeTimer, &QTimer::timeout, this, &Board::onWriteTimer);
+    connect(m_readTimer, &QTimer::timeout, this, [this] { setSettingsUnanswered(true); });
     m_rescanTimer->setInterval(RescanIntervalMs);
     connect(m_rescanTimer, &QTimer::timeout, this, [this] {
         qInfo().noquote() << "Rescan triggered";
@@ -89,6 +91,21 @@ QString Board::model() const
     return current ? current->name : QString();
 }
 
+QString Board::displayModel() const
+{
+    const BoardModel *current = boardModel();
+    const BoardModel &older = compatibilityModel();
+    if (current && m_compatibility && current->channels == older.channels &&
+        current->hasPowerOutput == older.hasPowerOutput)
+        return older.name;
+    return model();
+}
+
+int Board::compatibilityT1Max()
+{
+    return compatibilityModel().compatibilityT1Max;
+}
+
 bool Board::hasInput() const
 {
     return m_lastModel && m_lastModel->hasInput;
@@ -118,6 +135,7 @@ void Board::setCompatibilityMode(bool on)
         return;
     m_compatibility = on;
     emit compatibilityModeChanged(on);
+    emit identityChanged(); // the name shown may change
 }
 
 void Board::setCompatibilityT1(int t1)
@@ -185,6 +203,22 @@ void Board::setWriteResult(WriteResult result)
     emit writeResultChanged(result);
 }
 
+void Board::setSettingsUnanswered(bool unanswered)
+{
+    if (m_settingsUnanswered == unanswered)
+        return;
+    m_settingsUnanswered = unanswered;
+    emit settingsUnansweredChanged(unanswered);
+}
+
+void Board::setAnswering(bool answering)
+{
+    if (m_answering == answering)
+        return;
+    m_answering = answering;
+    emit answeringChanged(answering);
+}
+
 void Board::log(const char *text, const QString &arg)
 {
     if (!m_journal)
@@ -234,6 +268,7 @@ int Board::writeTimeout() const
 void Board::setWriteTimeout(int ms)
 {
     m_writeTimer->setInterval(ms);
+    m_readTimer->setInterval(ms);
 }
 
 void Board::restorePort(const QString &saved)
@@ -483,8 +518,13 @@ void Board::exchangeEnded()
 
 bool Board::sendHeartbeat()
 {
+    // The heartbeat before this one got no acknowledgement: what the
+    // board last reported is no longer current.
+    if (m_heartbeatPending)
+        setAnswering(false);
     if (!ensureOpen()) {
         clearIdentity();
+        setAnswering(false);
         emit portOpenFailed(m_port);
         return false;
     }
@@ -547,7 +587,10 @@ bool Board::remotePower()
 
 bool Board::readSettings()
 {
-    return !m_compatibility && command(BoardProtocol::readSettings());
+    if (m_compatibility)
+        return false;
+    m_readTimer->start();
+    return command(BoardProtocol::readSettings());
 }
 
 bool Board::writeSettings(const BoardSettings &settings)
@@ -648,6 +691,7 @@ void Board::handleAck()
 {
     const bool answersHeartbeat = m_heartbeatPending;
     m_heartbeatPending = false;
+    setAnswering(true);
     emit acknowledged();
     // The handshake carries "~P", which restarts the board's clock like a
     // heartbeat: only the acknowledgement of a heartbeat brings it, once
@@ -685,6 +729,8 @@ void Board::handleIdentity(const BoardIdentity &identity)
 
 void Board::handleSettings(const BoardSettings &settings)
 {
+    m_readTimer->stop();
+    setSettingsUnanswered(false);
     if (settings.form == BoardSettings::Invalid) {
         qInfo().noquote() << "Unknown settings";
         m_settings.form = BoardSettings::Invalid;

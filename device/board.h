@@ -67,6 +67,17 @@ class Board : public QObject
                    compatibilityT1Changed)
     Q_PROPERTY(bool writePending READ writePending NOTIFY writePendingChanged)
     Q_PROPERTY(int writeResult READ writeResult NOTIFY writeResultChanged)
+    // The model as the window names it: in compatibility mode the older
+    // board, which identifies itself like the one-channel model.
+    Q_PROPERTY(QString displayModel READ displayModel NOTIFY identityChanged)
+    // The highest reset time (minutes) that compatibility mode can send.
+    Q_PROPERTY(int compatibilityT1Max READ compatibilityT1Max NOTIFY compatibilityModeChanged)
+    // The last settings read ("~F") got no reply within the write timeout.
+    Q_PROPERTY(bool settingsUnanswered READ settingsUnanswered NOTIFY settingsUnansweredChanged)
+    // False from a heartbeat that went unacknowledged (or a port that did not
+    // open) until the next acknowledgement: what was read of the board is
+    // not current then.
+    Q_PROPERTY(bool answering READ isAnswering NOTIFY answeringChanged)
 
 public:
     // What the Write button shows: Idle "Write"; Ok for 800 ms (the write
@@ -116,6 +127,10 @@ public:
     void setCompatibilityT1(int t1);
     bool writePending() const { return m_writePending; }
     int writeResult() const { return m_writeResult; }
+    QString displayModel() const;
+    static int compatibilityT1Max();
+    bool settingsUnanswered() const { return m_settingsUnanswered; }
+    bool isAnswering() const { return m_answering; }
 
     // The LED and suspension state restored from the settings at start-up,
     // without sending anything (the handshake sends them).
@@ -146,6 +161,8 @@ signals:
     void compatibilityT1Changed(int t1);
     void writePendingChanged(bool pending);
     void writeResultChanged(int result);
+    void settingsUnansweredChanged(bool unanswered);
+    void answeringChanged(bool answering);
 
     void acknowledged();  // an "~A"
     void heartbeatSent(); // a heartbeat was written
@@ -217,6 +234,8 @@ private:
     void onWriteTimer();
     void setWritePending(bool pending);
     void setWriteResult(WriteResult result);
+    void setSettingsUnanswered(bool unanswered);
+    void setAnswering(bool answering);
     void setLetter(const QString &letter);
     void clearIdentity();
     void setInput(const BoardProtocol::InputReading &input);
@@ -228,6 +247,7 @@ private:
     BoardProtocol::ReplyFramer m_framer;
     QTimer *m_quietTimer;
     QTimer *m_writeTimer;
+    QTimer *m_readTimer; // a settings read waiting for its reply
     QTimer *m_rescanTimer;
     QTimer *m_exchangeTimer;
     QString m_byIdDir = QStringLiteral("/dev/serial/by-id");
@@ -264,4 +284,6 @@ private:
     int m_compatibilityT1 = 5;
     bool m_writePending = false;
     WriteResult m_writeResult = WriteIdle;
+    bool m_settingsUnanswered = false;
+    bool m_answering = true;
 };

@@ -26,12 +26,20 @@ Page1Form {
         extrasWanted = true
     }
 
+    // What was read of a board that has stopped answering is shown as such.
+    readonly property bool readingsCurrent: board.answering || board.model === ""
+
     label_info.text: qsTr("Type: %1, Version: %2, Channels: %3")
-                     .arg(board.model !== "" ? board.model : qsTr("n/a"))
+                     .arg(board.displayModel !== "" ? board.displayModel : qsTr("n/a"))
                      .arg(board.firmware !== "" ? board.firmware : qsTr("n/a"))
                      .arg(board.channels > 0 ? board.channels : qsTr("n/a"))
+                     + (readingsCurrent ? "" : "\n" + qsTr("No answer: these readings are not current"))
+    label_info.color: readingsCurrent ? Material.foreground : Material.hintTextColor
 
     get_in_label.text: inputText(board.inputKind, board.inputLevel, board.temperatureTenths)
+    get_in_label.color: readingsCurrent ? Material.foreground : Material.hintTextColor
+
+    portsCombo.emptyText: qsTr("No connected watchdogs detected")
 
     pingTimeoutText.text: Math.round(pingTimeoutSlider.value) + qsTr("ms")
 
@@ -207,10 +215,9 @@ Page1Form {
                 textField: page.monitorField
             }
 
-            Dialog {
+            ModalDialog {
                 id: selectProcessDialog
                 parent: page
-                modal: true
                 title: qsTr("Select a Process")
                 x: Math.round((page.width - width) / 2)
                 y: 10

@@ -4,10 +4,18 @@ Page2Form {
     id: page2
     objectName: "page2"
 
+    // Compatibility mode can send reset times up to 9 minutes only.
+    t1Box.model: appSettings.legacyMode ? t1Choices.slice(0, board.compatibilityT1Max + 1)
+                                        : t1Choices
+
+    // A read the board did not answer says so on the button that reads again.
+    readbutton.text: !appSettings.legacyMode && board.settingsUnanswered
+                     ? "<font color=\"red\">" + qsTr("No reply") + "</font>" : qsTr("Read")
+
     // The main window calls this each time its page stack switches to this page.
     function tabEntered() {
         if (appSettings.legacyMode) {
-            t1Box.currentIndex = appSettings.legacyT1
+            t1Box.currentIndex = Math.min(appSettings.legacyT1, board.compatibilityT1Max)
             readbutton.enabled = false
             t2Group.enabled = false
             t2Box.currentIndex = 2
@@ -22,10 +30,13 @@ Page2Form {
             return
         }
         readbutton.enabled = true
-        board.readSettings()
+        readSettings()
     }
 
+    // Write is offered once the board's settings were read: what the boxes
+    // show before is no reading of the board.
     function readSettings() {
+        writebutton.enabled = false
         board.readSettings()
     }
 

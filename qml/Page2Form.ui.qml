@@ -40,6 +40,9 @@ Item {
     readonly property string unitMs: " " + textMs
     readonly property string unitS: " " + textS
     readonly property var channelModes: [textOff, textReset, textPower, textOutOpened, textOutClosed]
+    readonly property var t1Choices: ["0" + unitMin, "1" + unitMin, "2" + unitMin, "3" + unitMin, "4"
+        + unitMin, "5" + unitMin, "6" + unitMin, "7" + unitMin, "8" + unitMin, "9" + unitMin, "10"
+        + unitMin, "11" + unitMin, "12" + unitMin, "13" + unitMin, "14" + unitMin, "15" + unitMin]
 
     Flickable {
         id: flickable
@@ -76,10 +79,7 @@ Item {
                         FitComboBox {
                             id: t1Box
                             Layout.fillWidth: true
-                            model: ["0" + unitMin, "1" + unitMin, "2" + unitMin, "3" + unitMin, "4"
-                                + unitMin, "5" + unitMin, "6" + unitMin, "7" + unitMin, "8"
-                                + unitMin, "9" + unitMin, "10" + unitMin, "11" + unitMin, "12"
-                                + unitMin, "13" + unitMin, "14" + unitMin, "15" + unitMin]
+                            model: t1Choices
                         }
                     }
                 }
@@ -211,6 +211,15 @@ Item {
                                     implicitHeight: 36
                                     radius: 2
                                     color: !readbutton.enabled ? readbutton.Material.buttonDisabledColor : readbutton.pressed ? Qt.darker(readbutton.Material.buttonColor, 1.15) : readbutton.Material.buttonColor
+                                }
+                                contentItem: Text {
+                                    text: readbutton.text
+                                    textFormat: Text.StyledText
+                                    font: readbutton.font
+                                    color: readbutton.enabled ? readbutton.Material.foreground : readbutton.Material.hintTextColor
+                                    horizontalAlignment: Text.AlignHCenter
+                                    verticalAlignment: Text.AlignVCenter
+                                    elide: Text.ElideRight
                                 }
                             }
 

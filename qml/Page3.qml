@@ -21,7 +21,8 @@ Page3Form {
     property string releaseNotes: ""
     property alias updater: updater
     property alias chkUpdTimer: chkUpdTimer
-    property alias noUpdTimer: noUpdTimer
+    // A check the user asked for is running: its outcome is shown when it comes.
+    property bool checkRequested: false
     property alias updateDlg: updateDlg
     property alias noLogDlg: noLogDlg
     property alias openFailedDlg: openFailedDlg
@@ -29,7 +30,7 @@ Page3Form {
     property alias notesDialog: notesDialog
 
     function aboutText() {
-        return "<br><h3>" + qsTr("Tovel") + " v" + appversion + " (" + __DATE__ + ")</h3><br><br>"
+        return "<h3>" + qsTr("Tovel") + " v" + appversion + " (" + __DATE__ + ")</h3>"
                 + qsTr("Brennic LLC") + "<br><a href=\"" + supportUrl + "\" " + linkStyle + ">"
                 + supportHost + "</a>"
     }
@@ -49,11 +50,20 @@ Page3Form {
     }
 
     function checkForUpdates() {
-        // Started first: a check refused at once reports before this returns.
-        noUpdTimer.start()
         releaseNotes = ""
         notesLink.visible = false
+        checkRequested = true
+        // Set first: a check refused at once reports before this returns.
+        if (updater.reportsOutcome)
+            showUpdateStatus(qsTr("Checking for updates…"))
         updater.checkUpdate()
+    }
+
+    // The question before an update carries the start of the notes; all of
+    // them are a click away once it is answered.
+    function notesExcerpt(notes) {
+        var limit = 4000
+        return notes.length > limit ? notes.substring(0, limit) + "\n…" : notes
     }
 
     function warn(message) {
@@ -202,20 +212,29 @@ Page3Form {
     Updater {
         id: updater
         onNewVersion: {
-            noUpdTimer.stop()
+            page3.checkRequested = false
             page3.showUpdateStatus(qsTr("An update to version %1 is available").arg(version))
             page3.releaseNotes = changelog
             notesLink.text = page3.notesLinkText
             notesLink.visible = changelog !== ""
             if (Qt.platform.os === "linux") {
                 updateDlg.version = version
+                updateDlg.detailedText = page3.notesExcerpt(changelog)
                 updateDlg.open()
             }
         }
-        onUpdateStatus: {
-            noUpdTimer.stop()
-            page3.showUpdateStatus(text)
+        // What an automatic check found out is shown only when it found a version.
+        onUpToDate: {
+            if (page3.checkRequested)
+                page3.showUpdateStatus(qsTr("No updates available"))
+            page3.checkRequested = false
         }
+        onCheckFailed: {
+            if (page3.checkRequested)
+                page3.showUpdateStatus(qsTr("Update check failed") + "\n" + reason)
+            page3.checkRequested = false
+        }
+        onUpdateStatus: page3.showUpdateStatus(text)
     }
 
     Timer {
@@ -223,13 +242,6 @@ Page3Form {
         interval: 500
         repeat: false
         onTriggered: updateLink.text = page3.checkLinkText
-    }
-
-    Timer {
-        id: noUpdTimer
-        interval: 2000
-        repeat: false
-        onTriggered: page3.showUpdateStatus(qsTr("No updates available"))
     }
 
     Platform.MessageDialog {
@@ -241,10 +253,9 @@ Page3Form {
         onYesClicked: updater.doUpdate()
     }
 
-    Dialog {
+    ModalDialog {
         id: notesDialog
         title: qsTr("Release notes")
-        modal: true
         standardButtons: Dialog.Close
         width: Math.round(page3.width * 0.9)
         height: Math.round(page3.height * 0.8)
@@ -264,9 +275,25 @@ Page3Form {
             contentWidth: width
             contentHeight: notesText.height
             boundsBehavior: Flickable.StopAtBounds
+            // Read by keyboard too: the arrows and the page keys scroll.
+            focus: true
+            activeFocusOnTab: true
+            Keys.onUpPressed: notesScrollBar.decrease()
+            Keys.onDownPressed: notesScrollBar.increase()
+            Keys.onPressed: {
+                var page = height / Math.max(contentHeight, 1)
+                if (event.key === Qt.Key_PageDown)
+                    notesScrollBar.position = Math.min(1 - notesScrollBar.size, notesScrollBar.position + page)
+                else if (event.key === Qt.Key_PageUp)
+                    notesScrollBar.position = Math.max(0, notesScrollBar.position - page)
+                else
+                    return
+                event.accepted = true
+            }
 
             ScrollBar.vertical: ScrollBar {
                 id: notesScrollBar
+                stepSize: 48 / Math.max(notesView.contentHeight, 1)
                 policy: notesView.contentHeight > notesView.height ? ScrollBar.AlwaysOn
                                                                    : ScrollBar.AlwaysOff
             }
@@ -292,7 +319,7 @@ Page3Form {
     FileOpener {
         id: fileOpener
         onFailed: {
-            openFailedDlg.path = path
+            openFailedDlg.path = target
             openFailedDlg.open()
         }
     }
@@ -305,10 +332,9 @@ Page3Form {
         informativeText: qsTr("Open it in a text editor:") + "\n" + path
     }
 
-    Dialog {
+    ModalDialog {
         id: logSetupDialog
         title: qsTr("Setup Logging")
-        modal: true
         standardButtons: Dialog.Ok | Dialog.Cancel
         x: (page3.width - width) / 2
         y: (page3.height - height) / 2

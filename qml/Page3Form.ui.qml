@@ -32,21 +32,14 @@ Item {
         id: columnLayout
         anchors.fill: parent
         anchors.margins: 10
-        spacing: 30
+        spacing: 24
 
-        Text {
+        LinkText {
             id: text1
             Layout.fillWidth: true
             wrapMode: Text.WordWrap
-            textFormat: Text.RichText
             font.pixelSize: 15
             horizontalAlignment: Text.AlignHCenter
-
-            MouseArea {
-                anchors.fill: parent
-                acceptedButtons: Qt.NoButton
-                cursorShape: text1.hoveredLink ? Qt.PointingHandCursor : Qt.ArrowCursor
-            }
         }
 
         GridLayout {
@@ -93,43 +86,37 @@ Item {
                 ToolTip.text: qsTr("Enable/Disable logging")
             }
 
-            Text {
-                id: logSetupText
-                visible: logSwitch.checked
-                textFormat: Text.RichText
-                font.pixelSize: 14
+            // The links keep their room while logging is off: turning it on
+            // moves nothing.
+            Item {
+                implicitWidth: logSetupText.implicitWidth
+                implicitHeight: logSetupText.implicitHeight
 
-                MouseArea {
-                    anchors.fill: parent
-                    acceptedButtons: Qt.NoButton
-                    cursorShape: logSetupText.hoveredLink ? Qt.PointingHandCursor : Qt.ArrowCursor
+                LinkText {
+                    id: logSetupText
+                    visible: logSwitch.checked
+                    font.pixelSize: 14
                 }
             }
 
-            Text {
-                id: logViewText
-                visible: logSwitch.checked
-                textFormat: Text.RichText
-                font.pixelSize: 14
+            Item {
+                implicitWidth: logViewText.implicitWidth
+                implicitHeight: logViewText.implicitHeight
 
-                MouseArea {
-                    anchors.fill: parent
-                    acceptedButtons: Qt.NoButton
-                    cursorShape: logViewText.hoveredLink ? Qt.PointingHandCursor : Qt.ArrowCursor
+                LinkText {
+                    id: logViewText
+                    visible: logSwitch.checked
+                    font.pixelSize: 14
                 }
             }
         }
 
-        // The update status scrolls in the space left; the links below it
-        // never leave the page. The area reaches into the page's spacing
-        // around it: only so do two lines of status fit at the window's
-        // first size.
+        // The update status takes the space left; the links below it never
+        // leave the page. A longer text than it holds scrolls.
         ColumnLayout {
             id: updateArea
             Layout.fillWidth: true
             Layout.fillHeight: true
-            Layout.topMargin: -16
-            Layout.bottomMargin: -16
             spacing: 2
 
             Flickable {
@@ -164,29 +151,15 @@ Item {
                 Layout.alignment: Qt.AlignHCenter
                 spacing: 24
 
-                Text {
+                LinkText {
                     id: updateLink
-                    textFormat: Text.RichText
                     font.pixelSize: 14
-
-                    MouseArea {
-                        anchors.fill: parent
-                        acceptedButtons: Qt.NoButton
-                        cursorShape: updateLink.hoveredLink ? Qt.PointingHandCursor : Qt.ArrowCursor
-                    }
                 }
 
-                Text {
+                LinkText {
                     id: notesLink
                     visible: false
-                    textFormat: Text.RichText
                     font.pixelSize: 14
-
-                    MouseArea {
-                        anchors.fill: parent
-                        acceptedButtons: Qt.NoButton
-                        cursorShape: notesLink.hoveredLink ? Qt.PointingHandCursor : Qt.ArrowCursor
-                    }
                 }
             }
         }

@@ -9,18 +9,21 @@ import QtQuick.Controls.Material 2.1
 ComboBox {
     id: box
 
+    // Shown, greyed, while there is no port at all.
+    property string emptyText: ""
+
     contentItem: Label {
         leftPadding: box.mirrored ? 0 : 12
         rightPadding: box.mirrored ? 12 : 0
-        text: box.displayText
+        text: box.count > 0 ? box.displayText : box.emptyText
         font: box.font
-        color: box.enabled ? box.Material.foreground : box.Material.hintTextColor
+        color: box.enabled && box.count > 0 ? box.Material.foreground : box.Material.hintTextColor
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideMiddle
     }
 
     hoverEnabled: true
-    ToolTip.text: displayText
+    ToolTip.text: contentItem.text
     ToolTip.visible: hovered && contentItem.truncated
     ToolTip.delay: 500
 

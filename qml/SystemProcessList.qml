@@ -13,8 +13,23 @@ ListView {
 
     signal selectProcess(var name, var owner)
 
+    // The current row is marked while the list has the focus; arrows move it,
+    // Enter, Return or Space pick it.
+    readonly property bool drawsOwnFocus: true
+
     spacing: 5
     focus: true
+    activeFocusOnTab: true
+    keyNavigationEnabled: true
+
+    Keys.onPressed: {
+        if (event.key !== Qt.Key_Space && event.key !== Qt.Key_Return
+                && event.key !== Qt.Key_Enter)
+            return
+        event.accepted = true
+        if (currentItem && !event.isAutoRepeat)
+            sysProcList.selectProcess(currentItem.processName, currentItem.processOwner)
+    }
     model: SystemProcessModel {
         id: procModel
     }
@@ -26,16 +41,20 @@ ListView {
     delegate: Rectangle {
         id: card
 
+        readonly property string processName: model.pname
+        readonly property string processOwner: model.powner
+        readonly property bool marked: ListView.isCurrentItem && sysProcList.activeFocus
+
         width: sysProcList.width - vScroll.width
         height: grid.height + 10
-        border.width: 1
-        border.color: Material.primary
+        border.width: marked ? 3 : 1
+        border.color: marked ? Material.accent : Material.primary
         radius: 1
         color: sysProcList.itemBackground
 
         MouseArea {
             anchors.fill: parent
-            onClicked: sysProcList.selectProcess(model.pname, model.powner)
+            onClicked: sysProcList.selectProcess(processName, processOwner)
         }
 
         GridLayout {

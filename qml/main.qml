@@ -9,6 +9,7 @@ import ProcessWatcher 1.0
 import AutoStarter 1.0
 import Settings 1.0
 import brennic.qmlsystray 1.0
+import brennic.keyboard 1.0
 
 ApplicationWindow {
     id: mainwindow
@@ -89,6 +90,16 @@ ApplicationWindow {
         page3Loader.asynchronous = false
         firstFrameDrawn = true
         return page3Loader.item
+    }
+
+    // Enter and Return press the focused button as Space does.
+    KeyboardActivation {
+        window: mainwindow
+    }
+
+    FocusMark {
+        id: focusMark
+        target: mainwindow.activeFocusItem
     }
 
     ProcessWatcher {

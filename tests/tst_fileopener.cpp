@@ -1,5 +1,6 @@
-// Opening a file with a stand-in xdg-open as the only program on PATH: a
-// failure is reported with the file's path, a success is not.
+// Opening a file or a web page with a stand-in xdg-open as the only program
+// on PATH: a failure is reported with the file's path or the page's address,
+// a success as such.
 #include "fileopener.h"
 #include "testenvironment.h"
 
@@ -19,18 +20,23 @@ private slots:
     {
         QTest::addColumn<QString>("opener"); // the stand-in's script; empty: there is none
         QTest::addColumn<bool>("fails");
-        QTest::newRow("no opener") << QString() << true;
+        QTest::addColumn<QString>("target"); // empty: a file
+        const QString started = "printf %s \"$1\" > \"${0%/*}/opened\"";
+        QTest::newRow("no opener") << QString() << true << QString();
         // What xdg-open does on a system without a program for the file.
-        QTest::newRow("opener finds no program") << "exit 3" << true;
-        QTest::newRow("opener dies") << "kill -9 $$" << true;
-        QTest::newRow("opener starts a program")
-            << "printf %s \"$1\" > \"${0%/*}/opened\"" << false;
+        QTest::newRow("opener finds no program") << "exit 3" << true << QString();
+        QTest::newRow("opener dies") << "kill -9 $$" << true << QString();
+        QTest::newRow("opener starts a program") << started << false << QString();
+        const QString page = "https://update.brennic.example/software/tovel3/download/";
+        QTest::newRow("no browser for a page") << "exit 3" << true << page;
+        QTest::newRow("browser opens a page") << started << false << page;
     }
 
     void reportsAFileNothingOpened()
     {
         QFETCH(QString, opener);
         QFETCH(bool, fails);
+        QFETCH(QString, target);
         QTemporaryDir bin;
         if (!opener.isEmpty()) {
             QFile script(bin.filePath("xdg-open"));
@@ -43,12 +49,14 @@ private slots:
         qputenv("PATH", QFile::encodeName(bin.path()));
         auto restore = qScopeGuard([path] { qputenv("PATH", path); });
 
-        const QString file = bin.filePath("tovel3 log.txt");
+        const QString file = target.isEmpty() ? bin.filePath("tovel3 log.txt") : target;
         FileOpener files;
         QSignalSpy failed(&files, &FileOpener::failed);
+        QSignalSpy opened(&files, &FileOpener::opened);
         files.open(file);
         QTRY_VERIFY(files.findChildren<QProcess *>().isEmpty());
         QCOMPARE(failed.count(), fails ? 1 : 0);
+        QCOMPARE(opened.count(), fails ? 0 : 1);
         if (fails) {
             QCOMPARE(failed.first().first().toString(), file);
         } else {

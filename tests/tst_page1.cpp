@@ -345,6 +345,75 @@ private slots:
         QVERIFY(!eval("page1.controlGrid.enabled").toBool());
     }
 
+    // What the page says of the board, in both languages: no board at all,
+    // the older board in compatibility mode by its own name (the journal
+    // keeps its texts), and readings that are no longer current once the
+    // board stops answering the heartbeat.
+    void boardAsTheUserSeesIt_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("state");
+        for (const char *language : {"en", "ru"}) {
+            for (const char *state : {"none", "older", "silent"})
+                QTest::addRow("%s, %s", language, state) << language << state;
+        }
+    }
+
+    void boardAsTheUserSeesIt()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, state);
+        Language shown(language);
+        auto tr = [](const char *text) { return QCoreApplication::translate("Page1", text); };
+        std::unique_ptr<BoardSimulator> board;
+        if (state != "none") {
+            board.reset(new BoardSimulator(state == "older" ? BoardSimulator::LegacyS
+                                                            : BoardSimulator::X2));
+            QVERIFY(board->start());
+            listPorts({board->portPath()});
+        }
+        QSettings().setValue("legacy", state == "older");
+        QSettings().setValue("manualon", true);
+        QVERIFY(load());
+        const QString info = tr("Type: %1, Version: %2, Channels: %3");
+        const QString unread = info.arg(tr("n/a"), tr("n/a"), tr("n/a"));
+        const QString notCurrent = "\n" + tr("No answer: these readings are not current");
+        const QString grey = eval("page1.Material.hintTextColor").toString();
+        if (state == "none") {
+            QTRY_COMPARE(eval("page1.portsCombo.contentItem.text").toString(),
+                         tr("No connected watchdogs detected"));
+            QCOMPARE(eval("page1.portsCombo.contentItem.color").toString(), grey);
+            QVERIFY(!eval("page1.portsCombo.contentItem.truncated").toBool());
+            QCOMPARE(eval("page1.label_info.text").toString(), unread);
+        } else if (state == "older") {
+            qml.setCycle(100);
+            QTRY_COMPARE(eval("page1.label_info.text").toString(),
+                         info.arg("Ostrel S", "2.2", "1"));
+            QTRY_VERIFY(journalText().contains(
+                QCoreApplication::translate("Board", "Ostrel S2 v%1 connected").arg("2.2L")));
+        } else {
+            qml.setCycle(100);
+            const QString identified = info.arg("Ostrel X2", "3.1", "2");
+            QTRY_COMPARE(eval("page1.label_info.text").toString(), identified);
+            QTRY_VERIFY(eval("page1.get_in_label.text").toString().endsWith("23.5\u2103"));
+            board->setSilent(true);
+            QTRY_COMPARE(eval("page1.label_info.text").toString(), identified + notCurrent);
+            QCOMPARE(eval("page1.label_info.color").toString(), grey);
+            QCOMPARE(eval("page1.get_in_label.color").toString(), grey);
+            QVERIFY(eval("page1.get_in_label.text").toString().endsWith("23.5\u2103"));
+        }
+        qml.setCycle(3000);
+        qml.render(QString("%1-main-%2.png").arg(language, state), 300);
+        if (state == "silent") {
+            // Answering again, it is current again.
+            qml.setCycle(100);
+            board->setSilent(false);
+            QTRY_COMPARE(eval("page1.label_info.text").toString(),
+                         info.arg("Ostrel X2", "3.1", "2"));
+            qml.setCycle(3000);
+        }
+    }
+
     // The reading of the board's input as the page writes it.
     void inputReadingText_data()
     {

@@ -133,8 +133,8 @@ private slots:
         QTest::newRow("IN") << "p9Box" << 4 << 3 << "TEMP";
     }
 
-    // Before any reading every group is enabled on its first choice, and
-    // every control fits the window's width.
+    // Before any reading every group is enabled on its first choice, Write
+    // waits for a reading, and every control fits the window's width.
     void freshPageAndItsChoices()
     {
         QFETCH(QString, box);
@@ -148,8 +148,9 @@ private slots:
         }
         auto look = [this](const QString &expression) { return fresh.eval("page2." + expression); };
         for (const char *id : {"t1Group", "t2Group", "t3Group", "channelGroup", "tempGroup",
-                               "readbutton", "writebutton"})
+                               "readbutton"})
             QVERIFY2(look(QString(id) + ".enabled").toBool(), id);
+        QVERIFY(!look("writebutton.enabled").toBool());
         QCOMPARE(look(box + ".currentIndex").toInt(), 0);
         QCOMPARE(look(box + ".count").toInt(), count);
         QCOMPARE(look(QString("%1.textAt(%2)").arg(box).arg(last)).toString(), text);
@@ -255,11 +256,55 @@ private slots:
         QCOMPARE(index("t1Box"), 9);
     }
 
+    // A board that does not answer the read leaves no page that looks read:
+    // Read says "No reply" and Write stays off until a read succeeds.
+    void unansweredReadKeepsWriteOff_data()
+    {
+        addLanguageRows();
+    }
+
+    void unansweredReadKeepsWriteOff()
+    {
+        QFETCH(QString, language);
+        Language shownIn(language);
+        startBoard(BoardSimulator::X2);
+        loadWindow();
+        shortenWriteTimeout();
+        board->setSilent(true);
+        clickTab(1);
+        QTRY_COMPARE(received("~F"), 1);
+        const QString noReply = QCoreApplication::translate("Page2", "No reply");
+        QTRY_VERIFY(eval("page2.readbutton.text").toString().contains(">" + noReply + "<"));
+        QVERIFY(eval("page2.readbutton.text").toString().contains("red"));
+        QVERIFY(!enabled("writebutton"));
+        QVERIFY(enabled("readbutton"));
+        qml.render(language + "-settings-unanswered.png");
+        click("writebutton");
+        QTest::qWait(100);
+        for (const QByteArray &text : board->receivedTexts())
+            QVERIFY2(!text.startsWith("~W"), text.constData());
+
+        board->setSilent(false);
+        click("readbutton");
+        QTRY_VERIFY(enabled("writebutton"));
+        QCOMPARE(eval("page2.readbutton.text").toString(),
+                 QCoreApplication::translate("Page2Form.ui", "Read"));
+        QCOMPARE(index("t1Box"), 5);
+    }
+
     // The old board: its reset time is sent once when the port opens; the
-    // page shows the stored time without reading the board, and Write sends
-    // it as one digit and stores it, with no confirmation awaited.
+    // page offers and shows only the times it can send (0 to 9 minutes, a
+    // stored time above as 9) without reading the board, and Write sends it
+    // as one digit and stores it, with no confirmation awaited.
+    void compatibilityMode_data()
+    {
+        addLanguageRows();
+    }
+
     void compatibilityMode()
     {
+        QFETCH(QString, language);
+        Language shownIn(language);
         startBoard(BoardSimulator::LegacyS);
         {
             QSettings s;
@@ -272,13 +317,17 @@ private slots:
         QCOMPARE(received("~I"), 1);
 
         clickTab(1);
-        QCOMPARE(index("t1Box"), 12);
+        QCOMPARE(index("t1Box"), 9);
+        QCOMPARE(eval("page2.t1Box.count").toInt(), 10);
+        QCOMPARE(eval("page2.t1Box.displayText").toString(),
+                 "9 " + QCoreApplication::translate("Page2Form.ui", "min"));
+        qml.render(language + "-settings-compatibility.png");
         QVERIFY(!enabled("readbutton"));
         QVERIFY(enabled("writebutton"));
         QVERIFY(enabled("t1Group"));
         for (const QString &id : QStringList{"t2Group"} + twoChannelGroups)
             QVERIFY2(!enabled(id), qPrintable(id));
-        QCOMPARE(shown(), (QVariantList{12, 2, -1, -1, -1, 1, 0, 0, 0, 0}));
+        QCOMPARE(shown(), (QVariantList{9, 2, -1, -1, -1, 1, 0, 0, 0, 0}));
 
         auto *view = qobject_cast<QQmlPropertyMap *>(eval("board").value<QObject *>());
         QVERIFY(view);
@@ -291,7 +340,7 @@ private slots:
         QTest::qWait(50);
         for (const QList<QVariant> &change : changes)
             QVERIFY(!change.at(0).toString().startsWith("write"));
-        QCOMPARE(writeText(), QString("Write"));
+        QCOMPARE(writeText(), QCoreApplication::translate("Page2", "Write"));
 
         // Entered again: the stored time, still nothing read.
         clickTab(0);

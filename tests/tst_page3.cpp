@@ -6,6 +6,9 @@
 #include "journal.h"
 #include "qmlpagewindow.h"
 #include "testenvironment.h"
+#include "testfiles.h"
+#include "updater.h"
+#include "windowharness.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -13,6 +16,7 @@
 #include <QGuiApplication>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QtTest>
 
@@ -127,6 +131,25 @@ private:
 
     void render(const QString &name) { qml.render(name, 200); }
 
+    // The whole of the update status is in sight, none of it scrolled away.
+    bool statusReadWithoutScrolling() const
+    {
+        return inSight("page3.updateText") &&
+               eval("page3.updateStatusView.contentHeight <= page3.updateStatusView.height")
+                   .toBool();
+    }
+
+    // A feed on loopback at /appcast.xml, made from a file of test data.
+    static void serveFeed(FeedServer &server, const QString &file)
+    {
+        QByteArray feed = TestFiles::contents(qEnvironmentVariable("TOVEL3_SOURCE_DIR") +
+                                              "/tests/data/appcast/" + file);
+        feed.replace("@BASE@", server.base().toUtf8());
+        feed.replace("@LENGTH@", "10");
+        feed.replace("@SIGNATURE@", "AAAA");
+        server.answers.insert("/appcast.xml", {200, feed, "application/rss+xml", true, 0});
+    }
+
     // Whether the user can see all of the item: shown, inside the page and
     // inside every clipping item around it.
     bool inSight(const QString &expression) const
@@ -147,8 +170,10 @@ private:
     void waitForUpdateLink()
     {
         eval("page3.chkUpdTimer.interval = 50");
-        QTRY_VERIFY(eval("page3.updateLink.text").toString().contains("Check for updates"));
-        QVERIFY(eval("page3.updateLink.text").toString().contains("href=\"upd://check\""));
+        QTRY_VERIFY(eval("page3.updateLink.text").toString().contains("href=\"upd://check\""));
+        QVERIFY(eval("page3.updateLink.text")
+                    .toString()
+                    .contains(QCoreApplication::translate("Page3", "Check for updates")));
     }
 
 private slots:
@@ -223,6 +248,32 @@ private slots:
         QVERIFY(!journalText().contains("second entry"));
         QVERIFY(!eval("page3.logSetupText.visible").toBool());
         QVERIFY(!eval("page3.logViewText.visible").toBool());
+    }
+
+    // The links that come with logging take no room from the switches.
+    void loggingSwitchMovesNothing()
+    {
+        load();
+        auto places = [this] {
+            QList<QPointF> at;
+            for (const char *name : {"autostartSwitch", "hideSwitch", "softwareSwitch",
+                                     "legacySwitch", "logSwitch"}) {
+                QQuickItem *sw = item(QString("page3.") + name);
+                at << sw->mapToScene(QPointF(0, 0));
+            }
+            return at;
+        };
+        auto drawn = [this] {
+            QSignalSpy frame(window(), &QQuickWindow::frameSwapped);
+            window()->update();
+            return frame.wait(5000);
+        };
+        QVERIFY(drawn());
+        const QList<QPointF> before = places();
+        clickAt(item("page3.logSwitch"));
+        QVERIFY(eval("page3.logSetupText.visible").toBool());
+        QVERIFY(drawn());
+        QCOMPARE(places(), before);
     }
 
     void renderingNoticeFollowsTheSwitch_data()
@@ -409,29 +460,106 @@ private slots:
         QCOMPARE(eval("page3.text1.font.pixelSize").toInt(), 15);
     }
 
-    void checkShowsNoUpdatesWithTheLinkInSight()
+    // A check the user asked for says what it found: no newer version when
+    // the feed was read, otherwise that it failed and why.
+    void checkSaysWhatItFound_data()
     {
-        load();
-        QCOMPARE(eval("page3.updateLink.text").toString(), QString());
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<bool>("feedRead");
+        for (const char *language : {"en", "ru"}) {
+            QTest::addRow("%s, feed read", language) << language << true;
+            QTest::addRow("%s, no server", language) << language << false;
+        }
+    }
+
+    void checkSaysWhatItFound()
+    {
+        QFETCH(QString, language);
+        QFETCH(bool, feedRead);
+        WindowTest::Language shown(language);
+        FeedServer server;
+        QVERIFY(server.start());
+        serveFeed(server, "older.xml");
+        // Port 9 of loopback: nothing listens there.
+        load(language, false,
+             feedRead ? server.url("/appcast.xml") : "http://127.0.0.1:9/appcast.xml");
         waitForUpdateLink();
         QVERIFY(inSight("page3.updateLink"));
 
-        // "No updates" only once the check has had its time (shorter here).
-        const int patience = 400;
-        eval(QString("page3.noUpdTimer.interval = %1").arg(patience));
-        QElapsedTimer clock;
-        clock.start();
         clickAt(item("page3.updateLink"));
-        QVERIFY(eval("page3.noUpdTimer.running").toBool());
-        QTRY_COMPARE_WITH_TIMEOUT(eval("page3.updateText.text").toString(),
-                                  QString("No updates available"), 5000);
-        QVERIFY(clock.elapsed() >= patience - 100);
-        QVERIFY(inSight("page3.updateText"));
+        const QString none = QCoreApplication::translate("Page3", "No updates available");
+        const QString failed = QCoreApplication::translate("Page3", "Update check failed") + "\n";
+        QTRY_VERIFY_WITH_TIMEOUT(eval("!page3.checkRequested").toBool(), 10000);
+        const QString text = eval("page3.updateText.text").toString();
+        if (feedRead) {
+            QCOMPARE(text, none);
+        } else {
+            QVERIFY2(text.startsWith(failed) && text.size() > failed.size(), qPrintable(text));
+            // Said once the check has failed, and said to stay.
+            QTest::qWait(2500);
+            QCOMPARE(eval("page3.updateText.text").toString(), text);
+        }
+        QVERIFY(statusReadWithoutScrolling());
         QVERIFY(inSight("page3.updateLink"));
         QVERIFY(!eval("page3.notesLink.visible").toBool());
-        render("page3.png");
+        render(QString("%1-update-check-%2.png").arg(language, feedRead ? "none" : "failed"));
     }
 
+    // An update that cannot be installed says why and where to get it: the
+    // download page opened in the browser, or with no browser, its address.
+    // All of it is read without scrolling at the window's size.
+    void failedUpdateSaysWhereToGetIt_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<bool>("browser");
+        for (const char *language : {"en", "ru"}) {
+            QTest::addRow("%s, browser opens", language) << language << true;
+            QTest::addRow("%s, no browser", language) << language << false;
+        }
+    }
+
+    void failedUpdateSaysWhereToGetIt()
+    {
+        QFETCH(QString, language);
+        QFETCH(bool, browser);
+        WindowTest::Language shown(language);
+        // The desktop's opener: it starts a browser, or finds none.
+        QTemporaryDir bin;
+        QFile opener(bin.filePath("xdg-open"));
+        QVERIFY(opener.open(QIODevice::WriteOnly));
+        opener.write(browser ? "#!/bin/sh\nexit 0\n" : "#!/bin/sh\nexit 3\n");
+        opener.close();
+        opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()) + ":" + path);
+        auto restore = qScopeGuard([path] { qputenv("PATH", path); });
+        FeedServer server;
+        QVERIFY(server.start());
+        serveFeed(server, "realistic.xml");
+        load(language, false, server.url("/appcast.xml"));
+        waitForUpdateLink();
+        clickAt(item("page3.updateLink"));
+        QTRY_VERIFY_WITH_TIMEOUT(eval("page3.updateDlg.visible").toBool(), 10000);
+        eval("page3.updateDlg.close()");
+        // Yes: this build has no key to verify the download with.
+        eval("page3.updater.doUpdate()");
+        const QString page = Updater::downloadPageUrl().toString();
+        const QString last =
+            browser ? QCoreApplication::translate(
+                          "AppcastUpdater", "The download page %1 has been opened in your web browser.")
+                          .arg(page)
+                    : QCoreApplication::translate(
+                          "AppcastUpdater",
+                          "No web browser could be opened. Updates can be downloaded from %1.")
+                          .arg(page);
+        QTRY_VERIFY2_WITH_TIMEOUT(eval("page3.updateText.text").toString().endsWith(last), qPrintable(eval("page3.updateText.text").toString()), 10000);
+        QCOMPARE(eval("page3.updateText.text").toString().count('\n'), 2);
+        QVERIFY(statusReadWithoutScrolling());
+        render(QString("%1-update-not-installed-%2.png").arg(language, browser ? "opened" : "no-browser"));
+    }
+
+    // The question before an update carries the release notes, so that the
+    // user reads what changed before answering.
     void offeredUpdateShowsItsNotesOnRequest()
     {
         load();
@@ -446,9 +574,10 @@ private slots:
                                   Q_ARG(QString, lines.join('\n')));
         QCOMPARE(eval("page3.updateText.text").toString(),
                  QString("An update to version 3.4.0 is available"));
-        QVERIFY(!eval("page3.noUpdTimer.running").toBool());
         QCOMPARE(eval("page3.updateDlg.version").toString(), QString("3.4.0"));
         QVERIFY(eval("page3.updateDlg.visible").toBool());
+        const QString asked = eval("page3.updateDlg.detailedText").toString();
+        QVERIFY2(asked.startsWith(lines.first()) && asked.size() <= 4002, qPrintable(asked.left(80)));
         eval("page3.updateDlg.close()");
         QVERIFY(inSight("page3.updateLink"));
         QVERIFY(inSight("page3.notesLink"));

@@ -2,8 +2,10 @@
 # The real program on a virtual X display with a tray host and a simulated
 # board, once with OpenGL and once with the software scene graph (its own
 # "softgl" setting), in English and in Russian: each tab, each list pop-up,
-# each dialog and two hover highlights are shot under both renderers and the
-# two pictures compared region by region. A pop-up without its background, a
+# each dialog, two hover highlights and the keyboard's focus mark are shot
+# under both renderers and the two pictures compared region by region. Keys
+# typed in a dialog reach nothing behind it: the board gets no command and the
+# settings file stays as it was. A pop-up without its background, a
 # button without its shape or a highlight in the wrong place changes how much
 # ink a region holds far beyond what the renderers' different anti-aliasing
 # of the same text does. The pictures of the last run stay in
@@ -48,19 +50,26 @@ fail() {
 # What each step does, at the window's coordinates (the places hold in both
 # languages). "tab" switches to a page; "click" opens a pop-up or a dialog,
 # which is shot and closed with Escape; "hover" leaves the mouse on a control
-# for its highlight to show. Regions listed after the coordinates
+# for its highlight to show; "keys:K,K" types the keys, is shot, and a click at
+# the place (the page's tab) takes the keyboard's focus mark away again;
+# "dialog:K,K" opens a dialog with a click, types the keys in it and is shot,
+# then Space (on the dialog's Cancel button) closes it. Regions listed after the coordinates
 # (x0,y0,x1,y1) are left out of the comparison: what they show differs between
 # two runs anyway (the lamp's blink, the machine's processes, the Software
 # Rendering switch itself).
 lamp=522,66,562,106
-soft_switch=55,300,140,332
+soft_switch=55,208,140,248
+process_list=50,118,515,456
 steps=(
   "main tab 97 24 $lamp"
   "tab-hover hover 290 24 $lamp"
   "scan-hover hover 480 86 $lamp"
+  "main-focus keys:Tab,Tab,Tab,Tab,Tab 97 24 $lamp"
   "port-list click 200 86 $lamp"
-  "process-dialog click 534 202 $lamp 50,118,515,456"
+  "process-dialog click 534 202 $lamp $process_list"
+  "process-dialog-keys dialog:Tab,Tab,Tab 534 202 $lamp $process_list"
   "settings tab 290 24"
+  "settings-focus keys:Tab 290 24"
   "restart-time-list click 480 96"
   "reset-hold-list click 480 176"
   "power-hold-list click 500 256"
@@ -71,8 +80,10 @@ steps=(
   "reset-limit-list click 480 389"
   "input-list click 480 442"
   "application tab 483 24 $soft_switch"
+  "application-focus keys:Tab,Tab 483 24 $soft_switch"
   "language-list click 510 506 $soft_switch"
-  "log-setup-dialog click 245 370 $soft_switch"
+  "log-setup-dialog click 258 281 $soft_switch"
+  "log-setup-dialog-keys dialog:Tab,Tab 258 281 $soft_switch"
 )
 
 # grid IMAGE [REGION...]: the mean grey level of each 10 x 10 region as
@@ -186,8 +197,10 @@ shoot() {
   mkdir -p "$home/.config/Brennic" "$home/.local/share" "$home/.cache"
   # Manual control and the process check on, so that every control is
   # enabled; logging on, so that its settings link shows.
-  printf '[General]\nvisible=true\nsoftgl=%s\nmanualon=true\nmonitoron=true\nmonitor=Xvfb\n\n[UI]\nLanguage=%s\n\n[logging]\nenable=true\n' \
-    "$soft" "$lang" >"$home/.config/Brennic/Tovel3.conf"
+  # A recent update check: the program writes nothing of its own to the file
+  # while the keys are typed.
+  printf '[General]\nvisible=true\nsoftgl=%s\nmanualon=true\nmonitoron=true\nmonitor=Xvfb\n\n[UI]\nLanguage=%s\n\n[logging]\nenable=true\n\n[Update]\nLastCheck=%s\n' \
+    "$soft" "$lang" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >"$home/.config/Brennic/Tovel3.conf"
   local readings
   readings=$(grep -c '<< ~G' "$run/sim.log")
   # A cycle a second (the TOVEL3_CYCLE_MS test hook): the first reading
@@ -211,12 +224,39 @@ shoot() {
   wait_for 50 sh -c "[ \$(grep -c '<< ~G' '$run/sim.log') -gt $readings ]" ||
     fail "$lang/$renderer: the board's input was never read"
   sleep 0.5
-  local step name action x y masks page="" shot
+  local step name action x y masks page="" shot commands stored keys
+  # Commands the board got, its heartbeat and input readings left out.
+  commands() { grep '<< ~' "$run/sim.log" | grep -vc '<< ~[UG]$'; }
   for step in "${steps[@]}"; do
     read -r name action x y masks <<<"$step"
     shot="$out/$lang-$renderer-$name.png"
     # shellcheck disable=SC2086 # one word per region
     case $action in
+      keys:*)
+        keys=${action#keys:}
+        xdotool key --delay 150 ${keys//,/ }
+        settle "$wid" "$shot" 0.3 $masks || fail "$lang/$renderer: $name does not settle"
+        [ "$(differs "$page" "$shot" $masks)" -gt 0 ] ||
+          fail "$lang/$renderer: $name: no focus mark to be seen"
+        xdotool mousemove --window "$wid" "$x" "$y" click 1 mousemove 1000 700
+        back_to "$wid" "$page" $masks || fail "$lang/$renderer: $name: the focus mark stays"
+        ;;
+      dialog:*)
+        commands=$(commands)
+        stored=$(cat "$home/.config/Brennic/Tovel3.conf")
+        xdotool mousemove --window "$wid" "$x" "$y" click 1 mousemove 1000 700
+        opened "$wid" "$shot" "$page" $masks || fail "$lang/$renderer: $name does not open"
+        keys=${action#dialog:}
+        xdotool key --delay 150 ${keys//,/ }
+        settle "$wid" "$shot" 0.3 $masks || fail "$lang/$renderer: $name does not settle"
+        xdotool key space
+        sleep 0.5
+        [ "$(commands)" -eq "$commands" ] ||
+          fail "$lang/$renderer: $name: keys typed in the dialog reached the board: $(grep '<< ~' "$run/sim.log" | grep -v '<< ~[UG]$' | tail -n 1)"
+        [ "$(cat "$home/.config/Brennic/Tovel3.conf")" = "$stored" ] ||
+          fail "$lang/$renderer: $name: keys typed in the dialog changed the settings"
+        back_to "$wid" "$page" $masks || fail "$lang/$renderer: $name: Space did not close it"
+        ;;
       tab)
         xdotool mousemove --window "$wid" "$x" "$y" click 1 mousemove 1000 700
         # The settings page reads the board when it is entered.
@@ -244,8 +284,9 @@ shoot() {
   rm -f "$run/app.pid"
 }
 
-rm -rf "$out"
+# Other window tests keep their pictures here too: only this test's go.
 mkdir -p "$out"
+rm -f "$out"/*-opengl-*.png "$out"/*-software-*.png "$out"/*-differs-*.png
 prepare opengl
 prepare software
 

@@ -2,7 +2,8 @@
 # The real program on a virtual X display with a real tray host and the board
 # simulator: it starts hidden in the tray, feeds the board every 3 s (the
 # other end-to-end tests run a shorter cycle), a second start shows the window
-# and exits 0, its Settings tab works, and a termination signal ends it cleanly.
+# and exits 0, its Settings tab works, Suspend is pressed by keyboard alone,
+# and a termination signal ends it cleanly.
 # The screenshot stays in the build directory for a look.
 set -uo pipefail
 bin=${TOVEL3_BIN:?}
@@ -35,7 +36,7 @@ mkdir -p "$XDG_CONFIG_HOME/Brennic" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUN
 chmod 700 "$XDG_RUNTIME_DIR"
 # The program as users start it: X11 and the default renderer.
 unset QT_QPA_PLATFORM QT_QUICK_BACKEND
-printf '[General]\nvisible=false\n\n[logging]\nenable=true\n' >"$XDG_CONFIG_HOME/Brennic/Tovel3.conf"
+printf '[General]\nvisible=false\nmanualon=true\n\n[logging]\nenable=true\n' >"$XDG_CONFIG_HOME/Brennic/Tovel3.conf"
 
 # X server on a free display, then the tray host.
 xdisplay_start "$work" top
@@ -109,6 +110,17 @@ for ((i = 1; i < ${#times[@]}; i++)); do
   [ "$gap" -ge 2700 ] && [ "$gap" -le 3300 ] || fail "heartbeats ${gaps[*]} ms apart"
 done
 echo "ok: heartbeats ${gaps[*]} ms apart"
+
+# By keyboard alone: from the Main tab, Tab passes the other two tabs, the
+# port box, Scan, the two check boxes (their fields are off) and Manual
+# Control; the eighth reaches Suspend, and Return presses it.
+xdotool mousemove --window "$wid" 97 24 click 1
+sleep 0.5
+grep -q '<< ~P1' "$work/sim.log" && fail "suspended before the key was pressed"
+xdotool key --delay 150 Tab Tab Tab Tab Tab Tab Tab Tab Return
+wait_for 25 grep -q '<< ~P1' "$work/sim.log" || fail "Return on Suspend did not send ~P1"
+wait_for 25 grep -q 'timerstop=true' "$XDG_CONFIG_HOME/Brennic/Tovel3.conf" || fail "Suspend not stored"
+echo "ok: Return on Suspend, reached by Tab, sends ~P1"
 
 sleep 1
 import -window root "$shot" || fail "no screenshot"

@@ -313,9 +313,7 @@ private slots:
 
     void everyTextFitsAndEverythingThatTakesInputShows_data()
     {
-        QTest::addColumn<QString>("language");
-        QTest::newRow("English") << "en";
-        QTest::newRow("Russian") << "ru";
+        addLanguageRows();
     }
 
     void everyTextFitsAndEverythingThatTakesInputShows()
@@ -329,15 +327,7 @@ private slots:
                        {"monitor", QFileInfo(QCoreApplication::applicationFilePath()).fileName()},
                        {"manualon", true},
                        {"logging/enable", true}});
-        QSettings store;
-        QTranslator *catalogue = loadTranslations(qApp, &store, "lang");
-        auto uninstall = qScopeGuard([catalogue] {
-            QTranslator *qt = qApp->findChild<QTranslator *>("qtTranslator");
-            QCoreApplication::removeTranslator(qt);
-            QCoreApplication::removeTranslator(catalogue);
-            delete qt;
-            delete catalogue;
-        });
+        Language catalogues(language);
 
         // The board under a port name of the usual length ("/dev/ttyACM0").
         QTemporaryDir portDir("/tmp/t3-XXXXXX");
@@ -473,6 +463,10 @@ private slots:
             const QString name = qmlContext(o)->nameForObject(o);
             if (o->property("path").isValid()) // one that names a file: the journal
                 o->setProperty("path", h.journal.getLogFile());
+            if (o->property("version").isValid()) { // the update question, with its notes
+                o->setProperty("version", "3.4.0");
+                o->setProperty("detailedText", "Version 3.4: a steadier serial link.");
+            }
             QMetaObject::invokeMethod(o, "open");
             QTRY_VERIFY(o->property("visible").toBool());
             QTest::qWait(100);

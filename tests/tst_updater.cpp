@@ -1,5 +1,6 @@
 #include "appcastparser.h"
 #include "appcastupdater.h"
+#include "buildversion.h"
 #include "feedserver.h"
 #include "signatureverifier.h"
 #include "testenvironment.h"
@@ -8,7 +9,6 @@
 #include "versioncomparator.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QNetworkProxy>
 #include <QQmlComponent>
@@ -71,9 +71,6 @@ class TestUpdater : public QObject
 {
     Q_OBJECT
 
-public slots:
-    void openUrl(const QUrl &url) { openedUrls << url; }
-
 private slots:
     void initTestCase();
     void cleanupTestCase();
@@ -101,6 +98,7 @@ private slots:
     void feedAddress();
     void qmlElement();
 
+    void buildSaysItsVersion();
     void canReplace_data();
     void canReplace();
     void doUpdate_data();
@@ -112,12 +110,24 @@ private:
                     const QByteArray &signature = QByteArray()) const;
     void serveFeed(const QByteArray &path, const QByteArray &body);
     bool runCheck(AppcastUpdater &u, QSignalSpy &found);
+    // What the stand-in xdg-open was asked to open, in order.
+    QList<QUrl> openedUrls() const;
+    // The stand-in finds no browser from now on.
+    void browserMissing() const;
 
     FeedServer server;
     KeyPair keys;
-    QList<QUrl> openedUrls;
-    QByteArray program; // the "new version": an ELF file
+    QTemporaryDir opener; // holds the stand-in xdg-open, first on PATH
+    QByteArray program;   // the "new version": an ELF file of version 3.4.1
 };
+
+namespace
+{
+QByteArray versionMark(const QByteArray &version)
+{
+    return "\x01tovel3-build-version:" + version + "\x01";
+}
+} // namespace
 
 void TestUpdater::initTestCase()
 {
@@ -125,22 +135,43 @@ void TestUpdater::initTestCase()
     QVERIFY(server.start());
     keys = KeyPair::generate();
     QCOMPARE(keys.publicKey.size(), 32);
-    program = contents("/bin/false");
+    program = contents("/bin/false") + versionMark("3.4.1");
     QVERIFY(program.startsWith("\x7f"
                                "ELF"));
-    QDesktopServices::setUrlHandler("http", this, "openUrl");
-    QDesktopServices::setUrlHandler("https", this, "openUrl");
+    // Records each address and opens it, or finds no browser once told so.
+    QFile script(opener.filePath("xdg-open"));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nd=${0%/*}\necho \"$1\" >> \"$d/opened\"\n"
+                 "[ -e \"$d/no-browser\" ] && exit 3\nexit 0\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("PATH", QFile::encodeName(opener.path()) + ":" + qgetenv("PATH"));
 }
 
 void TestUpdater::cleanupTestCase()
 {
-    QDesktopServices::unsetUrlHandler("http");
-    QDesktopServices::unsetUrlHandler("https");
+}
+
+QList<QUrl> TestUpdater::openedUrls() const
+{
+    QList<QUrl> urls;
+    for (const QByteArray &line : contents(opener.filePath("opened")).split('\n')) {
+        if (!line.isEmpty())
+            urls << QUrl(QString::fromUtf8(line));
+    }
+    return urls;
+}
+
+void TestUpdater::browserMissing() const
+{
+    QFile flag(opener.filePath("no-browser"));
+    flag.open(QIODevice::WriteOnly);
 }
 
 void TestUpdater::init()
 {
-    openedUrls.clear();
+    QFile::remove(opener.filePath("opened"));
+    QFile::remove(opener.filePath("no-browser"));
     server.hits.clear();
     server.answers.clear();
     // A recent check keeps the automatic one from interfering.
@@ -352,8 +383,12 @@ void TestUpdater::announces()
     serveFeed("/feeds/" + file.toUtf8(), feed(file));
     AppcastUpdater u(server.url("/feeds/" + file));
     QSignalSpy found(&u, &AppcastUpdater::newVersion);
+    QSignalSpy upToDate(&u, &AppcastUpdater::upToDate);
+    QSignalSpy failed(&u, &AppcastUpdater::checkFailed);
     QVERIFY(runCheck(u, found));
     QCOMPARE(server.hits.value("/feeds/" + file.toUtf8()), 1);
+    QCOMPARE(failed.count(), 0);
+    QCOMPARE(upToDate.count(), version.isEmpty() ? 1 : 0);
     if (version.isEmpty()) {
         QCOMPARE(found.count(), 0);
         QVERIFY(!u.pendingRelease());
@@ -437,6 +472,8 @@ void TestUpdater::brokenFeeds()
 
     AppcastUpdater u(url);
     QSignalSpy found(&u, &AppcastUpdater::newVersion);
+    QSignalSpy upToDate(&u, &AppcastUpdater::upToDate);
+    QSignalSpy failed(&u, &AppcastUpdater::checkFailed);
     QSignalSpy finished(&u, &AppcastUpdater::checkFinished);
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Update check failed: "));
     u.checkUpdate();
@@ -445,6 +482,10 @@ void TestUpdater::brokenFeeds()
     QCOMPARE(finished.count(), 1);
     QCOMPARE(finished[0][0].toBool(), false);
     QCOMPARE(found.count(), 0);
+    // A feed that was not read is no feed without updates.
+    QCOMPARE(upToDate.count(), 0);
+    QCOMPARE(failed.count(), 1);
+    QVERIFY(!failed[0][0].toString().isEmpty());
     QVERIFY(!u.isChecking());
 }
 
@@ -472,14 +513,15 @@ void TestUpdater::refusedFeedAddresses()
 
     AppcastUpdater u(address);
     QSignalSpy finished(&u, &AppcastUpdater::checkFinished);
-    QSignalSpy status(&u, &AppcastUpdater::updateStatus);
+    QSignalSpy failed(&u, &AppcastUpdater::checkFailed);
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Update check refused: "));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Update check failed: "));
     u.checkUpdate();
     QCOMPARE(finished.count(), 1);
     QCOMPARE(finished[0][0].toBool(), false);
     QVERIFY(!u.isChecking());
-    QCOMPARE(status.count(), 1);
-    QCOMPARE(status[0][0].toString(),
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(failed[0][0].toString(),
              QString("The update address %1 is refused: only https addresses are accepted.")
                  .arg(address));
     QTest::qWait(200);
@@ -622,9 +664,18 @@ void TestUpdater::qmlElement()
     backend->setPublicKey(QByteArray());
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Update not installed:"));
     QVERIFY(QMetaObject::invokeMethod(object.data(), "doUpdate"));
-    QTRY_VERIFY(!object->property("status").toString().isEmpty());
+    QTRY_VERIFY(object->property("status").toString().contains("has been opened"));
     QVERIFY(object->property("status").toString().contains("failed verification"));
-    QCOMPARE(openedUrls, QList<QUrl>{Updater::downloadPageUrl()});
+    QCOMPARE(openedUrls(), QList<QUrl>{Updater::downloadPageUrl()});
+}
+
+void TestUpdater::buildSaysItsVersion()
+{
+    // The program this build made carries its version; a program of no
+    // build of this project carries none.
+    const QString program = qEnvironmentVariable("TOVEL3_BIN");
+    QCOMPARE(BuildVersion::of(contents(program)).value_or("none"), QString(TOVEL3_VERSION));
+    QVERIFY(!BuildVersion::of(contents("/bin/true")));
 }
 
 void TestUpdater::canReplace_data()
@@ -661,6 +712,11 @@ void TestUpdater::doUpdate_data()
     QTest::addColumn<bool>("installs");
     QTest::addColumn<bool>("unverified");
     QTest::newRow("signed") << "signed" << true << true << false;
+    // The feed names 3.4.1; the signed build says what it is.
+    QTest::newRow("older build") << "older" << true << false << false;
+    QTest::newRow("same version as running") << "same" << true << false << false;
+    QTest::newRow("build without its version") << "unmarked" << true << false << true;
+    QTest::newRow("no browser for the page") << "no-browser" << false << false << true;
     QTest::newRow("no signature") << "unsigned" << false << false << true;
     QTest::newRow("signed by another key") << "other-key" << true << false << true;
     QTest::newRow("signature of other bytes") << "tampered" << true << false << true;
@@ -696,7 +752,13 @@ void TestUpdater::doUpdate()
         signature = "%%%not-base64%%%";
     else if (variant == "length")
         length = QByteArray::number(program.size() + 1);
-    else if (variant == "text") {
+    else if (variant == "older" || variant == "same" || variant == "unmarked") {
+        served = contents("/bin/false");
+        if (variant != "unmarked")
+            served += versionMark(variant == "older" ? "3.3.0" : TOVEL3_VERSION);
+        signature = keys.sign(served);
+        length = QByteArray::number(served.size());
+    } else if (variant == "text") {
         served = "#!/bin/sh\necho not a program\n";
         signature = keys.sign(served);
         length = QByteArray::number(served.size());
@@ -722,8 +784,10 @@ void TestUpdater::doUpdate()
         server.answers.insert("/download/tovel3-3.4.1", download);
     }
 
+    if (variant == "no-browser")
+        browserMissing();
     AppcastUpdater u(server.url("/signed.xml"));
-    u.setPublicKey(variant == "no-key" ? QByteArray() : keys.publicKey);
+    u.setPublicKey(variant == "no-key" || variant == "no-browser" ? QByteArray() : keys.publicKey);
     u.setInstallTarget(installed);
     QStringList restarts;
     u.setRestartHandler([&restarts](const QString &p) { restarts << p; });
@@ -738,6 +802,9 @@ void TestUpdater::doUpdate()
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Update not installed:"));
     u.doUpdate();
     QVERIFY(finished.count() == 1 || finished.wait(20000));
+    // Then what became of opening the download page.
+    if (!installs)
+        QTRY_VERIFY(!status.last()[0].toString().contains("is being opened"));
     QTest::qWait(100);
     QCOMPARE(finished.count(), 1);
     QCOMPARE(finished[0][0].toBool(), installs);
@@ -751,17 +818,23 @@ void TestUpdater::doUpdate()
         QCOMPARE(contents(installed), program);
         QVERIFY(QFileInfo(installed).permissions() & QFile::ExeOwner);
         QCOMPARE(restarts, QStringList{QFileInfo(installed).canonicalFilePath()});
-        QVERIFY(openedUrls.isEmpty());
+        QVERIFY(openedUrls().isEmpty());
         QVERIFY2(lastText.contains("restarts"), qPrintable(lastText));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"tovel3"});
     } else {
         QCOMPARE(contents(installed), before);
         QVERIFY(restarts.isEmpty());
-        // Never the file the feed named: only the maker's page.
-        QCOMPARE(openedUrls, QList<QUrl>{Updater::downloadPageUrl()});
+        // Never the file the feed named: only the maker's page, and the
+        // message says whether a browser shows it.
+        QCOMPARE(openedUrls(), QList<QUrl>{Updater::downloadPageUrl()});
         QVERIFY2(lastText.contains(Updater::downloadPageUrl().toString()), qPrintable(lastText));
         QVERIFY2(!lastText.contains("/download/tovel3-3.4.1"), qPrintable(lastText));
         QCOMPARE(lastText.startsWith("The update failed verification"), unverified);
+        QCOMPARE(lastText.contains("has been opened in your web browser"),
+                 variant != "no-browser");
+        QCOMPARE(lastText.contains("No web browser could be opened"), variant == "no-browser");
+        if (variant == "older")
+            QVERIFY2(lastText.contains("version 3.3.0, not newer"), qPrintable(lastText));
     }
 }
 
@@ -776,7 +849,7 @@ void TestUpdater::doUpdateWithoutAnnouncement()
     QCOMPARE(status.count(), 1);
     QVERIFY(status[0][0].toString().contains("No updates available"));
     QVERIFY(restarts.isEmpty());
-    QVERIFY(openedUrls.isEmpty());
+    QVERIFY(openedUrls().isEmpty());
     QCOMPARE(server.hits.size(), 0);
 }
 

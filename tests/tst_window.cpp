@@ -1,7 +1,7 @@
 // The whole main window as the program loads it: start-up from the store, the
 // tray menu, one heartbeat with a simulated board lighting the lamp and the
-// tray icon, the reaction to a second start, and settings export and import
-// through real files.
+// tray icon, the reaction to a second start, settings export and import
+// through real files, and the window used by keyboard alone.
 
 #include "testenvironment.h"
 #include "trayicon.h"
@@ -10,9 +10,17 @@
 #include <QAction>
 #include <QApplication>
 #include <QColor>
+#include <QDesktopServices>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
 #include <QMenu>
+#include <QMessageBox>
+#include <QQmlContext>
 #include <QQmlPropertyMap>
+#include <QQuickItem>
 #include <QQuickWindow>
+#include <QScopeGuard>
 #include <QtTest>
 
 using namespace WindowTest;
@@ -27,11 +35,49 @@ QVariantMap snapshot()
         all.insert(key, s.value(key).toString());
     return all;
 }
+
+// The QML id of the item or of the nearest item above it that has one; a
+// button without one goes by its text.
+QString nameOf(QQuickItem *item)
+{
+    if (!item)
+        return QStringLiteral("(none)");
+    if (item->inherits("QQuickAbstractButton") && !item->property("text").toString().isEmpty()) {
+        const QQmlContext *context = qmlContext(item);
+        if (!context || context->nameForObject(item).isEmpty())
+            return item->property("text").toString();
+    }
+    for (QQuickItem *i = item; i; i = i->parentItem()) {
+        const QQmlContext *context = qmlContext(i);
+        const QString id = context ? context->nameForObject(i) : QString();
+        if (!id.isEmpty())
+            return id;
+    }
+    return QString::fromLatin1(item->metaObject()->className());
+}
+
+// The tab that shows a control given as "pageN.id".
+int tabOf(const QString &control)
+{
+    return control.startsWith("page2.") ? 1 : control.startsWith("page3.") ? 2 : 0;
+}
+
+bool onlyHeartbeats(const QList<QByteArray> &received)
+{
+    for (const QByteArray &text : received) {
+        if (text != "~U" && text != "~G")
+            return false;
+    }
+    return true;
+}
 } // namespace
 
 class TestWindow : public QObject
 {
     Q_OBJECT
+
+public slots:
+    void openUrl(const QUrl &url) { openedUrls << url; }
 
 private slots:
     void initTestCase()
@@ -398,8 +444,344 @@ private slots:
         QCOMPARE(stored("monitor"), QStringLiteral("kept"));
     }
 
+    // Tab reaches every action of each page, and only what the page shows.
+    void tabReachesEveryAction()
+    {
+        Harness h;
+        QVERIFY(loadUsable(h));
+        const QVector<QStringList> expected = {
+            {"Main", "portsCombo", "scanbtn", "urlCheckBox", "urlField", "monitorCheckBox",
+             "monitorField", "processListTool", "groupContolBox", "checkBox_p", "remote_btn_m1",
+             "remote_btn_m2", "checkBox_l", "ch1Switch", "ch2Switch", "pingTimeoutSlider"},
+            {"Settings", "t1Box", "t2Box", "t3Box", "t4Box", "t5Box", "p6Box", "p7Box",
+             "readbutton", "writebutton", "p8Box", "p9Box", "p10spinBox"},
+            {"Application", "text1", "autostartSwitch", "hideSwitch", "softwareSwitch",
+             "legacySwitch", "logSwitch", "logSetupText", "logViewText", "updateLink", "notesLink",
+             "langCombo"}};
+        for (int tab = 0; tab < expected.size(); ++tab) {
+            h.eval(QString("tabBar.currentIndex = %1").arg(tab));
+            QTRY_VERIFY(page(h, tab)->isVisible());
+            if (tab == 1) // Write is offered once the board's settings are read
+                QTRY_VERIFY(h.eval("page2.writebutton.enabled").toBool());
+            QQuickItem *start = item(h, QString("tabBar.itemAt(%1)").arg(tab));
+            start->forceActiveFocus(Qt::TabFocusReason);
+            QStringList visited{nameOf(window(h)->activeFocusItem())};
+            for (int i = 0; i < 60; ++i) {
+                QTest::keyClick(window(h), Qt::Key_Tab);
+                QQuickItem *focused = window(h)->activeFocusItem();
+                if (focused == start)
+                    break;
+                QVERIFY2(focused && focused->isVisible(), qPrintable(nameOf(focused)));
+                QVERIFY2(!focused->isAncestorOf(start) && (focused->parentItem() == nullptr ||
+                                                           !isOnOtherTab(h, focused, tab)),
+                         qPrintable(nameOf(focused)));
+                visited << nameOf(focused);
+            }
+            QStringList missing;
+            for (const QString &name : expected[tab]) {
+                if (!visited.contains(name))
+                    missing << name;
+            }
+            QVERIFY2(missing.isEmpty(), qPrintable("not reached: " + missing.join(", ") +
+                                                   "; reached: " + visited.join(", ")));
+        }
+    }
+
+    // Enter and Return run the focused control as Space and a click do; the
+    // control shows a mark while it has the focus from the keyboard.
+    void enterRunsTheFocusedAction_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("done");      // true once the action ran
+        QTest::addColumn<QByteArray>("command"); // what the board gets, if anything
+        QTest::newRow("Suspend") << "page1.checkBox_p" << int(Qt::Key_Enter)
+                                 << "page1.checkBox_p.checked" << QByteArray("~P1");
+        QTest::newRow("Remote Reset")
+            << "page1.remote_btn_m1" << int(Qt::Key_Return) << "true" << QByteArray("~M1");
+        QTest::newRow("Manual Control") << "page1.groupContolBox" << int(Qt::Key_Enter)
+                                        << "!page1.groupContolBox.checked" << QByteArray();
+        QTest::newRow("port list") << "page1.portsCombo" << int(Qt::Key_Return)
+                                   << "page1.portsCombo.popup.visible" << QByteArray();
+        QTest::newRow("process list") << "page1.processListTool" << int(Qt::Key_Enter)
+                                      << "page1.selectProcessDialog.opened" << QByteArray();
+        QTest::newRow("Settings tab") << "tabBar.itemAt(1)" << int(Qt::Key_Return)
+                                      << "swipeView.currentIndex === 1" << QByteArray("~F");
+        QTest::newRow("web site") << "page3.text1" << int(Qt::Key_Enter)
+                                  << "page3.text1.firstLink !== ''" << QByteArray();
+        QTest::newRow("Configure") << "page3.logSetupText" << int(Qt::Key_Return)
+                                   << "page3.logSetupDialog.opened" << QByteArray();
+        QTest::newRow("Check for updates") << "page3.updateLink" << int(Qt::Key_Enter)
+                                           << "page3.updateText.text !== ''" << QByteArray();
+        QTest::newRow("Release notes") << "page3.notesLink" << int(Qt::Key_Return)
+                                       << "page3.notesDialog.opened" << QByteArray();
+    }
+
+    void enterRunsTheFocusedAction()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, key);
+        QFETCH(QString, done);
+        QFETCH(QByteArray, command);
+        QDesktopServices::setUrlHandler("https", this, "openUrl");
+        auto unset = qScopeGuard([] { QDesktopServices::unsetUrlHandler("https"); });
+        openedUrls.clear();
+        Harness h;
+        QVERIFY(loadUsable(h));
+        const int tab = tabOf(control);
+        h.eval(QString("tabBar.currentIndex = %1").arg(tab));
+        QQuickItem *target = item(h, control);
+        QTRY_VERIFY(target && target->isVisible());
+        QVERIFY(!h.eval(done).toBool() || done == "true" || control == "page3.text1");
+        h.board->clearReceived();
+
+        // A click gives the focus without the mark.
+        QQuickItem *shown = item(h, QString("tabBar.itemAt(%1)").arg(tab));
+        QTest::mouseClick(window(h), Qt::LeftButton, Qt::NoModifier,
+                          shown->mapToScene(QPointF(shown->width() / 2, shown->height() / 2))
+                              .toPoint());
+        QTRY_COMPARE(window(h)->activeFocusItem(), shown);
+        QVERIFY(!h.eval("focusMark.visible").toBool());
+
+        target->forceActiveFocus(Qt::TabFocusReason);
+        QVERIFY(h.eval("focusMark.visible").toBool());
+        QCOMPARE(h.eval("focusMark.parent").value<QObject *>(), target);
+        QTest::keyClick(window(h), Qt::Key(key));
+        QTRY_VERIFY2(h.eval(done).toBool(), qPrintable(done));
+        if (!command.isEmpty())
+            QTRY_VERIFY(h.board->receivedTexts().contains(command));
+        else
+            QVERIFY(onlyHeartbeats(h.board->receivedTexts()));
+        if (control == "page3.text1")
+            QTRY_COMPARE(openedUrls, QList<QUrl>{QUrl(h.eval(done.section(' ', 0, 0)).toString())});
+    }
+
+    // While a dialog is open it has the keyboard: keys typed in it reach
+    // nothing behind it (the board gets no command, the store stays as it
+    // is), and the control that opened it has the focus again once it closes.
+    void dialogsHoldTheKeyboard_data()
+    {
+        QTest::addColumn<QString>("opener"); // Space on it opens the dialog
+        QTest::addColumn<QString>("dialog"); // empty: a message box of the system
+        QTest::newRow("Select a Process") << "page1.processListTool"
+                                          << "page1.selectProcessDialog";
+        QTest::newRow("Setup Logging") << "page3.logSetupText"
+                                       << "page3.logSetupDialog";
+        QTest::newRow("Release notes") << "page3.notesLink"
+                                       << "page3.notesDialog";
+        QTest::newRow("Log file not found") << "page3.logViewText" << QString();
+    }
+
+    void dialogsHoldTheKeyboard()
+    {
+        QFETCH(QString, opener);
+        QFETCH(QString, dialog);
+        Harness h;
+        QVERIFY(loadUsable(h));
+        QFile::remove(h.journal.getLogFile());
+        h.eval(QString("tabBar.currentIndex = %1").arg(tabOf(opener)));
+        QQuickItem *source = item(h, opener);
+        QTRY_VERIFY(source && source->isVisible());
+        source->forceActiveFocus(Qt::TabFocusReason);
+        QTest::keyClick(window(h), Qt::Key_Space);
+        QMessageBox *box = nullptr;
+        if (dialog.isEmpty())
+            QTRY_VERIFY((box = shownMessageBox()));
+        else
+            QTRY_VERIFY(h.eval(dialog + ".opened").toBool());
+
+        const QVariantMap stored = snapshot();
+        const int tab = h.eval("swipeView.currentIndex").toInt();
+        h.board->clearReceived();
+        // Every key that moves or acts on the page, and a few more.
+        const QList<Qt::Key> keys = {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Backtab,
+                                     Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab,
+                                     Qt::Key_Up,  Qt::Key_Right, Qt::Key_A, Qt::Key_Tab};
+        for (Qt::Key key : keys) {
+            QTest::keyClick(window(h), key);
+            if (box) {
+                QVERIFY(box->isVisible());
+                QCOMPARE(QApplication::activeModalWidget(), box);
+            } else {
+                QVERIFY2(h.eval(dialog + ".activeFocus").toBool(),
+                         qPrintable(nameOf(window(h)->activeFocusItem())));
+            }
+        }
+        // What the issue saw: Tab, Tab, Tab, Space sent Remote Reset.
+        if (box) {
+            for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Space})
+                QTest::keyClick(window(h), key);
+            QTest::keyClick(box, Qt::Key_Escape);
+            QTRY_VERIFY(!box->isVisible());
+        } else {
+            QTest::keyClick(window(h), Qt::Key_Escape);
+            QTRY_VERIFY(!h.eval(dialog + ".visible").toBool());
+        }
+        QTest::qWait(100);
+        QVERIFY2(onlyHeartbeats(h.board->receivedTexts()),
+                 h.board->receivedTexts().join(' ').constData());
+        QCOMPARE(snapshot(), stored);
+        QCOMPARE(h.eval("swipeView.currentIndex").toInt(), tab);
+        // A desktop activates the window again once its message box is gone;
+        // here nothing does.
+        if (box)
+            window(h)->requestActivate();
+        QTRY_COMPARE(window(h)->activeFocusItem(), source);
+    }
+
+    // The process list is used by keyboard: the arrows move along it, Enter
+    // takes the process under the mark.
+    void processPickedByKeyboard()
+    {
+        Harness h;
+        QVERIFY(loadUsable(h));
+        QQuickItem *tool = item(h, "page1.processListTool");
+        tool->forceActiveFocus(Qt::TabFocusReason);
+        QTest::keyClick(window(h), Qt::Key_Space);
+        QTRY_VERIFY(h.eval("page1.selectProcessDialog.opened").toBool());
+        QTRY_VERIFY(h.eval("page1.processList.count > 2 && !page1.bHolder.running").toBool());
+        QVERIFY(h.eval("page1.processList.activeFocus").toBool());
+        // Tab goes round the list and the dialog's button.
+        QTest::keyClick(window(h), Qt::Key_Tab);
+        QCOMPARE(nameOf(window(h)->activeFocusItem()), QCoreApplication::translate("QPlatformTheme", "Cancel"));
+        QTest::keyClick(window(h), Qt::Key_Tab);
+        QVERIFY(h.eval("page1.processList.activeFocus").toBool());
+        QTest::keyClick(window(h), Qt::Key_Down);
+        QTest::keyClick(window(h), Qt::Key_Down);
+        QTRY_VERIFY(h.eval("page1.processList.currentItem.marked").toBool());
+        const QString chosen = h.eval("page1.processList.currentItem.processName").toString();
+        const QString owner = h.eval("page1.processList.currentItem.processOwner").toString();
+        QVERIFY(!chosen.isEmpty() && !owner.isEmpty());
+        QTest::keyClick(window(h), Qt::Key_Return);
+        QTRY_VERIFY(!h.eval("page1.selectProcessDialog.visible").toBool());
+        QCOMPARE(h.eval("page1.monitorField.text").toString(), chosen);
+        QCOMPARE(stored("monitor"), chosen);
+        QCOMPARE(stored("monitorowner"), owner);
+        QTRY_COMPARE(window(h)->activeFocusItem(), tool);
+    }
+
+    // The halo round a focused check box or switch is round, also in
+    // software rendering (the test's renderer): the corners of its square stay
+    // the page's colour while its ring is tinted.
+    void focusHaloIsRound_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::newRow("check box") << "page1.urlCheckBox";
+        QTest::newRow("switch") << "page1.checkBox_p";
+    }
+
+    void focusHaloIsRound()
+    {
+        QFETCH(QString, control);
+        Harness h;
+        QVERIFY(loadUsable(h));
+        QQuickItem *target = item(h, control);
+        target->forceActiveFocus(Qt::TabFocusReason);
+        QQuickItem *ripple = nullptr;
+        for (QQuickItem *i : target->findChildren<QQuickItem *>()) {
+            if (i->inherits("QQuickMaterialRipple"))
+                ripple = i;
+        }
+        QVERIFY(ripple);
+        const QRect box = ripple->mapRectToScene(QRectF(0, 0, ripple->width(), ripple->height()))
+                              .toRect();
+        QTest::qWait(400); // the style's halo fades in
+        const QImage shot =
+            window(h)->screen()->grabWindow(window(h)->winId()).toImage();
+        const qreal dpr = shot.devicePixelRatio();
+        auto grey = [&](int x, int y) { return qGray(shot.pixel(int(x * dpr), int(y * dpr))); };
+        const int cy = box.center().y();
+        const int outside = grey(box.left() - 2, cy);
+        QVERIFY2(qAbs(grey(box.left() + 3, cy) - outside) > 5, "no halo");
+        for (const QPoint &corner : {box.topLeft() + QPoint(1, 1), box.bottomLeft() + QPoint(1, -1)})
+            QVERIFY2(qAbs(grey(corner.x(), corner.y()) - outside) <= 2,
+                     qPrintable(QString("the halo's corner at %1,%2 is drawn")
+                                    .arg(corner.x())
+                                    .arg(corner.y())));
+    }
+
+    // The release notes are read by keyboard: they have the focus when their
+    // dialog opens, and the arrows and page keys scroll them.
+    void releaseNotesReadByKeyboard()
+    {
+        Harness h;
+        QVERIFY(loadUsable(h));
+        h.eval("page3.releaseNotes = Array(200).join('A line of the release notes.\\n')");
+        h.eval("tabBar.currentIndex = 2");
+        QQuickItem *link = item(h, "page3.notesLink");
+        QTRY_VERIFY(link->isVisible());
+        link->forceActiveFocus(Qt::TabFocusReason);
+        QTest::keyClick(window(h), Qt::Key_Return);
+        QTRY_VERIFY(h.eval("page3.notesDialog.opened").toBool());
+        QQuickItem *view = item(h, "page3.notesDialog.notesView");
+        QVERIFY(view->hasActiveFocus());
+        QTest::keyClick(window(h), Qt::Key_PageDown);
+        QTRY_VERIFY(view->property("contentY").toReal() >= view->height() * 0.9);
+        const qreal paged = view->property("contentY").toReal();
+        QTest::keyClick(window(h), Qt::Key_Down);
+        QTRY_VERIFY(view->property("contentY").toReal() > paged);
+        QTest::keyClick(window(h), Qt::Key_PageUp);
+        QTest::keyClick(window(h), Qt::Key_Up);
+        QTRY_COMPARE(view->property("contentY").toReal(), 0.0);
+    }
+
 private:
+    // A window whose every control can be used: a two-channel board that has
+    // answered, both checks and manual control on, logging on, release notes
+    // waiting to be read.
+    bool loadUsable(Harness &h)
+    {
+        writeSettings({{"manualon", true},
+                       {"ping/on", true},
+                       {"ping/url", "127.0.0.1"},
+                       // The process check watches this test program.
+                       {"monitoron", true},
+                       {"monitor", QFileInfo(QCoreApplication::applicationFilePath()).fileName()},
+                       {"logging/enable", true},
+                       // Nothing of a check may leave this machine.
+                       {"Update/URL", "http://127.0.0.1:9/appcast.xml"}});
+        if (!h.addBoard(BoardSimulator::X2) || !h.load())
+            return false;
+        h.setCycle(100);
+        if (!QTest::qWaitFor([&h] { return h.eval("page1.remote_btn_m1.enabled").toBool(); }))
+            return false;
+        h.setCycle(Heartbeat::defaultInterval);
+        // The update link comes half a second after the page.
+        if (!QTest::qWaitFor([&h] { return h.eval("page3.updateLink.text") != ""; }))
+            return false;
+        h.eval("page3.releaseNotes = 'Faster start.'; page3.notesLink.text = page3.notesLinkText;"
+               "page3.notesLink.visible = true");
+        return QTest::qWaitForWindowExposed(window(h));
+    }
+
+    static QQuickWindow *window(const Harness &h) { return qobject_cast<QQuickWindow *>(h.root); }
+    static QQuickItem *item(const Harness &h, const QString &expression)
+    {
+        return qobject_cast<QQuickItem *>(h.eval(expression).value<QObject *>());
+    }
+    static QQuickItem *page(const Harness &h, int tab)
+    {
+        return item(h, QString("page%1").arg(tab + 1));
+    }
+    static bool isOnOtherTab(const Harness &h, QQuickItem *focused, int tab)
+    {
+        for (int other = 0; other < 3; ++other) {
+            if (other != tab && page(h, other)->isAncestorOf(focused))
+                return true;
+        }
+        return false;
+    }
+    static QMessageBox *shownMessageBox()
+    {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
+                return box;
+        }
+        return nullptr;
+    }
+
     std::unique_ptr<PingStandIn> ping;
+    QList<QUrl> openedUrls;
 };
 
 TOVEL3_TEST_MAIN(TestWindow)

@@ -8,6 +8,7 @@
 #include "boardsimulator.h"
 #include "heartbeat.h"
 #include "journal.h"
+#include "loadtranslations.h"
 #include "materialfixes.h"
 #include "qmlhost.h"
 #include "qmlpagewindow.h"
@@ -28,6 +29,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
 #include <QVariant>
 
 #include <memory>
@@ -130,6 +132,40 @@ inline bool isStored(const QString &key)
     QSettings s;
     return s.contains(key);
 }
+
+// A data table's column "language": one row in English, one in Russian.
+inline void addLanguageRows()
+{
+    QTest::addColumn<QString>("language");
+    QTest::newRow("English") << QStringLiteral("en");
+    QTest::newRow("Russian") << QStringLiteral("ru");
+}
+
+// The interface in a language while it lives, as start-up sets it: "UI/Language"
+// stored, Qt's and the program's catalogues installed.
+class Language
+{
+public:
+    explicit Language(const QString &code)
+    {
+        writeSettings({{QStringLiteral("UI/Language"), code}});
+        QSettings store;
+        m_catalogue = loadTranslations(qApp, &store, QStringLiteral("lang"));
+    }
+    ~Language()
+    {
+        QTranslator *qt = qApp->findChild<QTranslator *>(QStringLiteral("qtTranslator"));
+        QCoreApplication::removeTranslator(qt);
+        QCoreApplication::removeTranslator(m_catalogue);
+        delete qt;
+        delete m_catalogue;
+    }
+    Language(const Language &) = delete;
+    Language &operator=(const Language &) = delete;
+
+private:
+    QTranslator *m_catalogue = nullptr;
+};
 
 class Harness
 {

@@ -88,8 +88,32 @@
         <translation>Страница загрузки %1 открыта в веб-браузере.</translation>
     </message>
     <message>
-        <source>Updates can be downloaded from %1.</source>
-        <translation>Обновления можно загрузить со страницы %1.</translation>
+        <source>The update feed %1 is larger than %2 MB.</source>
+        <translation>Лента обновлений %1 больше %2 МБ.</translation>
+    </message>
+    <message>
+        <source>The update feed %1 did not arrive within %2 s.</source>
+        <translation>Лента обновлений %1 не получена за %2 с.</translation>
+    </message>
+    <message>
+        <source>The update feed %1 cannot be read: %2</source>
+        <translation>Ленту обновлений %1 не удалось прочитать: %2</translation>
+    </message>
+    <message>
+        <source>The download does not say which version it is.</source>
+        <translation>Загруженная программа не указывает свою версию.</translation>
+    </message>
+    <message>
+        <source>The download is version %1, not newer than this version %2.</source>
+        <translation>Загружена версия %1, она не новее этой версии %2.</translation>
+    </message>
+    <message>
+        <source>No web browser could be opened. Updates can be downloaded from %1.</source>
+        <translation>Веб-браузер открыть не удалось. Обновления можно загрузить со страницы %1.</translation>
+    </message>
+    <message>
+        <source>The download page %1 is being opened in your web browser.</source>
+        <translation>Страница загрузки %1 открывается в веб-браузере.</translation>
     </message>
 </context>
 <context>
@@ -227,6 +251,14 @@
         <source>CH2 Open</source>
         <translation>CH2 разомкнут</translation>
     </message>
+    <message>
+        <source>No answer: these readings are not current</source>
+        <translation>Нет ответа: эти показания устарели</translation>
+    </message>
+    <message>
+        <source>No connected watchdogs detected</source>
+        <translation>Сторожевые устройства не обнаружены</translation>
+    </message>
 </context>
 <context>
     <name>Page1Form.ui</name>
@@ -316,6 +348,14 @@
     <message>
         <source>Write</source>
         <translation>Записать</translation>
+    </message>
+    <message>
+        <source>No reply</source>
+        <translation>Нет ответа</translation>
+    </message>
+    <message>
+        <source>Read</source>
+        <translation>Прочитать</translation>
     </message>
 </context>
 <context>
@@ -496,6 +536,14 @@ Threshold</source>
     <message>
         <source>An update to version %1 is available</source>
         <translation>Доступно обновление до версии %1</translation>
+    </message>
+    <message>
+        <source>Checking for updates…</source>
+        <translation>Поиск обновлений…</translation>
+    </message>
+    <message>
+        <source>Update check failed</source>
+        <translation>Проверка обновлений не удалась</translation>
     </message>
 </context>
 <context>

@@ -1,11 +1,13 @@
 #include "qmlpagewindow.h"
 
 #include "board.h"
+#include "materialfixes.h"
 #include "heartbeat.h"
 #include "qmlhost.h"
 #include "watchdog.h"
 #include "windowhost.h"
 
+#include <QDir>
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -34,6 +36,7 @@ bool QmlPageWindow::create(const QByteArray &qml, const QUrl &url, Journal *jour
     destroy();
     m_host.reset(new WindowHost(journal));
     m_engine.reset(new QQmlEngine);
+    m_fixes = MaterialFixes::install(m_engine.get());
     QmlHost::publishContext(m_engine->rootContext(), nullptr, journal);
     m_host->publish(m_engine->rootContext());
     QQmlComponent component(m_engine.get());
@@ -46,6 +49,7 @@ bool QmlPageWindow::create(const QUrl &url, Journal *journal)
     destroy();
     m_host.reset(new WindowHost(journal));
     m_engine.reset(new QQmlEngine);
+    m_fixes = MaterialFixes::install(m_engine.get());
     QmlHost::publishContext(m_engine->rootContext(), nullptr, journal);
     m_host->publish(m_engine->rootContext());
     QQmlComponent component(m_engine.get(), url);
@@ -58,6 +62,9 @@ bool QmlPageWindow::finish(QObject *created, const QString &error)
     m_error = created ? QString() : error;
     if (!created)
         return false;
+    // The style's mends, as the program has them.
+    if (auto *quickWindow = qobject_cast<QQuickWindow *>(created))
+        m_fixes->watch(quickWindow);
     m_host->start();
     if (!created->property("firstFrameDrawn").isValid())
         return true;
@@ -143,5 +150,6 @@ void QmlPageWindow::render(const QString &name, int settleMs) const
         return;
     if (settleMs > 0)
         QTest::qWait(settleMs);
+    QDir().mkpath(dir);
     window()->screen()->grabWindow(window()->winId()).save(dir + "/" + name);
 }

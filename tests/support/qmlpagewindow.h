@@ -9,6 +9,7 @@
 #include <memory>
 
 class Journal;
+class MaterialFixes;
 class QObject;
 class QQmlEngine;
 class QQuickItem;
@@ -71,5 +72,6 @@ private:
     std::unique_ptr<WindowHost> m_host;
     std::unique_ptr<QQmlEngine> m_engine;
     std::unique_ptr<QObject> m_root;
+    MaterialFixes *m_fixes = nullptr; // owned by the engine
     QString m_error;
 };
