@@ -7,6 +7,7 @@
 #include "instancelock.h"
 #include "journal.h"
 #include "loadtranslations.h"
+#include "metricswriter.h"
 #include "systemdnotifier.h"
 #include "unixsignalwatcher.h"
 #include "watchdog.h"
@@ -133,6 +134,14 @@ bool ServiceHost::start()
 
     m_watchdog = new Watchdog(m_settings, m_journal, Watchdog::CallerThread, this);
     Heartbeat *heartbeat = m_watchdog->heartbeat();
+    // Where no metrics directory is set, the system service publishes into
+    // the one Debian's node exporter reads when it may write there, and
+    // otherwise stays silent: only a directory someone chose is warned about.
+    const QString exporterDir = QStringLiteral("/var/lib/prometheus/node-exporter");
+    const bool system = !qEnvironmentVariableIsEmpty("RUNTIME_DIRECTORY");
+    if (system && !languageStore.contains(QStringLiteral("metrics/dir")) &&
+        QFileInfo(exporterDir).isDir() && QFileInfo(exporterDir).isWritable())
+        m_watchdog->metrics()->setDirectory(exporterDir);
 
     // Each cycle tells systemd it is alive: a cycle that hangs stops the
     // messages and systemd restarts the service long before the board would
@@ -146,7 +155,6 @@ bool ServiceHost::start()
     m_watchdog->start();
     // The control socket: the system service's is its group's (0660), one
     // started by hand its user's alone.
-    const bool system = !qEnvironmentVariableIsEmpty("RUNTIME_DIRECTORY");
     QString reason;
     if (!m_watchdog->listen(m_paths.socket, system, &reason)) {
         m_error = QStringLiteral("cannot listen on %1: %2").arg(m_paths.socket, reason);
