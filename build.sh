@@ -20,18 +20,26 @@ if [ "$mode" = test ]; then
   packages+=(xvfb xauth x11-utils xdotool trayer imagemagick socat iputils-ping procps
              desktop-file-utils appstream openssl python3 dpkg-dev
              prometheus prometheus-node-exporter curl g++-mingw-w64-x86-64-posix
-             iproute2 systemd man-db groff-base python3-seccomp)
+             iproute2 systemd man-db groff-base python3-seccomp mmdebstrap systemd-container)
 fi
 
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  mymachines=no
+  installed libnss-mymachines && mymachines=yes
   $sudo apt-get update
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  # systemd-container recommends libnss-mymachines, which edits this
+  # machine's /etc/nsswitch.conf; the container test needs none of it.
+  if [ $mymachines = no ] && installed libnss-mymachines; then
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y libnss-mymachines
+  fi
 fi
 
 launcher=()

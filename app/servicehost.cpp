@@ -7,6 +7,7 @@
 #include "instancelock.h"
 #include "journal.h"
 #include "loadtranslations.h"
+#include "metricswriter.h"
 #include "systemdnotifier.h"
 #include "unixsignalwatcher.h"
 #include "watchdog.h"
@@ -194,6 +195,14 @@ bool ServiceHost::start()
     Heartbeat *heartbeat = m_watchdog->heartbeat();
     connect(m_watchdog->board(), &Board::portOpenFailed, this, &ServiceHost::portOpenFailed);
     connect(m_watchdog->board(), &Board::portSelected, this, [this] { m_portWarned.clear(); });
+    // Where no metrics directory is set, the system service publishes into
+    // the one Debian's node exporter reads when it may write there, and
+    // otherwise stays silent: only a directory someone chose is warned about.
+    const QString exporterDir = QStringLiteral("/var/lib/prometheus/node-exporter");
+    const bool system = !qEnvironmentVariableIsEmpty("RUNTIME_DIRECTORY");
+    if (system && !languageStore.contains(QStringLiteral("metrics/dir")) &&
+        QFileInfo(exporterDir).isDir() && QFileInfo(exporterDir).isWritable())
+        m_watchdog->metrics()->setDirectory(exporterDir);
 
     // Each cycle tells systemd it is alive: a cycle that hangs stops the
     // messages and systemd restarts the service long before the board would

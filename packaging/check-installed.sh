@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it on this machine with apt-get, and
+# Builds the Debian packages, installs both on this machine with apt-get, and
 # runs the installed program: once for its version, once under Xvfb to see
 # that it loads its window without a QML error. Needs root (or sudo).
 set -euo pipefail
@@ -10,10 +10,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 (cd "$build" && cpack -G DEB -B "$work/pkg" >/dev/null)
-deb=$(ls "$work"/pkg/tovel3_3.3.4_*.deb)
-cp "$deb" "$work/"
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "$work/$(basename "$deb")" >/dev/null
-echo "installed $(basename "$deb")"
+debs=()
+for deb in "$work"/pkg/tovel3_3.3.4_*.deb "$work"/pkg/tovel3d_3.3.4_*.deb; do
+  cp "$deb" "$work/"
+  debs+=("$work/$(basename "$deb")")
+done
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${debs[@]}" >/dev/null
+echo "installed ${debs[*]##*/}"
 
 version=$(env -i PATH=/usr/bin:/bin HOME="$work" XDG_RUNTIME_DIR="$work" /usr/bin/tovel3 --version)
 [ "$version" = "Tovel3 3.3.4" ] || { echo "FAIL: installed tovel3 --version says '$version'"; exit 1; }

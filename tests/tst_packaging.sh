@@ -80,29 +80,43 @@ grep -q '^Restart=on-failure$' "$unit" || fail "unit Restart"
 echo "ok: systemd unit"
 
 for f in usr/lib/systemd/system/tovel3d.service usr/lib/sysusers.d/tovel3.conf \
-         usr/lib/sysctl.d/60-tovel3-ping.conf etc/tovel3/tovel3.conf \
+         usr/lib/tmpfiles.d/tovel3.conf etc/tovel3/tovel3.conf \
          usr/share/man/man8/tovel3d.8 usr/share/man/man1/tovel3ctl.1; do
   [ -e "$root/$f" ] || fail "not installed: $f"
 done
 grep -q '^ExecStart=/usr/bin/tovel3d$' "$root/usr/lib/systemd/system/tovel3d.service" || fail "system unit ExecStart"
-echo "ok: system service files"
+[ ! -e "$root/usr/lib/sysctl.d" ] || fail "a sysctl file is installed: $(ls "$root/usr/lib/sysctl.d")"
+echo "ok: system service files, no system-wide setting"
 
+# Two packages: the service (no graphics) and the desktop program on top.
 (cd "$build" && cpack -G DEB -B "$work/pkg" >/dev/null) || fail "cpack"
-deb=$(ls "$work"/pkg/tovel3_3.3.4_*.deb)
-depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5 libqt5qml5 libqt5quick5 \
-           xdg-utils \
-           libqt5quickcontrols2-5 libqt5serialport5 qml-module-qtquick2 qml-module-qtquick-window2 \
+has() { [[ ", $2," == *", $1"[\ ,]* ]]; }
+server=$work/pkg/tovel3d_3.3.4_amd64.deb
+desktop=$work/pkg/tovel3_3.3.4_amd64.deb
+depends=$(dpkg-deb -f "$server" Depends)
+for dep in libqt5core5a libqt5serialport5 libsystemd0 iputils-ping; do
+  has "$dep" "$depends" || fail "tovel3d does not depend on $dep: $depends"
+done
+! grep -qE 'libqt5(gui|qml|quick|widgets)|qml-module|xdg-utils' <<<"$depends" ||
+  fail "tovel3d depends on graphics packages: $depends"
+depends=$(dpkg-deb -f "$desktop" Depends)
+for dep in "tovel3d (= 3.3.4)" libqt5gui5 libqt5widgets5 libqt5qml5 libqt5quick5 libqt5quickcontrols2-5 \
+           xdg-utils qml-module-qtquick2 qml-module-qtquick-window2 \
            qml-module-qtquick-controls2 qml-module-qtquick-templates2 qml-module-qtquick-layouts \
-           qml-module-qtquick-extras qml-module-qtquick-controls qml-module-qt-labs-platform iputils-ping \
+           qml-module-qtquick-extras qml-module-qtquick-controls qml-module-qt-labs-platform \
            qttranslations5-l10n; do
-  grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "package does not depend on $dep: $depends"
+  has "$dep" "$depends" || fail "tovel3 does not depend on $dep: $depends"
 done
-contents=$(dpkg-deb -c "$deb")
-for f in ./usr/bin/tovel3 ./usr/lib/udev/rules.d/60-tovel3.rules ./usr/lib/systemd/user/tovel3.service \
-         ./usr/share/applications/com.brennic.Tovel3.desktop; do
-  grep -q " $f\$" <<<"$contents" || fail "package lacks $f"
+contents() { dpkg-deb -c "$1" | awk '{ print $6 }'; }
+for f in ./usr/bin/tovel3d ./usr/bin/tovel3ctl ./usr/lib/systemd/system/tovel3d.service \
+         ./usr/lib/udev/rules.d/60-tovel3.rules ./etc/tovel3/tovel3.conf ./usr/share/man/man8/tovel3d.8; do
+  contents "$server" | grep -qx -- "$f" || fail "tovel3d lacks $f"
 done
-[ "$(dpkg-deb -I "$deb" conffiles)" = /etc/tovel3/tovel3.conf ] || fail "conffiles"
-dpkg-deb -I "$deb" postinst | grep -q 'systemd-sysusers tovel3.conf' || fail "postinst creates no user"
-echo "ok: package $(basename "$deb")"
+for f in ./usr/bin/tovel3 ./usr/lib/systemd/user/tovel3.service ./usr/share/applications/com.brennic.Tovel3.desktop; do
+  contents "$desktop" | grep -qx -- "$f" || fail "tovel3 lacks $f"
+done
+[ -z "$(comm -12 <(contents "$server" | grep -v '/$' | sort) <(contents "$desktop" | grep -v '/$' | sort))" ] ||
+  fail "files in both packages"
+[ "$(dpkg-deb -I "$server" conffiles)" = /etc/tovel3/tovel3.conf ] || fail "conffiles"
+dpkg-deb -I "$server" postinst | grep -q 'systemd-sysusers tovel3.conf' || fail "postinst creates no user"
+echo "ok: packages $(basename "$server") and $(basename "$desktop")"
