@@ -38,3 +38,9 @@ QString InstanceDirectory::path()
              qPrintable(base));
     return QString();
 }
+
+QString InstanceDirectory::controlAddress()
+{
+    const QString dir = path();
+    return dir.isEmpty() ? QString() : dir + QStringLiteral("/control");
+}
