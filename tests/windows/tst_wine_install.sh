@@ -122,9 +122,11 @@ printf -v lists '%s\n' '/FI|IMAGENAME eq explorer.exe|/FO|CSV|/NH' \
   fail "tasklist ran with: $(head -n 2 "$system32/tasklist.args")"
 echo "ok: tasklist asked for the image name, then for it not responding"
 
-# Heartbeats stop while a check fails: after the run that was under way, none.
+# Heartbeats stop while a check fails: after the cycle that was under way
+# (a ping, two tasklist runs and the write: some seconds on a busy machine),
+# none.
 no_beats_while() {
-  sleep 4
+  sleep 5
   local before
   before=$(beats)
   sleep 10
