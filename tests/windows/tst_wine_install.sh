@@ -59,6 +59,13 @@ menu=$(unix_path 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Tovel3')
 [ -f "$menu/Tovel3.lnk" ] || fail "no Start-menu entry"
 installed=$(cd "$dir" && find . -type f | sort)
 echo "ok: installed $(wc -l <<<"$installed") files and a Start-menu entry"
+for exe in tovel3.exe tovel3ctl.exe; do
+  info=$(strings -el "$dir/$exe" | grep -A1 -x -E 'CompanyName|ProductName|ProductVersion' |
+    grep -v -- -- | paste -sd ' ')
+  [ "$info" = "CompanyName Brennic ProductName Tovel3 ProductVersion 3.3.4" ] ||
+    fail "$exe carries the version information: $info"
+done
+echo "ok: both executables name Brennic, Tovel3 and 3.3.4 in their version information"
 
 # --- nothing the program loads is missing from its folder
 missing=()
