@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -91,9 +92,16 @@ void SingleAppHandler::sendMessage(const QString &msg)
     if (!socket.waitForConnected(500))
         return;
     socket.write((msg + QLatin1Char('\n')).toUtf8());
-    socket.flush();
-    if (socket.bytesToWrite() > 0)
-        socket.waitForBytesWritten(500);
+    // The line must be on its way before the socket goes. On Windows the
+    // socket hands it to the pipe from the event loop only: without one
+    // running, waiting for the bytes to be written returns at once and
+    // closing drops them.
+    QElapsedTimer clock;
+    clock.start();
+    while (socket.bytesToWrite() > 0 && !clock.hasExpired(500)) {
+        if (!socket.waitForBytesWritten(50))
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
+    }
     socket.disconnectFromServer();
 }
 
