@@ -143,9 +143,12 @@ void SingleAppHandler::dropIdleClients()
 void SingleAppHandler::clientReadyRead()
 {
     auto *socket = qobject_cast<QLocalSocket *>(sender());
-    if (!socket || !m_clients.contains(socket))
-        return;
+    if (socket && m_clients.contains(socket))
+        takeLines(socket);
+}
 
+bool SingleAppHandler::takeLines(QLocalSocket *socket)
+{
     QByteArray chunk = socket->readAll();
     const int nul = chunk.indexOf('\0');
     if (nul >= 0)
@@ -172,19 +175,26 @@ void SingleAppHandler::clientReadyRead()
     for (const QString &message : qAsConst(messages)) {
         emit incomingMessage(message);
         if (!self)
-            return;
+            return false;
     }
     if (overflow && m_clients.contains(socket)) {
         qWarning("Single instance server: dropping a client whose line exceeds %d bytes",
                  maxPendingLine);
         dropClient(socket);
     }
+    return true;
 }
 
 void SingleAppHandler::processDisconnected()
 {
     auto *socket = qobject_cast<QLocalSocket *>(sender());
     if (!socket)
+        return;
+    // The lines of a client that wrote and closed at once may still wait
+    // here: on Windows the pipe's end is reported before the data read
+    // with it.
+    if (m_clients.contains(socket) && socket->isOpen() &&
+        (!takeLines(socket) || !m_clients.contains(socket)))
         return;
     m_clients.remove(socket);
     socket->deleteLater();

@@ -7,8 +7,7 @@
 // The part of WinSparkle's C interface used here, as the functions its DLL
 // exports. The program is not linked against the library: whoever loads it
 // fills this table.
-struct WinSparkleApi
-{
+struct WinSparkleApi {
     void(__cdecl *init)();
     void(__cdecl *cleanup)();
     void(__cdecl *setAppDetails)(const wchar_t *companyName, const wchar_t *appName,
