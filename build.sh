@@ -1,11 +1,23 @@
 #!/usr/bin/env bash
 # Set-up on a fresh Debian 12: installs what is missing, builds, then either
-# runs the application ("run") or builds and passes every test ("test").
+# runs the application ("run") or builds and passes every test ("test"), or
+# cross-builds the Windows program and its installer ("windows").
 set -euo pipefail
 cd "$(dirname "$0")"
 
 mode=${1:-run}
 build_dir=${TOVEL3_BUILD_DIR:-build}
+windows_build_dir=${TOVEL3_WINDOWS_BUILD_DIR:-build-windows}
+
+# The Qt for mingw-w64 the Windows program is built with: TOVEL3_QT_MINGW (a
+# directory or an archive), else the archive beside the project.
+windows_qt=${TOVEL3_QT_MINGW:-../shared/toolchains/qt5.15.8-mingw64.tar.xz}
+windows_skip=""
+[ -e "$windows_qt" ] || windows_skip="no Qt for mingw-w64 at $windows_qt (set TOVEL3_QT_MINGW)"
+if [ "$mode" = windows ] && [ -n "$windows_skip" ]; then
+  echo "$0 windows: $windows_skip; README.md (Windows) tells how to make one" >&2
+  exit 1
+fi
 
 packages=(
   cmake g++ make pkg-config qtbase5-dev qtdeclarative5-dev qtdeclarative5-dev-tools qtquickcontrols2-5-dev
@@ -21,6 +33,10 @@ if [ "$mode" = test ]; then
              desktop-file-utils appstream openssl python3 dpkg-dev
              prometheus prometheus-node-exporter curl g++-mingw-w64-x86-64-posix
              iproute2 systemd man-db groff-base python3-seccomp mmdebstrap systemd-container)
+fi
+if [ "$mode" = windows ] || { [ "$mode" = test ] && [ -z "$windows_skip" ]; }; then
+  packages+=(g++-mingw-w64-x86-64-posix nsis)
+  [ "$mode" = test ] && packages+=(wine wine64 fonts-wine fonts-liberation)
 fi
 
 sudo=""
@@ -42,6 +58,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
 fi
 
+if [ "$mode" = windows ]; then
+  exec packaging/windows/cross-build.sh "$windows_build_dir" "$windows_qt"
+fi
+
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}"
@@ -56,11 +76,16 @@ case "$mode" in
     if [ -n "${CI:-}" ] || [ -n "${TOVEL3_PACKAGE_CHECK:-}" ]; then
       packaging/check-installed.sh "$build_dir"
     fi
-    cd "$build_dir"
-    ctest --output-on-failure -j2
+    (cd "$build_dir" && ctest --output-on-failure -j2)
+    # The Windows program, built and run under Wine, when its Qt is at hand.
+    if [ -n "$windows_skip" ]; then
+      echo "Windows part skipped: $windows_skip"
+    else
+      packaging/windows/cross-build.sh "$windows_build_dir" "$windows_qt" "$build_dir" test
+    fi
     ;;
   *)
-    echo "usage: $0 [run|test]" >&2
+    echo "usage: $0 [run|test|windows]" >&2
     exit 2
     ;;
 esac

@@ -15,4 +15,8 @@
 namespace InstanceDirectory
 {
 QString path();
+// Where the desktop program's control socket listens for tovel3ctl: "control"
+// in that directory, or on Windows a named pipe of this user's session.
+// Empty when there is none.
+QString controlAddress();
 } // namespace InstanceDirectory

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -91,9 +92,16 @@ void SingleAppHandler::sendMessage(const QString &msg)
     if (!socket.waitForConnected(500))
         return;
     socket.write((msg + QLatin1Char('\n')).toUtf8());
-    socket.flush();
-    if (socket.bytesToWrite() > 0)
-        socket.waitForBytesWritten(500);
+    // The line must be on its way before the socket goes. On Windows the
+    // socket hands it to the pipe from the event loop only: without one
+    // running, waiting for the bytes to be written returns at once and
+    // closing drops them.
+    QElapsedTimer clock;
+    clock.start();
+    while (socket.bytesToWrite() > 0 && !clock.hasExpired(500)) {
+        if (!socket.waitForBytesWritten(50))
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
+    }
     socket.disconnectFromServer();
 }
 
@@ -135,9 +143,12 @@ void SingleAppHandler::dropIdleClients()
 void SingleAppHandler::clientReadyRead()
 {
     auto *socket = qobject_cast<QLocalSocket *>(sender());
-    if (!socket || !m_clients.contains(socket))
-        return;
+    if (socket && m_clients.contains(socket))
+        takeLines(socket);
+}
 
+bool SingleAppHandler::takeLines(QLocalSocket *socket)
+{
     QByteArray chunk = socket->readAll();
     const int nul = chunk.indexOf('\0');
     if (nul >= 0)
@@ -164,19 +175,26 @@ void SingleAppHandler::clientReadyRead()
     for (const QString &message : qAsConst(messages)) {
         emit incomingMessage(message);
         if (!self)
-            return;
+            return false;
     }
     if (overflow && m_clients.contains(socket)) {
         qWarning("Single instance server: dropping a client whose line exceeds %d bytes",
                  maxPendingLine);
         dropClient(socket);
     }
+    return true;
 }
 
 void SingleAppHandler::processDisconnected()
 {
     auto *socket = qobject_cast<QLocalSocket *>(sender());
     if (!socket)
+        return;
+    // The lines of a client that wrote and closed at once may still wait
+    // here: on Windows the pipe's end is reported before the data read
+    // with it.
+    if (m_clients.contains(socket) && socket->isOpen() &&
+        (!takeLines(socket) || !m_clients.contains(socket)))
         return;
     m_clients.remove(socket);
     socket->deleteLater();

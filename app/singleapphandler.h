@@ -68,6 +68,9 @@ private:
     // another instance holds it. `address` is where the server listens, left
     // empty when no marker can be kept and the program runs unguarded.
     bool claimMarker(QString *address);
+    // Emits the client's complete lines that have arrived; false when a
+    // receiver of them deleted this handler.
+    bool takeLines(QLocalSocket *socket);
     void dropClient(QLocalSocket *socket);
     void dropIdleClients();
 

@@ -4,8 +4,8 @@
 #include "board.h"
 #include "boardview.h"
 #include "heartbeat.h"
+#include "instancedirectory.h"
 #include "objectmirror.h"
-#include "singleapphandler.h"
 #include "watchdog.h"
 
 #include <QQmlApplicationEngine>
@@ -57,9 +57,9 @@ void WindowHost::start()
             board, [] {}, Qt::BlockingQueuedConnection);
     // tovel3ctl reaches the desktop program through its user's own socket,
     // beside the instance lock.
-    const QString dir = SingleAppHandler::instanceDirectory();
+    const QString address = InstanceDirectory::controlAddress();
     QString reason;
-    if (!dir.isEmpty() && !m_watchdog->listen(dir + QStringLiteral("/control"), false, &reason))
+    if (!address.isEmpty() && !m_watchdog->listen(address, false, &reason))
         qWarning("Control socket unavailable: %s", qPrintable(reason));
 }
 

@@ -61,9 +61,9 @@ QString ControlClient::systemSocket()
 QString ControlClient::desktopSocket()
 {
     // The desktop program (and the service run by hand) listens in the
-    // private directory of its instance lock.
-    const QString dir = InstanceDirectory::path();
-    return dir.isEmpty() ? QString() : dir + QStringLiteral("/control");
+    // private directory of its instance lock, on Windows on a pipe of the
+    // user's session.
+    return InstanceDirectory::controlAddress();
 }
 
 QString ControlClient::defaultSocket()

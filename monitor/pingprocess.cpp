@@ -6,6 +6,7 @@ namespace
 {
 constexpr int minimumWaitMs = 200;
 constexpr int crashCode = 255;
+constexpr int noReplyCode = 1;
 } // namespace
 
 PingProcess::PingProcess(QObject *parent)
@@ -82,14 +83,16 @@ void PingProcess::runner_finished(int code, QProcess::ExitStatus exitStatus)
     const bool killed = m_killed;
     m_killed = false;
     if (exitStatus == QProcess::NormalExit && !killed) {
-        QByteArray text = m_runner->readAllStandardOutput();
-        text += '\n';
-        text += m_runner->readAllStandardError();
+        const QByteArray out = m_runner->readAllStandardOutput();
+        QByteArray text = out + '\n' + m_runner->readAllStandardError();
         const int nul = text.indexOf('\0');
         if (nul >= 0)
             text.truncate(nul);
         m_output = QString::fromUtf8(text);
-        m_exitCode = code;
+        // A tool that exits with 0 for a run without a reply (an error
+        // message from a router, a timeout) does not make the target
+        // reachable.
+        m_exitCode = code == 0 && !showsReply(out) ? noReplyCode : code;
     } else {
         m_exitCode = crashCode;
         m_output = QStringLiteral("Crashed");

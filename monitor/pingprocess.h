@@ -38,6 +38,9 @@ private:
     // when the address must not reach the tool; finished() then follows).
     static QStringList toolArguments(const QString &target, int waitMs);
     bool prepareRun(const QString &address);
+    // And of its end: whether what the tool printed, after it exited with 0,
+    // holds an answer to the echo request.
+    static bool showsReply(const QByteArray &output);
 
     QProcess *m_runner;
     int m_exitCode = 255;

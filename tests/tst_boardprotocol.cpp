@@ -1,5 +1,6 @@
 // The board protocol without a port: every command's bytes, every reply form,
 // the model table, the settings lists and the reply framer.
+// Runs on Windows too.
 
 #include "boardprotocol.h"
 #include "testenvironment.h"

@@ -64,3 +64,9 @@ QString InstanceDirectory::path()
     }
     return dir;
 }
+
+QString InstanceDirectory::controlAddress()
+{
+    const QString dir = path();
+    return dir.isEmpty() ? QString() : dir + QStringLiteral("/control");
+}

@@ -1,4 +1,7 @@
 // The Windows ping tool: the wait in milliseconds, no end-of-options marker.
+// It exits with 0 once anything came back, "Destination host unreachable"
+// from a router too (and Wine's even after a timeout): only an echo reply
+// line, which carries the reply's TTL in every language, is an answer.
 #include "pingprocess.h"
 
 QStringList PingProcess::toolArguments(const QString &target, int waitMs)
@@ -22,4 +25,9 @@ bool PingProcess::prepareRun(const QString &address)
         },
         Qt::QueuedConnection);
     return false;
+}
+
+bool PingProcess::showsReply(const QByteArray &output)
+{
+    return output.contains("TTL=");
 }

@@ -2,20 +2,6 @@
 
 #include <QCoreApplication>
 
-// The part of WinSparkle's C interface used here, as its DLL exports it
-// (winsparkle.h declares the same; only the import library is needed).
-extern "C" {
-__declspec(dllimport) void __cdecl win_sparkle_init();
-__declspec(dllimport) void __cdecl win_sparkle_cleanup();
-__declspec(dllimport) void __cdecl win_sparkle_set_app_details(const wchar_t *company_name,
-                                                               const wchar_t *app_name,
-                                                               const wchar_t *app_version);
-__declspec(dllimport) void __cdecl win_sparkle_set_appcast_url(const char *url);
-__declspec(dllimport) void __cdecl win_sparkle_set_automatic_check_for_updates(int state);
-__declspec(dllimport) void __cdecl win_sparkle_set_update_check_interval(int interval);
-__declspec(dllimport) void __cdecl win_sparkle_check_update_with_ui();
-}
-
 namespace
 {
 // Longer texts are cut to what the fixed buffers hold, terminator included.
@@ -26,7 +12,8 @@ template <int N> void fill(wchar_t (&buffer)[N], const QString &text)
 }
 } // namespace
 
-SparkleUpdater::SparkleUpdater(const QString &url)
+SparkleUpdater::SparkleUpdater(const WinSparkleApi &api, const QString &url)
+    : m_api(api)
 {
     wchar_t company[128];
     wchar_t app[128];
@@ -34,19 +21,19 @@ SparkleUpdater::SparkleUpdater(const QString &url)
     fill(company, QCoreApplication::organizationName());
     fill(app, QCoreApplication::applicationName());
     fill(version, QCoreApplication::applicationVersion());
-    win_sparkle_set_app_details(company, app, version);
-    win_sparkle_set_appcast_url(url.toLocal8Bit().constData());
-    win_sparkle_set_automatic_check_for_updates(1);
-    win_sparkle_set_update_check_interval(86400);
-    win_sparkle_init();
+    m_api.setAppDetails(company, app, version);
+    m_api.setAppcastUrl(url.toLocal8Bit().constData());
+    m_api.setAutomaticCheckForUpdates(1);
+    m_api.setUpdateCheckInterval(86400);
+    m_api.init();
 }
 
 SparkleUpdater::~SparkleUpdater()
 {
-    win_sparkle_cleanup();
+    m_api.cleanup();
 }
 
 void SparkleUpdater::checkUpdate()
 {
-    win_sparkle_check_update_with_ui();
+    m_api.checkUpdateWithUi();
 }
