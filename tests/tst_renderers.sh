@@ -152,11 +152,11 @@ opened() {
 }
 
 # back_to WINDOW PAGE [REGION...]: whether the window shows PAGE again (shot
-# every 0.1 s, for at most about 5 s).
+# every 0.1 s, for at most about 10 s on a busy machine).
 back_to() {
   local wid=$1 page=$2 i
   shift 2
-  for ((i = 0; i < 30; i++)); do
+  for ((i = 0; i < 80; i++)); do
     import -window "$wid" "$run/now.png" || return 1
     [ "$(differs "$page" "$run/now.png" "$@")" -eq 0 ] && return 0
     sleep 0.1

@@ -21,6 +21,8 @@
 #                              WORK/NAME.out and WORK/NAME.err; returns its code
 #   wine_start NAME PROGRAM... starts one in the background (added to pids)
 #   wine_value KEY NAME        prints a registry value's data (empty if none)
+#   wine_value_is KEY NAME DATA  whether it is DATA, asked for up to 10 s (a
+#                              query can fail while the server is busy)
 #   wine_stop                  ends every program of the prefix and its server
 #   unix_path WINDOWS-PATH     the Unix path of a path on drive C:
 # shellcheck source=../support/xdisplay.sh
@@ -89,9 +91,19 @@ wine_start() {
 }
 
 wine_value() {
-  wine reg query "$1" /v "$2" >"$wine_work/reg.out" 2>/dev/null </dev/null || return 0
+  wine reg query "$1" /v "$2" >"$wine_work/reg.out" 2>"$wine_work/reg.err" </dev/null || return 0
   # "    NAME    REG_SZ    DATA"
   sed -n "s/^ *$2 \{4\}REG_[A-Z_]* \{4\}//p" "$wine_work/reg.out" | tr -d '\r'
+}
+
+wine_value_is() {
+  local i
+  for ((i = 0; i < 20; i++)); do
+    [ "$(wine_value "$1" "$2")" = "$3" ] && return 0
+    sleep 0.5
+  done
+  echo "$1 /v $2: $(cat "$wine_work/reg.out" "$wine_work/reg.err" 2>/dev/null | tr -d '\r')"
+  return 1
 }
 
 wine_stop() {
