@@ -5,7 +5,6 @@
 #include "fileopener.h"
 #include "journal.h"
 #include "keyboardactivation.h"
-#include "processwatcher.h"
 #include "settings.h"
 #include "singleapphandler.h"
 #include "systemprocess.h"
@@ -20,9 +19,8 @@
 
 void QmlHost::registerTypes()
 {
-    qmlRegisterType<ProcessWatcher>("ProcessWatcher", 1, 0, "ProcessWatcher");
     qmlRegisterType<AutoStarter>("AutoStarter", 1, 0, "AutoStarter");
-    qmlRegisterType<Settings>("Settings", 1, 0, "Settings");
+    qmlRegisterType<SettingsTransfer>("Settings", 1, 0, "SettingsTransfer");
     qmlRegisterType<Updater>("Updater", 1, 0, "Updater");
     qmlRegisterType<FileOpener>("FileOpener", 1, 0, "FileOpener");
     qmlRegisterType<KeyboardActivation>("brennic.keyboard", 1, 0, "KeyboardActivation");
@@ -42,10 +40,8 @@ void QmlHost::publishContext(QQmlContext *context, SingleAppHandler *server, Jou
     QSettings settings;
     context->setContextProperty(QStringLiteral("appversion"), QStringLiteral(TOVEL3_VERSION));
     context->setContextProperty(QStringLiteral("__DATE__"), buildDate());
-    context->setContextProperty(QStringLiteral("PWD"), QCoreApplication::applicationDirPath());
     context->setContextProperty(QStringLiteral("appServer"), server);
     context->setContextProperty(QStringLiteral("journal"), journal);
-    context->setContextProperty(QStringLiteral("lang_key"), QStringLiteral("UI/Language"));
     context->setContextProperty(QStringLiteral("software_rendering"),
                                 settings.value(QStringLiteral("softgl"), false).toBool());
     context->setContextProperty(

@@ -97,12 +97,32 @@ Page2Form {
         return qsTr("Write")
     }
 
-    writebutton.text: writeText(board.writeResult)
+    // What the Write button says after a write: 1 "OK", 2 "Failed", for
+    // 800 ms; 0 "Write".
+    property int writeResult: 0
+    writebutton.text: writeText(writeResult)
+
+    Timer {
+        id: writeResultTimer
+        interval: 800
+        onTriggered: page2.writeResult = 0
+    }
+
+    function showWriteResult(result) {
+        writeResult = result
+        writeResultTimer.restart()
+    }
 
     Connections {
         target: board
         function onSettingsRead(form, values) {
             page2.showSettings(form, values)
+        }
+        function onWriteConfirmed() {
+            page2.showWriteResult(1)
+        }
+        function onWriteFailed() {
+            page2.showWriteResult(2)
         }
     }
 
