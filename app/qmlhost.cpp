@@ -1,8 +1,10 @@
 #include "qmlhost.h"
 
 #include "autostarter.h"
+#include "boardprotocol.h"
 #include "builddate.h"
 #include "fileopener.h"
+#include "heartbeat.h"
 #include "journal.h"
 #include "keyboardactivation.h"
 #include "settings.h"
@@ -30,6 +32,13 @@ void QmlHost::registerTypes()
     qmlRegisterUncreatableType<SingleAppHandler>(
         "brennic.SingleAppHandler", 1, 0, "SingleAppHandler",
         QStringLiteral("Cannot create an instance of SingleAppHandler from QML"));
+    // The states the pages compare with, by name: Heartbeat.Sent,
+    // BoardSettings.Long.
+    qmlRegisterUncreatableType<Heartbeat>("Tovel3", 1, 0, "Heartbeat",
+                                          QStringLiteral("The engine owns the heartbeat"));
+    qmlRegisterUncreatableMetaObject(BoardProtocol::BoardSettings::staticMetaObject, "Tovel3", 1, 0,
+                                     "BoardSettings",
+                                     QStringLiteral("Board settings come from the board"));
     qmlRegisterUncreatableType<Journal>(
         "brennic.qjournal", 1, 0, "Journal",
         QStringLiteral("Cannot create an instance of Journal from QML"));
