@@ -1,11 +1,12 @@
 #include "qmlhost.h"
 
 #include "autostarter.h"
+#include "boardprotocol.h"
 #include "builddate.h"
 #include "fileopener.h"
+#include "heartbeat.h"
 #include "journal.h"
 #include "keyboardactivation.h"
-#include "processwatcher.h"
 #include "settings.h"
 #include "singleapphandler.h"
 #include "systemprocess.h"
@@ -20,9 +21,8 @@
 
 void QmlHost::registerTypes()
 {
-    qmlRegisterType<ProcessWatcher>("ProcessWatcher", 1, 0, "ProcessWatcher");
     qmlRegisterType<AutoStarter>("AutoStarter", 1, 0, "AutoStarter");
-    qmlRegisterType<Settings>("Settings", 1, 0, "Settings");
+    qmlRegisterType<SettingsTransfer>("Settings", 1, 0, "SettingsTransfer");
     qmlRegisterType<Updater>("Updater", 1, 0, "Updater");
     qmlRegisterType<FileOpener>("FileOpener", 1, 0, "FileOpener");
     qmlRegisterType<KeyboardActivation>("brennic.keyboard", 1, 0, "KeyboardActivation");
@@ -32,6 +32,13 @@ void QmlHost::registerTypes()
     qmlRegisterUncreatableType<SingleAppHandler>(
         "brennic.SingleAppHandler", 1, 0, "SingleAppHandler",
         QStringLiteral("Cannot create an instance of SingleAppHandler from QML"));
+    // The states the pages compare with, by name: Heartbeat.Sent,
+    // BoardSettings.Long.
+    qmlRegisterUncreatableType<Heartbeat>("Tovel3", 1, 0, "Heartbeat",
+                                          QStringLiteral("The engine owns the heartbeat"));
+    qmlRegisterUncreatableMetaObject(BoardProtocol::BoardSettings::staticMetaObject, "Tovel3", 1, 0,
+                                     "BoardSettings",
+                                     QStringLiteral("Board settings come from the board"));
     qmlRegisterUncreatableType<Journal>(
         "brennic.qjournal", 1, 0, "Journal",
         QStringLiteral("Cannot create an instance of Journal from QML"));
@@ -42,10 +49,8 @@ void QmlHost::publishContext(QQmlContext *context, SingleAppHandler *server, Jou
     QSettings settings;
     context->setContextProperty(QStringLiteral("appversion"), QStringLiteral(TOVEL3_VERSION));
     context->setContextProperty(QStringLiteral("__DATE__"), buildDate());
-    context->setContextProperty(QStringLiteral("PWD"), QCoreApplication::applicationDirPath());
     context->setContextProperty(QStringLiteral("appServer"), server);
     context->setContextProperty(QStringLiteral("journal"), journal);
-    context->setContextProperty(QStringLiteral("lang_key"), QStringLiteral("UI/Language"));
     context->setContextProperty(QStringLiteral("software_rendering"),
                                 settings.value(QStringLiteral("softgl"), false).toBool());
     context->setContextProperty(

@@ -2,11 +2,13 @@
 
 #include "appsettings.h"
 #include "board.h"
+#include "commandline.h"
 #include "heartbeat.h"
 #include "instancedirectory.h"
 #include "instancelock.h"
 #include "journal.h"
 #include "loadtranslations.h"
+#include "logging.h"
 #include "metricswriter.h"
 #include "systemdnotifier.h"
 #include "unixsignalwatcher.h"
@@ -312,7 +314,6 @@ void ServiceHost::reload()
     }
     if (changed.isEmpty())
         m_journal->log(QStringLiteral("Settings reloaded: nothing changed"));
-    m_settings->applyToJournal(m_journal);
 
     // What the engine takes only at its start.
     Board *board = m_watchdog->board();
@@ -383,50 +384,29 @@ int ServiceHost::run(const QStringList &arguments, Options options)
         QStringLiteral("Keeps a USB watchdog board fed while the computer is healthy."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption configOption(QStringLiteral("config"),
-                                          QStringLiteral("Settings file (INI) to use."),
-                                          QStringLiteral("path"));
-    const QCommandLineOption socketOption(QStringLiteral("socket"),
-                                          QStringLiteral("Control socket to listen on."),
-                                          QStringLiteral("path"));
-    parser.addOption(configOption);
-    parser.addOption(socketOption);
-    const QCommandLineOption langOption(QStringLiteral("lang"),
-                                        QStringLiteral("Set UI language to <lang>"),
-                                        QStringLiteral("lang"));
-    const QCommandLineOption softglOption(
-        QStringLiteral("softgl"), QStringLiteral("User software rendering instead of OpenGL"));
-    const QCommandLineOption legacyOption(QStringLiteral("legacy"),
-                                          QStringLiteral("Run in tovel2 compability mode"));
-    if (options == DesktopOptions) {
-        parser.addOption(langOption);
-        parser.addOption(softglOption);
-        parser.addOption(legacyOption);
-    }
+    CommandLine::addServiceOptions(parser);
+    if (options == DesktopOptions)
+        CommandLine::addDesktopOptions(parser);
     parser.process(arguments);
 
     // Under systemd our standard error goes to journald: every line gets its
     // priority. The serial trace and the cycle's debug lines, several every
     // cycle, would bury the rest there (QT_LOGGING_RULES brings them back).
     if (toJournald()) {
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ndefault.info=false"));
+        QLoggingCategory::setFilterRules(Logging::journaldRules());
         qSetMessagePattern(QStringLiteral("%{if-debug}<7>%{endif}%{if-info}<6>%{endif}"
                                           "%{if-warning}<4>%{endif}%{if-critical}<3>%{endif}"
                                           "%{if-fatal}<2>%{endif}%{message}"));
     }
     UnixSignalWatcher signalWatcher;
-    ServiceHost host(resolvePaths(parser.value(configOption), parser.value(socketOption)));
+    ServiceHost host(
+        resolvePaths(CommandLine::configPath(parser), CommandLine::socketPath(parser)));
     if (options == DesktopOptions) {
         std::unique_ptr<QSettings> settings(
             host.m_paths.config.isEmpty()
                 ? new QSettings
                 : new QSettings(host.m_paths.config, QSettings::IniFormat));
-        if (parser.isSet(langOption))
-            settings->setValue(QStringLiteral("UI/Language"), parser.value(langOption));
-        if (parser.isSet(softglOption))
-            settings->setValue(QStringLiteral("softgl"), true);
-        if (parser.isSet(legacyOption))
-            settings->setValue(QStringLiteral("legacy"), true);
+        CommandLine::applyDesktopOptions(parser, *settings);
     }
     QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested,
                      QCoreApplication::instance(), &QCoreApplication::quit);

@@ -1,4 +1,5 @@
 #include "singleapphandler.h"
+#include "logging.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -71,7 +72,8 @@ bool SingleAppHandler::claimInstance()
     // killed instance and would make listening fail.
     QLocalServer::removeServer(address);
     if (!m_server->listen(address))
-        qWarning("Single instance server cannot listen: %s", qPrintable(m_server->errorString()));
+        qCWarning(lcInstance, "Single instance server cannot listen: %s",
+                  qPrintable(m_server->errorString()));
     return true;
 }
 
@@ -114,7 +116,8 @@ void SingleAppHandler::processConnection()
         // Each client holds a descriptor: a flood must not use them all up.
         if (m_clients.size() >= maxClients) {
             if (!m_refusing)
-                qWarning("Single instance server: %d clients connected, refusing more", maxClients);
+                qCWarning(lcInstance, "Single instance server: %d clients connected, refusing more",
+                          maxClients);
             m_refusing = true;
             socket->abort();
             socket->deleteLater();
@@ -178,8 +181,9 @@ bool SingleAppHandler::takeLines(QLocalSocket *socket)
             return false;
     }
     if (overflow && m_clients.contains(socket)) {
-        qWarning("Single instance server: dropping a client whose line exceeds %d bytes",
-                 maxPendingLine);
+        qCWarning(lcInstance,
+                  "Single instance server: dropping a client whose line exceeds %d bytes",
+                  maxPendingLine);
         dropClient(socket);
     }
     return true;

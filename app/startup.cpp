@@ -11,21 +11,6 @@
 #include <QTemporaryDir>
 #include <cstring>
 
-QString Startup::settleLanguage(QSettings &settings, bool given, const QString &value,
-                                const QLocale &system)
-{
-    const QString key = QStringLiteral("UI/Language");
-    if (given) {
-        settings.setValue(key, value);
-    } else if (!settings.contains(key)) {
-        const QString code = system.name().section(QLatin1Char('_'), 0, 0);
-        const bool known = code == QLatin1String("en") || code == QLatin1String("ru");
-        settings.setValue(key, known ? code : QStringLiteral("en"));
-    }
-    settings.sync();
-    return settings.value(key).toString();
-}
-
 bool Startup::needsOffscreenPlatform(int argc, char **argv)
 {
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

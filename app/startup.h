@@ -1,20 +1,8 @@
 #pragma once
 
-#include <QLocale>
-#include <QString>
-
-class QSettings;
-
 // Start-up decisions taken before the main window exists.
 namespace Startup
 {
-// Settles "UI/Language": an explicit value is stored unchanged; otherwise a
-// store without the entry gets the system's language when it is "en" or "ru",
-// else "en"; an existing entry (even empty) is left alone. Returns the value
-// now stored.
-QString settleLanguage(QSettings &settings, bool given, const QString &value,
-                       const QLocale &system = QLocale::system());
-
 // True when the process has no display to talk to and the user chose no
 // platform (neither QT_QPA_PLATFORM nor a -platform argument): then it has to
 // run on the offscreen platform with the software renderer.

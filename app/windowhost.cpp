@@ -5,6 +5,7 @@
 #include "boardview.h"
 #include "heartbeat.h"
 #include "instancedirectory.h"
+#include "logging.h"
 #include "objectmirror.h"
 #include "watchdog.h"
 
@@ -60,7 +61,7 @@ void WindowHost::start()
     const QString address = InstanceDirectory::controlAddress();
     QString reason;
     if (!address.isEmpty() && !m_watchdog->listen(address, false, &reason))
-        qWarning("Control socket unavailable: %s", qPrintable(reason));
+        qCWarning(lcControl, "Control socket unavailable: %s", qPrintable(reason));
 }
 
 void WindowHost::loadWindow(QQmlApplicationEngine *engine)

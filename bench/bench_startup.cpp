@@ -16,8 +16,8 @@
 //
 // Start-up compares three things with the same warm QML cache:
 //   - the real executable beside a bare window (this program, --child bare);
-//   - this program mirroring the executable's start-up (--child mirror: the
-//     steps of main.cpp, with the engine behind the window) with and without
+//   - this program running the executable's start-up (--child mirror: the
+//     desktop start-up main() runs, with the engine behind the window) with and without
 //     the Application page: in the second the page's file is swapped for a
 //     stand-in with the few properties the window sets, so no updater or
 //     dialogs exist.
@@ -34,16 +34,8 @@
 
 #include "benchreport.h"
 #include "boardsimulator.h"
-#include "instancelock.h"
-#include "journal.h"
-#include "loadtranslations.h"
-#include "materialfixes.h"
+#include "desktopstartup.h"
 #include "procusage.h"
-#include "qmlhost.h"
-#include "singleapphandler.h"
-#include "startup.h"
-#include "unixsignalwatcher.h"
-#include "windowhost.h"
 
 #include <QApplication>
 #include <QCommandLineOption>
@@ -149,72 +141,13 @@ private:
     QUrl m_standIn;
 };
 
-// The executable's start-up, step by step (app/main.cpp with a display),
-// with one difference: the engine gets a URL interceptor (a pass-through
-// unless a stand-in page is given). Keep it in step with main.cpp.
+// The executable's start-up (the same object main() runs), with the
+// engine's URLs passed through an interceptor that swaps the Application
+// page for a stand-in when one is given.
 int runMirror(int argc, char **argv, const QString &standIn)
 {
-    QmlHost::registerTypes();
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QApplication app(argc, argv);
-    app.setOrganizationName(QStringLiteral("Brennic"));
-    app.setApplicationName(QStringLiteral("Tovel3"));
-    app.setApplicationVersion(QStringLiteral(TOVEL3_VERSION));
-    app.setWindowIcon(QIcon(QStringLiteral(":/tovel3.png")));
-    app.addLibraryPath(app.applicationDirPath());
-
-    UnixSignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &app,
-                     &QCoreApplication::quit);
-    SingleAppHandler guard(&app);
-    if (!guard.claimInstance())
-        return 3;
-    InstanceLock settingsLock(QFileInfo(SingleAppHandler::lockFilePath()).absolutePath(),
-                              QSettings().fileName());
-    if (!settingsLock.tryLock())
-        return 4;
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addOption({QStringLiteral("lang"), QStringLiteral("Set UI language to <lang>"),
-                      QStringLiteral("lang")});
-    parser.addOption({QStringLiteral("softgl"), QStringLiteral("Software rendering")});
-    parser.addOption({QStringLiteral("legacy"), QStringLiteral("Compatibility mode")});
-    parser.process(app);
-
-    QSettings settings;
-    Startup::settleLanguage(settings, false, QString());
-    settings.sync();
-    QTranslator *translator = loadTranslations(&app, nullptr, QStringLiteral("lang"));
-    QQuickStyle::setStyle(QStringLiteral("Material"));
-    if (settings.value(QStringLiteral("softgl"), false).toBool())
-        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
-    app.setQuitOnLastWindowClosed(false);
-    auto *journal = new Journal(nullptr, QString());
-    journal->setup(QString(), QStringLiteral("tovel3.log"));
-    journal->setMaxSizeMB(settings.value(QStringLiteral("logging/size"), 64).toULongLong());
-    journal->setBackupCount(static_cast<quint32>(qMin<quint64>(
-        settings.value(QStringLiteral("logging/count"), 3).toULongLong(), Journal::MaxBackups)));
-    journal->setPaused(!settings.value(QStringLiteral("logging/enable"), false).toBool());
-    journal->log(QCoreApplication::translate("Logger", "application started"));
-
-    int code = 0;
-    {
-        WindowHost host(journal);
-        QQmlApplicationEngine engine;
-        engine.addImportPath(app.applicationDirPath());
-        PageSwap swap(standIn.isEmpty() ? QUrl() : QUrl::fromLocalFile(standIn));
-        engine.setUrlInterceptor(&swap);
-        MaterialFixes::install(&engine);
-        QmlHost::publishContext(engine.rootContext(), &guard, journal);
-        host.publish(engine.rootContext());
-        QObject::connect(&engine, &QQmlApplicationEngine::quit, &app, &QCoreApplication::quit);
-        host.loadWindow(&engine);
-        code = app.exec();
-    }
-    delete translator;
-    delete journal;
-    return code;
+    PageSwap swap(standIn.isEmpty() ? QUrl() : QUrl::fromLocalFile(standIn));
+    return DesktopStartup::run(argc, argv, &swap);
 }
 
 int runBare(int argc, char **argv, const QString &file)

@@ -34,8 +34,6 @@ private:
     int failure(const QString &text);
     // Sends the request; the reply or the exit code of what went wrong.
     int exchange(const QJsonObject &request, QJsonObject *reply);
-    void printStatus(const QJsonObject &status);
-    void printBoard(const QJsonObject &reply);
 
     QTextStream &m_out;
     QTextStream &m_err;

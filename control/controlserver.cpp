@@ -134,28 +134,57 @@ void ControlServer::dropClient(ControlConnection *socket)
 
 void ControlServer::handle(ControlConnection *socket, const QJsonObject &request)
 {
-    const QString command = request.value(QStringLiteral("cmd")).toString();
-    if (command == QLatin1String("status")) {
-        QJsonObject message = success();
-        message.insert(QStringLiteral("status"), status());
-        reply(socket, message);
-    } else if (command == QLatin1String("suspend") || command == QLatin1String("resume")) {
-        setSwitch(socket, false, command == QLatin1String("suspend"));
-    } else if (command == QLatin1String("led")) {
-        const QJsonValue on = request.value(QStringLiteral("on"));
-        if (on.isBool())
-            setSwitch(socket, true, on.toBool());
-        else
-            fail(socket, QStringLiteral("led needs on or off"));
-    } else if (command == QLatin1String("board")) {
-        readBoard(socket);
-    } else if (command == QLatin1String("board-set")) {
-        writeBoard(socket, request);
-    } else if (command == QLatin1String("test-reset") || command == QLatin1String("test-power")) {
-        test(socket, request, command == QLatin1String("test-power"));
-    } else {
-        fail(socket, QStringLiteral("unknown command \"%1\"").arg(command));
-    }
+    const QString name = request.value(QStringLiteral("cmd")).toString();
+    if (const ControlCommand *command = ControlCommands::byRequest(name))
+        (this->*command->handle)(socket, request);
+    else
+        fail(socket, QStringLiteral("unknown command \"%1\"").arg(name));
+}
+
+void ControlServer::answerStatus(ControlConnection *socket, const QJsonObject &)
+{
+    QJsonObject message = success();
+    message.insert(QStringLiteral("status"), status());
+    reply(socket, message);
+}
+
+void ControlServer::answerSuspend(ControlConnection *socket, const QJsonObject &)
+{
+    setSwitch(socket, false, true);
+}
+
+void ControlServer::answerResume(ControlConnection *socket, const QJsonObject &)
+{
+    setSwitch(socket, false, false);
+}
+
+void ControlServer::answerLed(ControlConnection *socket, const QJsonObject &request)
+{
+    const QJsonValue on = request.value(QStringLiteral("on"));
+    if (on.isBool())
+        setSwitch(socket, true, on.toBool());
+    else
+        fail(socket, QStringLiteral("led needs on or off"));
+}
+
+void ControlServer::answerBoard(ControlConnection *socket, const QJsonObject &)
+{
+    readBoard(socket);
+}
+
+void ControlServer::answerBoardSet(ControlConnection *socket, const QJsonObject &request)
+{
+    writeBoard(socket, request);
+}
+
+void ControlServer::answerTestReset(ControlConnection *socket, const QJsonObject &request)
+{
+    test(socket, request, false);
+}
+
+void ControlServer::answerTestPower(ControlConnection *socket, const QJsonObject &request)
+{
+    test(socket, request, true);
 }
 
 void ControlServer::reply(ControlConnection *socket, const QJsonObject &message)

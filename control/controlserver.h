@@ -1,6 +1,7 @@
 #pragma once
 
 #include "boardprotocol.h"
+#include "controlcommands.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -115,6 +116,17 @@ private:
     QString boardMissing() const;
     const BoardProtocol::BoardModel *settingsModel() const;
     QJsonObject boardReply(const BoardProtocol::BoardSettings &settings) const;
+
+    // The handlers of the commands' table.
+    friend const std::vector<ControlCommand> &ControlCommands::all();
+    void answerStatus(ControlConnection *socket, const QJsonObject &request);
+    void answerSuspend(ControlConnection *socket, const QJsonObject &request);
+    void answerResume(ControlConnection *socket, const QJsonObject &request);
+    void answerLed(ControlConnection *socket, const QJsonObject &request);
+    void answerBoard(ControlConnection *socket, const QJsonObject &request);
+    void answerBoardSet(ControlConnection *socket, const QJsonObject &request);
+    void answerTestReset(ControlConnection *socket, const QJsonObject &request);
+    void answerTestPower(ControlConnection *socket, const QJsonObject &request);
 
     void setSwitch(ControlConnection *socket, bool led, bool on);
     void readBoard(ControlConnection *socket);

@@ -10,6 +10,7 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -21,6 +22,11 @@
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
+
+namespace
+{
+Q_LOGGING_CATEGORY(lcUpdate, "tovel3.update")
+}
 
 #ifndef TOVEL3_UPDATE_PUBLIC_KEY
 #define TOVEL3_UPDATE_PUBLIC_KEY ""
@@ -73,8 +79,9 @@ AppcastUpdater::AppcastUpdater(const QString &feedUrl, int startDelay)
         if (decoded && decoded.decoded.size() == 32)
             m_publicKey = decoded.decoded;
         else
-            qWarning() << "The update key of this build is not a base64 Ed25519 key; updates "
-                          "will not be installed automatically";
+            qCWarning(lcUpdate)
+                << "The update key of this build is not a base64 Ed25519 key; updates "
+                   "will not be installed automatically";
     }
     m_dailyTimer->setInterval(3600 * 1000);
     connect(m_dailyTimer, &QTimer::timeout, this, &AppcastUpdater::checkIfDue);
@@ -190,8 +197,8 @@ void AppcastUpdater::checkUpdate()
                          QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
     const QUrl url(m_feedUrl);
     if (!isAcceptedAddress(url)) {
-        qWarning().noquote() << "Update check refused: the feed address" << m_feedUrl
-                             << "is neither https nor on this machine";
+        qCWarning(lcUpdate).noquote() << "Update check refused: the feed address" << m_feedUrl
+                                      << "is neither https nor on this machine";
         failCheck(tr("The update address %1 is refused: only https addresses are accepted.")
                       .arg(m_feedUrl.left(200)));
         return;
@@ -202,7 +209,7 @@ void AppcastUpdater::checkUpdate()
 
 void AppcastUpdater::failCheck(const QString &reason)
 {
-    qDebug().noquote() << "Update check failed:" << reason;
+    qCDebug(lcUpdate).noquote() << "Update check failed:" << reason;
     emit checkFailed(reason);
     emit checkFinished(false);
 }
@@ -232,8 +239,8 @@ void AppcastUpdater::feedFinished()
     std::optional<AppcastRelease> release =
         parser.newestFor(QStringLiteral("linux"), m_currentVersion);
     if (!release) {
-        qDebug().noquote() << "Update check: no version newer than" << m_currentVersion << "in"
-                           << m_feedUrl;
+        qCDebug(lcUpdate).noquote()
+            << "Update check: no version newer than" << m_currentVersion << "in" << m_feedUrl;
         emit upToDate();
         emit checkFinished(false);
         return;
@@ -268,8 +275,8 @@ void AppcastUpdater::notesFinished()
         release.notes =
             AppcastParser::notesToPlainText(text, !type.startsWith(QLatin1String("text/plain")));
     } else {
-        qDebug().noquote() << "Release notes not loaded from" << release.notesLink.toString() << ":"
-                           << reply->errorString();
+        qCDebug(lcUpdate).noquote() << "Release notes not loaded from"
+                                    << release.notesLink.toString() << ":" << reply->errorString();
         release.notes = tr("The release notes could not be loaded.");
     }
     announce(release);
@@ -278,7 +285,8 @@ void AppcastUpdater::notesFinished()
 void AppcastUpdater::announce(const AppcastRelease &release)
 {
     m_pending = release;
-    qDebug().noquote() << "Update check: version" << release.displayVersion << "is available";
+    qCDebug(lcUpdate).noquote() << "Update check: version" << release.displayVersion
+                                << "is available";
     emit newVersion(release.displayVersion, release.notes);
     emit checkFinished(true);
 }
@@ -321,7 +329,7 @@ void AppcastUpdater::downloadFinished()
         return verificationFailed(tr("The download is larger than announced."));
     if (reply->error() != QNetworkReply::NoError) {
         // The reason names the address, which the user is not to be sent to.
-        qDebug().noquote() << "Update download failed:" << reply->errorString();
+        qCDebug(lcUpdate).noquote() << "Update download failed:" << reply->errorString();
         return notInstalled(tr("The download failed."));
     }
     const QByteArray program = reply->readAll();
@@ -356,8 +364,8 @@ void AppcastUpdater::install(const QByteArray &program)
         !file.setPermissions(permissions) || !file.commit())
         return notInstalled(tr("The program file cannot be replaced: %1").arg(file.errorString()));
     QFile::setPermissions(target, permissions);
-    qDebug().noquote() << "Update: version" << m_pending->displayVersion << "installed as"
-                       << target;
+    qCDebug(lcUpdate).noquote() << "Update: version" << m_pending->displayVersion << "installed as"
+                                << target;
     emit updateStatus(tr("Version %1 is installed. The application restarts now.")
                           .arg(m_pending->displayVersion));
     emit updateFinished(true);
@@ -374,7 +382,7 @@ void AppcastUpdater::notInstalled(const QString &reason, const QString &outcome)
 {
     // The file the feed named is not trusted, and neither is any other
     // address of the feed: only the maker's own download page is offered.
-    qDebug().noquote() << "Update not installed:" << reason;
+    qCDebug(lcUpdate).noquote() << "Update not installed:" << reason;
     const QString page = Updater::downloadPageUrl().toString();
     const QString said =
         (outcome.isEmpty() ? tr("The update was not installed.") : outcome) + QLatin1Char('\n') +

@@ -14,6 +14,8 @@ BoardView::BoardView(Board *board, QObject *parent)
                     values.append(settings.field(i));
                 emit settingsRead(settings.form, values);
             });
+    connect(board, &Board::writeConfirmed, this, &BoardView::writeConfirmed);
+    connect(board, &Board::writeFailed, this, &BoardView::writeFailed);
 }
 
 void BoardView::setPort(const QString &name)

@@ -33,6 +33,8 @@ signals:
     // The board answered "~F": its form (BoardSettings::Form) and the ten
     // values (-1 where the form has none).
     void settingsRead(int form, const QVariantList &values);
+    void writeConfirmed();
+    void writeFailed();
 
 private:
     Board *m_board;

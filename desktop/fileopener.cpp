@@ -1,6 +1,7 @@
 #include "fileopener.h"
 
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
@@ -20,6 +21,11 @@ FileOpener::~FileOpener()
         process->kill();
         process->waitForFinished(1000);
     }
+}
+
+bool FileOpener::isFile(const QString &path)
+{
+    return !path.isEmpty() && QFileInfo(path).isFile();
 }
 
 void FileOpener::open(const QString &target)

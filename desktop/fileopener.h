@@ -22,6 +22,8 @@ public:
     // https address); failed(target) or opened(target) follows, at once or
     // when the opener is done.
     Q_INVOKABLE void open(const QString &target);
+    // True for an existing regular file (a symbolic link counts as its target).
+    Q_INVOKABLE static bool isFile(const QString &path);
 
     // How long an opener's failure still counts, in milliseconds.
     static constexpr int watchMs = 10000;

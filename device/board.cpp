@@ -1,6 +1,7 @@
 #include "board.h"
 
 #include "journal.h"
+#include "logging.h"
 #include "serialchannel.h"
 
 #include <QDebug>
@@ -59,7 +60,7 @@ Board::Board(Journal *journal, QObject *parent)
     connect(m_readTimer, &QTimer::timeout, this, [this] { setSettingsUnanswered(true); });
     m_rescanTimer->setInterval(RescanIntervalMs);
     connect(m_rescanTimer, &QTimer::timeout, this, [this] {
-        qInfo().noquote() << "Rescan triggered";
+        qCInfo(lcSerial).noquote() << "Rescan triggered";
         scan();
     });
     connect(m_exchangeTimer, &QTimer::timeout, this, &Board::exchangeEnded);
@@ -195,14 +196,6 @@ void Board::setWritePending(bool pending)
     emit writePendingChanged(pending);
 }
 
-void Board::setWriteResult(WriteResult result)
-{
-    if (m_writeResult == result)
-        return;
-    m_writeResult = result;
-    emit writeResultChanged(result);
-}
-
 void Board::setSettingsUnanswered(bool unanswered)
 {
     if (m_settingsUnanswered == unanswered)
@@ -275,8 +268,8 @@ void Board::restorePort(const QString &saved)
 {
     QStringList ports = listPorts();
     const QString wanted = stablePortName(saved, m_byIdDir);
-    qInfo().noquote() << "Available ports:" << ports.join(QLatin1Char(','));
-    qInfo().noquote() << "Restoring port:" << saved;
+    qCInfo(lcSerial).noquote() << "Available ports:" << ports.join(QLatin1Char(','));
+    qCInfo(lcSerial).noquote() << "Restoring port:" << saved;
     if (!wanted.isEmpty() && ports.contains(wanted))
         ports = QStringList{wanted};
     if (m_ports != ports) {
@@ -323,10 +316,10 @@ void Board::setPort(const QString &name)
     // "n/a" until the board here reports.
     m_announced.clear();
     if (openPort(true)) {
-        qInfo().noquote() << "Opened port" << stable;
+        qCInfo(lcSerial).noquote() << "Opened port" << stable;
         emit portSelected(stable);
     } else {
-        qInfo().noquote() << "Cannot open port" << stable;
+        qCInfo(lcSerial).noquote() << "Cannot open port" << stable;
         emit portOpenFailed(stable);
     }
 }
@@ -392,7 +385,7 @@ bool Board::ensureOpen()
     if (m_channel->isDeviceOpen())
         return true;
     if (m_channel->isOpen()) {
-        qInfo().noquote() << "Lost port" << m_port;
+        qCInfo(lcSerial).noquote() << "Lost port" << m_port;
         dropPort();
     }
     if (m_port.isEmpty())
@@ -470,7 +463,7 @@ bool Board::write(const Exchange &exchange)
         }
     }
     if (!m_channel->writeString(QString::fromLatin1(bytes))) {
-        qInfo().noquote() << "!!Cannot write to " + m_channel->name();
+        qCInfo(lcSerial).noquote() << "!!Cannot write to " + m_channel->name();
         dropPort();
         return false;
     }
@@ -483,7 +476,7 @@ bool Board::write(const Exchange &exchange)
         emit heartbeatSent();
         return true;
     }
-    qInfo().noquote() << ">>" + QString::fromLatin1(bytes);
+    qCInfo(lcSerial).noquote() << ">>" + QString::fromLatin1(bytes);
     if (exchange.kind == Exchange::Command) {
         if (bytes.startsWith("~W") && !m_compatibility)
             m_writeTimer->start(); // the confirmation is awaited from now
@@ -543,7 +536,7 @@ bool Board::command(const QByteArray &bytes)
     }
     if (ensureOpen() && submit({Exchange::Command, bytes}))
         return true;
-    qInfo().noquote() << "!!Cannot write to " + m_channel->name();
+    qCInfo(lcSerial).noquote() << "!!Cannot write to " + m_channel->name();
     return false;
 }
 
@@ -615,7 +608,7 @@ bool Board::firmwareUpdate()
 
 void Board::onData(const QString &data)
 {
-    qInfo().noquote() << "<<" + data;
+    qCInfo(lcSerial).noquote() << "<<" + data;
     const QList<QByteArray> pieces = m_framer.feed(data.toLatin1());
     if (m_framer.hasTail())
         m_quietTimer->start();
@@ -704,7 +697,7 @@ void Board::handleAck()
 
 void Board::handleIdentity(const BoardIdentity &identity)
 {
-    qInfo().noquote() << identity.text();
+    qCInfo(lcSerial).noquote() << identity.text();
     m_firmware = identity.version;
     const BoardModel *model = modelForLetter(identity.letter);
     const QString letter = QString(QLatin1Char(identity.letter));
@@ -732,7 +725,7 @@ void Board::handleSettings(const BoardSettings &settings)
     m_readTimer->stop();
     setSettingsUnanswered(false);
     if (settings.form == BoardSettings::Invalid) {
-        qInfo().noquote() << "Unknown settings";
+        qCInfo(lcSerial).noquote() << "Unknown settings";
         m_settings.form = BoardSettings::Invalid;
         emit settingsChanged();
         emit settingsRead(m_settings);
@@ -747,23 +740,16 @@ void Board::handleSettings(const BoardSettings &settings)
     if (m_writePending) {
         m_writeTimer->stop();
         setWritePending(false);
-        setWriteResult(WriteOk);
         emit writeConfirmed();
-        m_writeTimer->start();
     }
 }
 
 void Board::onWriteTimer()
 {
-    const bool failed = m_writePending;
+    if (!m_writePending)
+        return;
     setWritePending(false);
-    if (failed) {
-        setWriteResult(WriteFailed);
-        emit writeFailed();
-        m_writeTimer->start();
-    } else {
-        setWriteResult(WriteIdle);
-    }
+    emit writeFailed();
 }
 
 void Board::handleChannel(int n, bool closed)

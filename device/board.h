@@ -66,7 +66,6 @@ class Board : public QObject
     Q_PROPERTY(int compatibilityT1 READ compatibilityT1 WRITE setCompatibilityT1 NOTIFY
                    compatibilityT1Changed)
     Q_PROPERTY(bool writePending READ writePending NOTIFY writePendingChanged)
-    Q_PROPERTY(int writeResult READ writeResult NOTIFY writeResultChanged)
     // The model as the window names it: in compatibility mode the older
     // board, which identifies itself like the one-channel model.
     Q_PROPERTY(QString displayModel READ displayModel NOTIFY identityChanged)
@@ -80,12 +79,6 @@ class Board : public QObject
     Q_PROPERTY(bool answering READ isAnswering NOTIFY answeringChanged)
 
 public:
-    // What the Write button shows: Idle "Write"; Ok for 800 ms (the write
-    // timeout) after a confirmed write; Failed from 800 ms after an
-    // unconfirmed write, for 800 ms.
-    enum WriteResult { WriteIdle, WriteOk, WriteFailed };
-    Q_ENUM(WriteResult)
-
     static constexpr int WriteTimeoutMs = 800;
     static constexpr int QuietTimeMs = 150;       // an unterminated reply counts after this
     static constexpr int ExchangeTimeoutMs = 500; // longest wait for an answer before the next
@@ -126,7 +119,6 @@ public:
     int compatibilityT1() const { return m_compatibilityT1; }
     void setCompatibilityT1(int t1);
     bool writePending() const { return m_writePending; }
-    int writeResult() const { return m_writeResult; }
     QString displayModel() const;
     static int compatibilityT1Max();
     bool settingsUnanswered() const { return m_settingsUnanswered; }
@@ -160,7 +152,6 @@ signals:
     void compatibilityModeChanged(bool on);
     void compatibilityT1Changed(int t1);
     void writePendingChanged(bool pending);
-    void writeResultChanged(int result);
     void settingsUnansweredChanged(bool unanswered);
     void answeringChanged(bool answering);
 
@@ -171,6 +162,8 @@ signals:
     void ledReported(bool on);
     void suspendReported(bool on);
     void settingsRead(const BoardProtocol::BoardSettings &settings);
+    // The board answered a write with its settings, or did not within the
+    // write timeout (800 ms): how long that is shown is the window's affair.
     void writeConfirmed();
     void writeFailed();
     void commandSent(const QByteArray &command); // written to the port
@@ -233,7 +226,6 @@ private:
     void handleChannel(int n, bool closed);
     void onWriteTimer();
     void setWritePending(bool pending);
-    void setWriteResult(WriteResult result);
     void setSettingsUnanswered(bool unanswered);
     void setAnswering(bool answering);
     void setLetter(const QString &letter);
@@ -283,7 +275,6 @@ private:
     bool m_compatibility = false;
     int m_compatibilityT1 = 5;
     bool m_writePending = false;
-    WriteResult m_writeResult = WriteIdle;
     bool m_settingsUnanswered = false;
     bool m_answering = true;
 };

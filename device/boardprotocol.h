@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QVector>
 
@@ -52,7 +53,10 @@ struct BoardIdentity {
 
 // The timing settings as indices into the lists of settingsFields().
 struct BoardSettings {
+    Q_GADGET
+public:
     enum Form { Invalid, Short, Long };
+    Q_ENUM(Form)
     static constexpr int FieldCount = 10;
 
     Form form = Invalid;

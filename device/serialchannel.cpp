@@ -10,21 +10,10 @@ const quint16 boardVendorId = 0x0483;
 } // namespace
 
 SerialChannel::SerialChannel(QObject *parent)
-    : Channel(parent)
+    : QObject(parent)
     , m_device(new SerialDevice(this))
 {
     connect(m_device, &SerialDevice::readyRead, this, &SerialChannel::portReadyRead);
-    m_params << "baud"
-             << "bauds"
-             << "bits"
-             << "parity"
-             << "stops"
-             << "rts"
-             << "cts"
-             << "dtr"
-             << "dsr"
-             << "dcd"
-             << "ri";
 }
 
 SerialChannel::~SerialChannel() = default;
@@ -65,7 +54,7 @@ void SerialChannel::close()
     }
 }
 
-bool SerialChannel::isOpen()
+bool SerialChannel::isOpen() const
 {
     return m_opened;
 }
@@ -75,27 +64,9 @@ bool SerialChannel::isDeviceOpen() const
     return m_opened && m_device->isOpen();
 }
 
-QString SerialChannel::name()
+QString SerialChannel::name() const
 {
     return m_name;
-}
-
-QString SerialChannel::param(const QString &name)
-{
-    return isOpen() ? m_device->param(name) : QString();
-}
-
-bool SerialChannel::paramSet(const QString &name, const QString &value)
-{
-    return isOpen() && m_device->setParam(name, value);
-}
-
-QString SerialChannel::readString()
-{
-    if (!isOpen())
-        return QString();
-    const QString text = toText(m_device->readAll());
-    return text.isNull() ? QStringLiteral("") : text;
 }
 
 bool SerialChannel::writeString(const QString &s)

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "channel.h"
+#include <QObject>
+#include <QString>
+#include <QStringList>
 
 class SerialDevice;
 
@@ -13,37 +15,31 @@ class SerialDevice;
 // until close(), even when the device vanishes meanwhile. The device itself is
 // released at once when it fails (see SerialDevice); writes then fail until
 // the next successful open(), and isDeviceOpen() tells.
-class SerialChannel : public Channel
+class SerialChannel : public QObject
 {
     Q_OBJECT
 public:
     explicit SerialChannel(QObject *parent = nullptr);
     ~SerialChannel() override;
 
-signals:
-    void dataReady(const QString &data);
-
-protected slots:
-    void portReadyRead();
-
-public slots:
-    QStringList channels() override;
-    bool open(const QString &name) override;
-    void close() override;
-    bool isOpen() override;
-    QString name() override;
-    QString param(const QString &name) override;
-    bool paramSet(const QString &name, const QString &value) override;
-    QString readString() override;
-    bool writeString(const QString &s) override;
-
-public:
+    // The ports a board may be on.
+    QStringList channels();
+    bool open(const QString &name);
+    void close();
+    bool isOpen() const;
+    QString name() const;
+    bool writeString(const QString &s);
     // The device is open and has not failed.
     bool isDeviceOpen() const;
 
+signals:
+    void dataReady(const QString &data);
+
 private:
+    void portReadyRead();
     static QString toText(const QByteArray &bytes);
 
     SerialDevice *m_device;
+    QString m_name;
     bool m_opened = false;
 };

@@ -33,12 +33,6 @@ public:
     // True when every byte was handed to the device.
     bool write(const QByteArray &bytes);
 
-    // The line parameters by the keys of SerialChannel::params(): the value
-    // as the device reports it ("" while closed or for a key it has not), and
-    // a change that is true only when the device took it.
-    QString param(const QString &key);
-    bool setParam(const QString &key, const QString &value);
-
 signals:
     void readyRead();
 

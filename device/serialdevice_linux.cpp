@@ -21,40 +21,6 @@
 namespace
 {
 const int writeTimeoutMs = 500;
-
-struct Speed {
-    speed_t code;
-    int baud;
-};
-const Speed speeds[] = {{B1200, 1200},   {B2400, 2400},     {B4800, 4800},
-                        {B9600, 9600},   {B19200, 19200},   {B38400, 38400},
-                        {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
-
-int baudOf(speed_t code)
-{
-    for (const Speed &s : speeds) {
-        if (s.code == code)
-            return s.baud;
-    }
-    return 0;
-}
-
-bool speedOf(int baud, speed_t *code)
-{
-    for (const Speed &s : speeds) {
-        if (s.baud == baud) {
-            *code = s.code;
-            return true;
-        }
-    }
-    return false;
-}
-
-const struct {
-    const char *key;
-    int bit;
-} modemLines[] = {{"rts", TIOCM_RTS}, {"dtr", TIOCM_DTR}, {"cts", TIOCM_CTS},
-                  {"dsr", TIOCM_DSR}, {"dcd", TIOCM_CAR}, {"ri", TIOCM_RNG}};
 } // namespace
 
 struct SerialDevice::Private {
@@ -90,20 +56,6 @@ struct SerialDevice::Private {
         ::ioctl(fd, TIOCNXCL);
         ::close(fd); // also drops the lock
         fd = -1;
-    }
-
-    // Changes the settings by `change`; true when the device reports them
-    // as asked afterwards.
-    template <typename Change> bool apply(Change change)
-    {
-        termios wanted;
-        if (::tcgetattr(fd, &wanted) != 0)
-            return false;
-        change(wanted);
-        termios now;
-        if (::tcsetattr(fd, TCSANOW, &wanted) != 0 || ::tcgetattr(fd, &now) != 0)
-            return false;
-        return now.c_cflag == wanted.c_cflag && cfgetospeed(&now) == cfgetospeed(&wanted);
     }
 };
 
@@ -221,86 +173,4 @@ bool SerialDevice::write(const QByteArray &bytes)
         return false;
     }
     return true;
-}
-
-QString SerialDevice::param(const QString &key)
-{
-    termios t;
-    if (!isOpen() || ::tcgetattr(d->fd, &t) != 0)
-        return QString();
-    if (key == QLatin1String("baud"))
-        return QString::number(baudOf(cfgetospeed(&t)));
-    if (key == QLatin1String("bits")) {
-        switch (t.c_cflag & CSIZE) {
-        case CS5:
-            return QStringLiteral("5");
-        case CS6:
-            return QStringLiteral("6");
-        case CS7:
-            return QStringLiteral("7");
-        default:
-            return QStringLiteral("8");
-        }
-    }
-    if (key == QLatin1String("parity")) {
-        if (!(t.c_cflag & PARENB))
-            return QStringLiteral("n");
-        if (t.c_cflag & CMSPAR)
-            return QLatin1String(t.c_cflag & PARODD ? "m" : "s");
-        return QLatin1String(t.c_cflag & PARODD ? "o" : "e");
-    }
-    if (key == QLatin1String("stops"))
-        return QLatin1String(t.c_cflag & CSTOPB ? "2" : "1");
-    for (const auto &line : modemLines) {
-        if (key == QLatin1String(line.key)) {
-            int lines = 0;
-            const bool known = ::ioctl(d->fd, TIOCMGET, &lines) == 0;
-            return QLatin1String(known && (lines & line.bit) ? "1" : "0");
-        }
-    }
-    return QString();
-}
-
-bool SerialDevice::setParam(const QString &key, const QString &value)
-{
-    if (!isOpen())
-        return false;
-    const int number = value.toInt(); // unparsable text counts as 0
-    if (key == QLatin1String("rts") || key == QLatin1String("dtr")) {
-        int bit = key == QLatin1String("rts") ? TIOCM_RTS : TIOCM_DTR;
-        return ::ioctl(d->fd, number != 0 ? TIOCMBIS : TIOCMBIC, &bit) == 0;
-    }
-    if (key == QLatin1String("baud")) {
-        speed_t code;
-        return speedOf(number, &code) && d->apply([code](termios &t) {
-            cfsetispeed(&t, code);
-            cfsetospeed(&t, code);
-        });
-    }
-    if (key == QLatin1String("bits")) {
-        const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-        if (number < 5 || number > 8)
-            return false;
-        const tcflag_t size = sizes[number - 5];
-        return d->apply([size](termios &t) { t.c_cflag = (t.c_cflag & ~CSIZE) | size; });
-    }
-    if (key == QLatin1String("parity")) {
-        const int kind = QByteArrayLiteral("neosm").indexOf(value.left(1).toLatin1());
-        if (value.isEmpty() || kind < 0)
-            return false;
-        const tcflag_t flags[] = {0, PARENB, PARENB | PARODD, PARENB | CMSPAR,
-                                  PARENB | CMSPAR | PARODD};
-        const tcflag_t parity = flags[kind];
-        return d->apply([parity](termios &t) {
-            t.c_cflag = (t.c_cflag & ~(PARENB | PARODD | CMSPAR)) | parity;
-        });
-    }
-    if (key == QLatin1String("stops")) {
-        if (number != 1 && number != 2)
-            return false;
-        return d->apply([number](termios &t) {
-            t.c_cflag = number == 2 ? (t.c_cflag | CSTOPB) : (t.c_cflag & ~CSTOPB);
-        });
-    }
-    return false;
 }

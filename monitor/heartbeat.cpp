@@ -2,6 +2,7 @@
 
 #include "board.h"
 #include "journal.h"
+#include "logging.h"
 #include "pingprocess.h"
 #include "processwatcher.h"
 
@@ -160,14 +161,14 @@ void Heartbeat::tick()
     if (m_networkCheck) {
         // The rest follows when the probe ends. A probe still running from
         // the last cycle is killed instead, and this cycle probes nothing.
-        qDebug().noquote().nospace() << "Ping " << m_networkTarget;
+        qCDebug(lcCycle).noquote().nospace() << "Ping " << m_networkTarget;
         m_probeCycle = m_cycle;
         m_ping->start(m_networkTarget);
     } else if (processCheckActive()) {
         if (checkProcess())
             feed();
     } else {
-        qDebug("restart timer");
+        qCDebug(lcCycle, "restart timer");
         feed();
     }
 }

@@ -1,4 +1,5 @@
 #include "metricswriter.h"
+#include "logging.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -333,7 +334,7 @@ bool MetricsWriter::collectOutcome()
     }
     m_hasWritten = false; // the next update tries again
     if (!m_warned)
-        qWarning("Cannot write the metrics: %s", qPrintable(error));
+        qCWarning(lcMetrics, "Cannot write the metrics: %s", qPrintable(error));
     m_warned = true;
     return true;
 }

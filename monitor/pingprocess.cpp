@@ -1,4 +1,5 @@
 #include "pingprocess.h"
+#include "logging.h"
 
 #include <QDebug>
 
@@ -20,7 +21,7 @@ PingProcess::PingProcess(QObject *parent)
             return;
         // Once until the tool runs again: every cycle would only repeat it.
         if (!m_startFailed)
-            qWarning() << "ping could not be started:" << m_runner->errorString();
+            qCWarning(lcChecks) << "ping could not be started:" << m_runner->errorString();
         m_startFailed = true;
     });
 }

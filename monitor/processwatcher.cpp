@@ -31,10 +31,3 @@ void ProcessWatcher::setOwner(const QString &owner)
     resolveOwner();
     emit ownerChanged();
 }
-
-bool ProcessWatcher::fileExists(const QString &name)
-{
-    if (name.isEmpty())
-        return false;
-    return QFileInfo(name).isFile();
-}

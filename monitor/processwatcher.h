@@ -25,8 +25,6 @@ public:
     explicit ProcessWatcher(QObject *parent = nullptr);
     ~ProcessWatcher() override;
 
-    // true for an existing regular file (a symbolic link counts as its target)
-    Q_INVOKABLE bool fileExists(const QString &name);
     // 0 when at least one process of that image name runs and none of them
     // is stopped, traced, a zombie or dead; 1 otherwise
     Q_INVOKABLE int check(const QString &name);

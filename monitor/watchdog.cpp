@@ -242,6 +242,13 @@ void Watchdog::followSettings()
             metrics->setDirectory(dir);
         });
     });
+    // The journal follows its settings, whoever changes them (the page, a
+    // reload of the service's file); it takes them from any thread.
+    Journal *journal = m_journal;
+    const auto applyToJournal = [s, journal] { s->applyToJournal(journal); };
+    connect(s, &AppSettings::loggingEnabledChanged, this, applyToJournal);
+    connect(s, &AppSettings::logSizeMbChanged, this, applyToJournal);
+    connect(s, &AppSettings::logBackupsChanged, this, applyToJournal);
     connect(s, &AppSettings::legacyModeChanged, this,
             [=](bool on) { later(board, [=] { board->setCompatibilityMode(on); }); });
     connect(s, &AppSettings::legacyT1Changed, this,

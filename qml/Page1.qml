@@ -1,4 +1,5 @@
 import QtQuick 2.10
+import Tovel3 1.0
 import QtQuick.Controls 2.3
 import QtQuick.Controls.Material 2.1
 
@@ -44,7 +45,7 @@ Page1Form {
     pingTimeoutText.text: Math.round(pingTimeoutSlider.value) + qsTr("ms")
 
     statusIndicator.color: lampColor
-    statusIndicator.active: heartbeat.lamp !== 0
+    statusIndicator.active: heartbeat.lamp !== Heartbeat.Off
 
     portsCombo.model: board.ports
 
@@ -104,9 +105,9 @@ Page1Form {
     Connections {
         target: heartbeat
         function onValueChanged(key, value) {
-            if (key === "lamp" && value === 1)
+            if (key === "lamp" && value === Heartbeat.Sent)
                 page.lampColor = "#f8eb2d"
-            else if (key === "lamp" && value === 2)
+            else if (key === "lamp" && value === Heartbeat.Acknowledged)
                 page.lampColor = "#2aff00"
         }
     }

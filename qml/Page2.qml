@@ -1,4 +1,5 @@
 import QtQuick 2.10
+import Tovel3 1.0
 
 Page2Form {
     id: page2
@@ -60,7 +61,7 @@ Page2Form {
     function showSettings(form, values) {
         t1Group.enabled = true
         t2Group.enabled = true
-        if (form === 2) {
+        if (form === BoardSettings.Long) {
             var boxes = [t1Box, t2Box, t3Box, t4Box, t5Box, p6Box, p7Box, p8Box, p9Box]
             for (var i = 0; i < boxes.length; ++i)
                 boxes[i].currentIndex = values[i]
@@ -69,7 +70,7 @@ Page2Form {
             t3Group.enabled = true
             channelGroup.enabled = true
             tempGroup.enabled = true
-        } else if (form === 1) {
+        } else if (form === BoardSettings.Short) {
             t1Box.currentIndex = values[0]
             t2Box.currentIndex = values[1]
             t3Group.enabled = false
@@ -97,12 +98,32 @@ Page2Form {
         return qsTr("Write")
     }
 
-    writebutton.text: writeText(board.writeResult)
+    // What the Write button says after a write: 1 "OK", 2 "Failed", for
+    // 800 ms; 0 "Write".
+    property int writeResult: 0
+    writebutton.text: writeText(writeResult)
+
+    Timer {
+        id: writeResultTimer
+        interval: 800
+        onTriggered: page2.writeResult = 0
+    }
+
+    function showWriteResult(result) {
+        writeResult = result
+        writeResultTimer.restart()
+    }
 
     Connections {
         target: board
         function onSettingsRead(form, values) {
             page2.showSettings(form, values)
+        }
+        function onWriteConfirmed() {
+            page2.showWriteResult(1)
+        }
+        function onWriteFailed() {
+            page2.showWriteResult(2)
         }
     }
 

@@ -73,7 +73,7 @@ Page3Form {
 
     function openLogFile() {
         var file = journal.file
-        if (file !== "" && watcher.fileExists(file)) {
+        if (fileOpener.isFile(file)) {
             fileOpener.open(file)
             return true
         }
@@ -109,8 +109,6 @@ Page3Form {
         appSettings.logBackups = count
         appSettings.logNetwork = logNetSwitch.checked
         appSettings.logProcess = logProcSwitch.checked
-        journal.setMaxSizeMB(size)
-        journal.setBackupCount(count)
     }
 
     Component.onCompleted: {
@@ -157,7 +155,6 @@ Page3Form {
         target: logSwitch
         function onCheckedChanged() {
             appSettings.loggingEnabled = logSwitch.checked
-            journal.setPaused(!logSwitch.checked)
         }
     }
 

@@ -5,7 +5,6 @@ import QtQuick.Layouts 1.3
 import QtQuick.Extras 1.4
 import Qt.labs.platform 1.0 as Platform
 import QtQuick.Controls.Material 2.1
-import ProcessWatcher 1.0
 import AutoStarter 1.0
 import Settings 1.0
 import brennic.qmlsystray 1.0
@@ -102,17 +101,12 @@ ApplicationWindow {
         target: mainwindow.activeFocusItem
     }
 
-    ProcessWatcher {
-        id: watcher
-        objectName: "watcher"
-    }
-
     AutoStarter {
         id: astarter
         objectName: "astarter"
     }
 
-    Settings {
+    SettingsTransfer {
         id: settings
         objectName: "settings"
     }
@@ -173,7 +167,11 @@ ApplicationWindow {
         onAccepted: {
             var chosen = file.toString()
             if (ifexport) {
-                settings.exportSettings(chosen)
+                if (!settings.exportSettings(chosen)) {
+                    warnCloseDialog.text = qsTr("Settings export failed")
+                    warnCloseDialog.appclose = false
+                    warnCloseDialog.open()
+                }
                 return
             }
             if (settings.importSettings(chosen)) {
@@ -191,7 +189,7 @@ ApplicationWindow {
         id: warnCloseDialog
         objectName: "warnCloseDialog"
         property bool appclose: false
-        title: qsTr("Settings Import")
+        title: fileDialog.ifexport ? qsTr("Settings Export") : qsTr("Settings Import")
         buttons: Platform.MessageDialog.Ok
         onAccepted: {
             if (appclose)

@@ -1,4 +1,5 @@
 #include "appsettings.h"
+#include "logging.h"
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -328,7 +329,7 @@ void AppSettings::convertOldPingAddress()
     // be written would only fail the store.
     if (m_store->status() != QSettings::NoError || !storeProblem().isEmpty())
         return;
-    qInfo("Converting old URL setting to ping/url");
+    qCInfo(lcSettings, "Converting old URL setting to ping/url");
     const QString oldKey = QStringLiteral("url");
     const QString old = m_store->value(oldKey, QStringLiteral("localhost")).toString().trimmed();
     const bool none = old.isEmpty() || old == QLatin1String("localhost");
@@ -388,8 +389,9 @@ bool AppSettings::divertIrregularUserStore()
     if (!elsewhere.isValid())
         return false;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, elsewhere.path());
-    qWarning("Settings file %s is not a regular file: settings are kept for this run only",
-             qPrintable(path));
+    qCWarning(lcSettings,
+              "Settings file %s is not a regular file: settings are kept for this run only",
+              qPrintable(path));
     return true;
 #else
     return false;

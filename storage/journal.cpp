@@ -1,4 +1,5 @@
 #include "journal.h"
+#include "logging.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -60,8 +61,8 @@ void Journal::write(const QString &data, Priority priority)
     const QFileInfo target(m_file);
     if (target.exists() && !target.isFile()) {
         if (!m_refusedIrregular)
-            qWarning("Journal %s is not a regular file: nothing is logged into it",
-                     qPrintable(m_file));
+            qCWarning(lcJournal, "Journal %s is not a regular file: nothing is logged into it",
+                      qPrintable(m_file));
         m_refusedIrregular = true;
         return;
     }

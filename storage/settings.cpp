@@ -1,6 +1,5 @@
 #include "settings.h"
 
-#include <QColor>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
@@ -13,25 +12,6 @@ namespace
 QString localPath(const QString &file)
 {
     return QUrl(file, QUrl::TolerantMode).toLocalFile();
-}
-
-QVariant convert(const QString &value, const QString &type)
-{
-    if (type == QLatin1String("int"))
-        return value.toInt();
-    if (type == QLatin1String("int_kb"))
-        return quint64(value.toUInt()) * 1024u;
-    if (type == QLatin1String("int_mb"))
-        return quint64(value.toUInt()) * 1048576u;
-    if (type == QLatin1String("bool"))
-        return value.toLower() == QLatin1String("true");
-    if (type == QLatin1String("color"))
-        return QColor(value);
-    if (type == QLatin1String("double"))
-        return value.toDouble();
-    if (type == QLatin1String("stringlist"))
-        return value.split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    return value;
 }
 
 // QSettings accepts almost anything as INI: lines without "=" and binary
@@ -65,77 +45,35 @@ bool isIniText(const QByteArray &data)
 }
 } // namespace
 
-Settings::Settings(QObject *parent)
+SettingsTransfer::SettingsTransfer(QObject *parent)
     : QObject(parent)
     , m_store(new QSettings(this))
 {
 }
 
-Settings::~Settings() = default;
+SettingsTransfer::~SettingsTransfer() = default;
 
-QString Settings::read(const QString &key, const QString &defaultValue) const
-{
-    if (!m_store->contains(key))
-        return defaultValue;
-    return m_store->value(key).toString();
-}
-
-QString Settings::read(const QString &key) const
-{
-    return read(key, QString());
-}
-
-void Settings::write(const QString &key, const QString &value, const QString &type)
-{
-    m_store->setValue(key, convert(value, type));
-    m_store->sync();
-}
-
-void Settings::write(const QString &key, const QString &value)
-{
-    write(key, value, QStringLiteral("string"));
-}
-
-bool Settings::hasKey(const QString &key) const
-{
-    return m_store->allKeys().contains(key, Qt::CaseSensitive);
-}
-
-void Settings::reset(const QString &key)
-{
-    m_store->setValue(key, QVariant());
-}
-
-void Settings::remove(const QString &key)
-{
-    m_store->remove(key);
-}
-
-void Settings::flush()
-{
-    m_store->sync();
-}
-
-void Settings::exportSettings(const QString &file)
+bool SettingsTransfer::exportSettings(const QString &file)
 {
     QString path = localPath(file);
     if (path.isEmpty())
-        return;
+        return false;
     if (!path.endsWith(QLatin1String(".ini"), Qt::CaseInsensitive))
         path += QLatin1String(".ini");
     // Only a regular file (or none yet): a FIFO or a device could block.
     const QFileInfo target(path);
     if (target.exists() && !target.isFile())
-        return;
+        return false;
     QSettings ini(path, QSettings::IniFormat);
     ini.setIniCodec("UTF-8");
     const QStringList keys = m_store->allKeys();
     for (const QString &key : keys)
         ini.setValue(key, m_store->value(key));
     ini.sync();
+    return ini.status() == QSettings::NoError;
 }
 
-bool Settings::importSettings(const QString &file)
+bool SettingsTransfer::importSettings(const QString &file)
 {
     const QString path = localPath(file);
     if (path.isEmpty())

@@ -5,24 +5,21 @@
 
 class QSettings;
 
-// The per-user option store as seen from QML: every value is read back as
-// text, and a write names the type the text is stored as.
-class Settings : public QObject
+// The tray menu's export and import of the per-user store: the whole store
+// to an INI file, and an INI file merged back into it. Both take a file URL
+// and say whether they succeeded.
+class SettingsTransfer : public QObject
 {
     Q_OBJECT
 public:
-    explicit Settings(QObject *parent = nullptr);
-    ~Settings() override;
+    explicit SettingsTransfer(QObject *parent = nullptr);
+    ~SettingsTransfer() override;
 
-    Q_INVOKABLE QString read(const QString &key, const QString &defaultValue) const;
-    Q_INVOKABLE QString read(const QString &key) const;
-    Q_INVOKABLE void write(const QString &key, const QString &value, const QString &type);
-    Q_INVOKABLE void write(const QString &key, const QString &value);
-    Q_INVOKABLE bool hasKey(const QString &key) const;
-    Q_INVOKABLE void reset(const QString &key);
-    Q_INVOKABLE void remove(const QString &key);
-    Q_INVOKABLE void flush();
-    Q_INVOKABLE void exportSettings(const QString &file);
+    // A name without the ".ini" extension gets it. False when nothing could
+    // be written (no file URL, no regular file, a failed write).
+    Q_INVOKABLE bool exportSettings(const QString &file);
+    // False, with the store unchanged, for anything that is no INI file, and
+    // when the merged values could not be committed.
     Q_INVOKABLE bool importSettings(const QString &file);
 
 private:

@@ -1,6 +1,5 @@
 #include "appsettings.h"
 #include "journal.h"
-#include "settings.h"
 #include "testenvironment.h"
 #include "testfiles.h"
 
@@ -13,6 +12,22 @@
 
 namespace
 {
+// Stores the text in the form the pages of earlier versions wrote it in (a
+// flag as a boolean, a number as an int, anything else as text): files and
+// registries hold it so.
+void writeAsEarlierPages(const QString &key, const QString &text,
+                         const QString &type = QStringLiteral("string"))
+{
+    QVariant value = text;
+    if (type == QLatin1String("int"))
+        value = text.toInt();
+    else if (type == QLatin1String("bool"))
+        value = text.toLower() == QLatin1String("true");
+    QSettings store;
+    store.setValue(key, value);
+    store.sync();
+}
+
 using TestFiles::contents;
 using TestFiles::writeFile;
 
@@ -112,9 +127,9 @@ private slots:
         AppSettings settings;
         QCOMPARE(settings.property(property), byDefault);
 
-        // Written as the pages write it: seen at once through this object,
+        // Written as earlier pages wrote it: seen at once through this object,
         // and read the same from the file.
-        Settings().write(key, text, type);
+        writeAsEarlierPages(key, text, type);
         QCOMPARE(settings.property(property), value);
         const QVariant stored = QSettings().value(key);
         const QString copy = TestEnvironment::home() + "/copy.conf";
@@ -256,7 +271,7 @@ private slots:
         QFETCH(QString, expected);
 
         // Saved as typed by an earlier version.
-        Settings().write(key, typed);
+        writeAsEarlierPages(key, typed);
         AppSettings settings;
         QCOMPARE(settings.property(property).toString(), expected);
 
@@ -273,7 +288,7 @@ private slots:
         QSignalSpy names(&settings, &AppSettings::processNameChanged);
 
         other.setPingTimeout(1500);
-        Settings().write("monitor", "svc");
+        writeAsEarlierPages("monitor", "svc");
         QCOMPARE(settings.pingTimeout(), 1500);
         QCOMPARE(settings.processName(), QString("svc"));
         QCOMPARE(timeouts.count(), 0);

@@ -77,7 +77,7 @@ private:
         QVERIFY(QTest::qWaitForWindowExposed(window()));
     }
 
-    // "OK" and "Failed" show for 300 ms here (800 ms in the program).
+    // A write counts as failed after 300 ms here (800 ms in the program).
     void shortenWriteTimeout() const
     {
         Board *b = qml.host()->watchdog()->board();

@@ -329,41 +329,6 @@ private slots:
         QCOMPARE(watcher.owner(), owner);
         QCOMPARE(watcher.check(name), result);
     }
-
-    void fileExists_data()
-    {
-        QTest::addColumn<QString>("entry");
-        QTest::addColumn<bool>("exists");
-        QTest::newRow("regular file") << "file" << true;
-        QTest::newRow("empty regular file") << "empty" << true;
-        QTest::newRow("directory") << "dir" << false;
-        QTest::newRow("missing") << "missing" << false;
-        QTest::newRow("link to file") << "link-file" << true;
-        QTest::newRow("link to directory") << "link-dir" << false;
-        QTest::newRow("dangling link") << "link-missing" << false;
-        QTest::newRow("empty path") << "" << false;
-    }
-
-    void fileExists()
-    {
-        QFETCH(QString, entry);
-        QFETCH(bool, exists);
-        const QDir dir(m_dir->path());
-        QFile file(dir.filePath("file"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("x");
-        file.close();
-        QFile empty(dir.filePath("empty"));
-        QVERIFY(empty.open(QIODevice::WriteOnly));
-        empty.close();
-        QVERIFY(dir.mkdir("dir"));
-        QVERIFY(QFile::link(dir.filePath("file"), dir.filePath("link-file")));
-        QVERIFY(QFile::link(dir.filePath("dir"), dir.filePath("link-dir")));
-        QVERIFY(QFile::link(dir.filePath("missing"), dir.filePath("link-missing")));
-
-        ProcessWatcher watcher;
-        QCOMPARE(watcher.fileExists(entry.isEmpty() ? QString() : dir.filePath(entry)), exists);
-    }
 };
 
 TOVEL3_TEST_MAIN(ProcessWatcherTest)

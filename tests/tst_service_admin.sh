@@ -10,6 +10,7 @@
 #     socket, and takes the socket when it is free;
 #   - logging/size=0 is the journal's least size (128 KiB), as in the desktop;
 #   - a ping that may not run is said once, with ping's reason;
+#   - one category's output (tovel3.serial) turned on alone under journald;
 #   - SIGHUP reloads the settings and journals what changed, also when the
 #     reader of standard error has gone (SIGPIPE);
 #   - a port it may not open is warned about once, with the reason;
@@ -124,7 +125,7 @@ reader=$!
 pids+=("$reader")
 env -i "PATH=$work/bin:$PATH" "HOME=$work/rhome" "TMPDIR=$work/shared" LANG=C.UTF-8 \
   JOURNAL_STREAM=1:1 "LOGS_DIRECTORY=$work/logs" "TOVEL3_EXTRA_PORTS=$work/board" TOVEL3_CYCLE_MS=500 \
-  "$tovel3d" --config "$work/root.conf" --socket "$work/pub/control" >/dev/null 2>"$work/err.fifo" &
+  QT_LOGGING_RULES=tovel3.serial.info=true "$tovel3d" --config "$work/root.conf" --socket "$work/pub/control" >/dev/null 2>"$work/err.fifo" &
 daemon=$!
 pids+=("$daemon")
 fed() { [ "$(beats board)" -ge "$1" ]; }
@@ -135,6 +136,9 @@ alive "$daemon" || fail "tovel3d ended"
 ok "squatted temporary names and a held control socket: $(beats board) heartbeats, one error line"
 [ -f "$work/logs/tovel3.log.0" ] || fail "a 200 KB journal is not rotated with logging/size=0"
 ok "logging/size=0 rotates a 200 KB journal"
+grep -q '^<6>>>~' "$work/root.err" || fail "tovel3.serial turned on: no serial trace under journald"
+! grep -q '^<7>Ping ' "$work/root.err" || fail "tovel3.serial turned on: the cycle's debug lines came too"
+ok "one subsystem's output turned on under journald (tovel3.serial), the others stay off"
 
 kill "$socat_pid"
 controlled() { "$ctl" --socket "$work/pub/control" status >/dev/null 2>&1; }

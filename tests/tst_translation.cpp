@@ -205,12 +205,10 @@ import QtQuick 2.10
 import QtQuick.Controls 2.3
 import Settings 1.0
 import AutoStarter 1.0
-import ProcessWatcher 1.0
 ApplicationWindow {
     width: 580; height: 540; visible: true
-    Settings { id: settings }
+    SettingsTransfer { id: settings }
     AutoStarter { id: astarter }
-    ProcessWatcher { id: watcher }
     %1 { objectName: "page"; anchors.fill: parent }
 }
 )")

@@ -164,6 +164,13 @@ private slots:
             << "logging/network" << QVariant(true) << QByteArray("logNetwork") << QVariant(true);
         QTest::newRow("process log")
             << "logging/process" << QVariant(true) << QByteArray("logProcess") << QVariant(true);
+        // The journal follows its own settings, not the page.
+        QTest::newRow("journal on")
+            << "logging/enable" << QVariant(true) << QByteArray("journal.pause") << QVariant(false);
+        QTest::newRow("journal size")
+            << "logging/size" << QVariant(5) << QByteArray("journal.size") << QVariant(5242880ULL);
+        QTest::newRow("journal backups")
+            << "logging/count" << QVariant(9) << QByteArray("journal.backups") << QVariant(9U);
     }
 
     void settingsChangedOnTheGuiThreadReachTheCycle()
@@ -174,6 +181,7 @@ private slots:
         QFETCH(QVariant, expected);
 
         AppSettings settings;
+        m_journal.setPaused(true);
         Watchdog watchdog(&settings, &m_journal, Watchdog::OwnThread);
         watchdog.start();
         const QMetaEnum keys = QMetaEnum::fromType<AppSettings::Key>();
@@ -181,6 +189,10 @@ private slots:
             const auto k = AppSettings::Key(keys.value(i));
             if (AppSettings::keyName(k) == key)
                 QVERIFY(settings.setValue(k, value));
+        }
+        if (property.startsWith("journal.")) {
+            QTRY_COMPARE(m_journal.property(property.mid(8)), expected);
+            return;
         }
         Heartbeat *heartbeat = watchdog.heartbeat();
         QTRY_COMPARE(onEngine<QVariant>(watchdog, [&] { return heartbeat->property(property); }),

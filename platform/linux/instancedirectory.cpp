@@ -1,5 +1,6 @@
 // A directory of this user alone under the home directory, one per machine.
 #include "instancedirectory.h"
+#include "logging.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,8 +44,8 @@ QString InstanceDirectory::path()
     const QStringList levels = {QStringLiteral(".cache"), QStringLiteral("tovel3"), host};
     QString dir = home;
     if (!trusted(QFile::encodeName(dir), false)) {
-        qWarning("Single instance directory: home directory %s is missing or not ours",
-                 qPrintable(home));
+        qCWarning(lcInstance, "Single instance directory: home directory %s is missing or not ours",
+                  qPrintable(home));
         return QString();
     }
     for (int i = 0; i < levels.size(); ++i) {
@@ -52,13 +53,14 @@ QString InstanceDirectory::path()
         const QByteArray path = QFile::encodeName(dir);
         const bool last = i == levels.size() - 1;
         if (::mkdir(path.constData(), last ? 0700 : 0755) != 0 && errno != EEXIST) {
-            qWarning("Single instance directory %s cannot be created: %s", path.constData(),
-                     std::strerror(errno));
+            qCWarning(lcInstance, "Single instance directory %s cannot be created: %s",
+                      path.constData(), std::strerror(errno));
             return QString();
         }
         if (!trusted(path, last)) {
-            qWarning("Single instance directory %s is not a private directory of this user",
-                     path.constData());
+            qCWarning(lcInstance,
+                      "Single instance directory %s is not a private directory of this user",
+                      path.constData());
             return QString();
         }
     }

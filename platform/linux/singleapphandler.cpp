@@ -1,6 +1,7 @@
 // The instance marker as a lock file, and the server's socket, in a private
 // directory of this user.
 #include "singleapphandler.h"
+#include "logging.h"
 
 #include <QLockFile>
 
@@ -28,7 +29,7 @@ bool SingleAppHandler::claimMarker(QString *address)
     const QString dir = instanceDirectory();
     if (dir.isEmpty()) {
         // Running unguarded beats not running: the board must be fed.
-        qWarning("Single instance guard unavailable: starting without it");
+        qCWarning(lcInstance, "Single instance guard unavailable: starting without it");
         return true;
     }
     delete m_lockFile;
@@ -37,7 +38,8 @@ bool SingleAppHandler::claimMarker(QString *address)
     if (!m_lockFile->tryLock(0)) {
         if (m_lockFile->error() == QLockFile::LockFailedError)
             return false;
-        qWarning("Single instance marker unavailable in %s: starting without it", qPrintable(dir));
+        qCWarning(lcInstance, "Single instance marker unavailable in %s: starting without it",
+                  qPrintable(dir));
     }
     *address = addressIn(dir);
     return true;

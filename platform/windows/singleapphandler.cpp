@@ -1,6 +1,7 @@
 // The instance marker as a named shared memory segment; the server listens
 // on a named pipe.
 #include "singleapphandler.h"
+#include "logging.h"
 
 #include <QSharedMemory>
 
@@ -19,8 +20,8 @@ bool SingleAppHandler::claimMarker(QString *address)
     if (!m_sharedMemory->create(1, QSharedMemory::ReadWrite)) {
         if (m_sharedMemory->error() == QSharedMemory::AlreadyExists)
             return false;
-        qWarning("Single instance marker unavailable: %s",
-                 qPrintable(m_sharedMemory->errorString()));
+        qCWarning(lcInstance, "Single instance marker unavailable: %s",
+                  qPrintable(m_sharedMemory->errorString()));
     }
     *address = serverName();
     return true;

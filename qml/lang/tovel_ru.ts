@@ -717,5 +717,13 @@ Threshold</source>
         <source>Settings Import</source>
         <translation>Импорт настроек</translation>
     </message>
+    <message>
+        <source>Settings export failed</source>
+        <translation>Не удалось экспортировать настройки</translation>
+    </message>
+    <message>
+        <source>Settings Export</source>
+        <translation>Экспорт настроек</translation>
+    </message>
 </context>
 </TS>

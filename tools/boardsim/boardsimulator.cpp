@@ -217,6 +217,33 @@ bool BoardSimulator::isPlugged() const
     return m_master >= 0;
 }
 
+QString BoardSimulator::lineSettings() const
+{
+    termios t;
+    if (m_master < 0 || ::tcgetattr(m_master, &t) != 0)
+        return QString();
+    const struct {
+        speed_t code;
+        int baud;
+    } speeds[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},   {B9600, 9600},
+                  {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    int baud = 0;
+    for (const auto &s : speeds) {
+        if (cfgetospeed(&t) == s.code)
+            baud = s.baud;
+    }
+    const int bits = (t.c_cflag & CSIZE) == CS5   ? 5
+                     : (t.c_cflag & CSIZE) == CS6 ? 6
+                     : (t.c_cflag & CSIZE) == CS7 ? 7
+                                                  : 8;
+    const char parity = !(t.c_cflag & PARENB) ? 'N' : (t.c_cflag & PARODD) ? 'O' : 'E';
+    return QStringLiteral("%1 %2%3%4")
+        .arg(baud)
+        .arg(bits)
+        .arg(QLatin1Char(parity))
+        .arg(t.c_cflag & CSTOPB ? 2 : 1);
+}
+
 char BoardSimulator::typeLetter() const
 {
     return m_model == X2 ? 'U' : 'L';

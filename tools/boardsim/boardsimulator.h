@@ -76,6 +76,9 @@ public:
     void unplug();
     bool plug(); // a fresh PTY; the link is re-pointed at it
     bool isPlugged() const;
+    // How the opener set the line up, as "<baud> <bits><parity><stop bits>"
+    // ("9600 8N1"); empty when unplugged.
+    QString lineSettings() const;
 
     Model model() const { return m_model; }
     char typeLetter() const; // 'U' for X2, 'L' for S2 and LegacyS
