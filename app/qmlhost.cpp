@@ -1,6 +1,7 @@
 #include "qmlhost.h"
 
 #include "autostarter.h"
+#include "boardfields.h"
 #include "boardprotocol.h"
 #include "builddate.h"
 #include "fileopener.h"
@@ -39,6 +40,9 @@ void QmlHost::registerTypes()
     qmlRegisterUncreatableMetaObject(BoardProtocol::BoardSettings::staticMetaObject, "Tovel3", 1, 0,
                                      "BoardSettings",
                                      QStringLiteral("Board settings come from the board"));
+    qmlRegisterSingletonType<BoardFields>(
+        "Tovel3", 1, 0, "BoardFields",
+        [](QQmlEngine *, QJSEngine *) -> QObject * { return new BoardFields; });
     qmlRegisterUncreatableType<Journal>(
         "brennic.qjournal", 1, 0, "Journal",
         QStringLiteral("Cannot create an instance of Journal from QML"));

@@ -5,9 +5,33 @@ Page2Form {
     id: page2
     objectName: "page2"
 
+    // The lists come from the protocol's table of fields, in this form's
+    // words: a named choice by its translation, a number with its unit.
+    function choiceTexts(field) {
+        var names = {
+            "OFF": textOff, "RESET": textReset, "POWER": textPower,
+            "OUT OPENED": textOutOpened, "OUT CLOSED": textOutClosed,
+            "INPUT": textInput, "OUTPUT": textOutput, "TEMP": textTemp
+        }
+        var units = {"min": unitMin, "ms": unitMs, "s": unitS, "": ""}
+        return BoardFields.choices(field).map(function (choice) {
+            return choice.name !== undefined ? names[choice.name]
+                                             : choice.number + units[choice.unit]
+        })
+    }
+    readonly property var t1Choices: choiceTexts(0)
+
     // Compatibility mode can send reset times up to 9 minutes only.
     t1Box.model: appSettings.legacyMode ? t1Choices.slice(0, board.compatibilityT1Max + 1)
                                         : t1Choices
+    t2Box.model: choiceTexts(1)
+    t3Box.model: choiceTexts(2)
+    t4Box.model: choiceTexts(3)
+    t5Box.model: choiceTexts(4)
+    p6Box.model: choiceTexts(5)
+    p7Box.model: choiceTexts(6)
+    p8Box.model: choiceTexts(7)
+    p9Box.model: choiceTexts(8)
 
     // A read the board did not answer says so on the button that reads again.
     readbutton.text: !appSettings.legacyMode && board.settingsUnanswered

@@ -39,11 +39,6 @@ Item {
     readonly property string unitMin: " " + textMin
     readonly property string unitMs: " " + textMs
     readonly property string unitS: " " + textS
-    readonly property var channelModes: [textOff, textReset, textPower, textOutOpened, textOutClosed]
-    readonly property var t1Choices: ["0" + unitMin, "1" + unitMin, "2" + unitMin, "3" + unitMin, "4"
-        + unitMin, "5" + unitMin, "6" + unitMin, "7" + unitMin, "8" + unitMin, "9" + unitMin, "10"
-        + unitMin, "11" + unitMin, "12" + unitMin, "13" + unitMin, "14" + unitMin, "15" + unitMin]
-
     Flickable {
         id: flickable
         anchors.fill: parent
@@ -79,7 +74,6 @@ Item {
                         FitComboBox {
                             id: t1Box
                             Layout.fillWidth: true
-                            model: t1Choices
                         }
                     }
                 }
@@ -99,10 +93,6 @@ Item {
                         FitComboBox {
                             id: t2Box
                             Layout.fillWidth: true
-                            model: ["0" + unitMs, "100" + unitMs, "200" + unitMs, "300" + unitMs, "400"
-                                + unitMs, "500" + unitMs, "600" + unitMs, "700" + unitMs, "800"
-                                + unitMs, "900" + unitMs, "1000" + unitMs, "1100" + unitMs, "1200"
-                                + unitMs, "1300" + unitMs, "1400" + unitMs, "1500" + unitMs]
                         }
                     }
                 }
@@ -124,8 +114,6 @@ Item {
                         FitComboBox {
                             id: t3Box
                             Layout.fillWidth: true
-                            model: ["0" + unitS, "1" + unitS, "2" + unitS, "3" + unitS, "4" + unitS, "5"
-                                + unitS, "6" + unitS, "7" + unitS, "8" + unitS, "9" + unitS, "10" + unitS]
                         }
 
                         Label {
@@ -135,9 +123,6 @@ Item {
                         FitComboBox {
                             id: t4Box
                             Layout.fillWidth: true
-                            model: ["0" + unitS, "1" + unitS, "2" + unitS, "3" + unitS, "4" + unitS, "5"
-                                + unitS, "6" + unitS, "7" + unitS, "8" + unitS, "9" + unitS, "10"
-                                + unitS, "11" + unitS, "12" + unitS, "13" + unitS, "14" + unitS, "15" + unitS]
                         }
 
                         Label {
@@ -147,10 +132,6 @@ Item {
                         FitComboBox {
                             id: t5Box
                             Layout.fillWidth: true
-                            model: ["0" + unitMs, "100" + unitMs, "200" + unitMs, "300" + unitMs, "400"
-                                + unitMs, "500" + unitMs, "600" + unitMs, "700" + unitMs, "800"
-                                + unitMs, "900" + unitMs, "1000" + unitMs, "1100" + unitMs, "1200"
-                                + unitMs, "1300" + unitMs, "1400" + unitMs, "1500" + unitMs]
                         }
                     }
                 }
@@ -181,7 +162,6 @@ Item {
                                 FitComboBox {
                                     id: p6Box
                                     Layout.fillWidth: true
-                                    model: channelModes
                                 }
 
                                 Label {
@@ -191,7 +171,6 @@ Item {
                                 FitComboBox {
                                     id: p7Box
                                     Layout.fillWidth: true
-                                    model: channelModes
                                 }
                             }
                         }
@@ -264,7 +243,6 @@ Item {
                             FitComboBox {
                                 id: p8Box
                                 Layout.fillWidth: true
-                                model: ["0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15"]
                             }
 
                             Label {
@@ -274,7 +252,6 @@ Item {
                             FitComboBox {
                                 id: p9Box
                                 Layout.fillWidth: true
-                                model: [textOff, textInput, textOutput, textTemp]
                             }
 
                             Label {

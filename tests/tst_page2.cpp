@@ -2,6 +2,7 @@
 // and a board simulator on a pseudo-terminal: entering the tab reads the
 // board, the page shows what the model reports, and Write is confirmed by the
 // board or shown as failed.
+#include "boardprotocol.h"
 #include "boardsimulator.h"
 #include "journal.h"
 #include "qmlpagewindow.h"
@@ -154,6 +155,12 @@ private slots:
         QCOMPARE(look(box + ".currentIndex").toInt(), 0);
         QCOMPARE(look(box + ".count").toInt(), count);
         QCOMPARE(look(QString("%1.textAt(%2)").arg(box).arg(last)).toString(), text);
+        // Every choice as the protocol's table of fields (which tovel3ctl reads too) has it.
+        const auto &choices = BoardProtocol::settingsFields().at(boxes.indexOf(box)).choices;
+        QCOMPARE(choices.size(), count);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(look(QString("%1.textAt(%2)").arg(box).arg(i)).toString(),
+                     choices.at(i).text());
         QCOMPARE(look("p10spinBox.value").toInt(), 0);
         QCOMPARE(look("p10spinBox.to").toInt(), 125);
         for (const QString &id : QStringList{box, "p10spinBox", "readbutton", "writebutton"}) {
