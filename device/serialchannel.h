@@ -40,10 +40,14 @@ public slots:
 public:
     // The device is open and has not failed.
     bool isDeviceOpen() const;
+    // Ports offered besides the boards enumeration finds by their vendor id,
+    // as the setting "extraports" names them: separated by commas.
+    void setExtraPorts(const QString &names);
 
 private:
     static QString toText(const QByteArray &bytes);
 
     SerialDevice *m_device;
     bool m_opened = false;
+    QStringList m_extraPorts;
 };

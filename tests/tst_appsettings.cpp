@@ -98,6 +98,7 @@ private slots:
             << "2024-05-01T10:00:00Z"
             << "string" << QVariant(QDateTime(QDate(2024, 5, 1), QTime(10, 0), Qt::UTC));
         text("metricsDir", "metrics/dir", "", "/var/lib/tovel3");
+        text("extraPorts", "extraports", "", "COM5,/dev/ttyUSB0");
     }
 
     void keys()
