@@ -1,3 +1,4 @@
+// Runs on Windows too.
 #include "appsettings.h"
 #include "journal.h"
 #include "settings.h"
@@ -23,13 +24,17 @@ QMetaMethod notifier(const char *property)
 }
 
 // Every key of the store as a file read from the disk alone shows it (the
-// process keeps the store itself in a cache).
+// process keeps the store itself in a cache). The registry is read afresh.
 QVariantMap onDisk()
 {
+#ifdef Q_OS_WIN
+    QSettings file;
+#else
     QTemporaryDir dir(TestEnvironment::home() + "/copy-XXXXXX");
     const QString copy = dir.path() + "/copy.conf";
     QFile::copy(QSettings().fileName(), copy);
     QSettings file(copy, QSettings::IniFormat);
+#endif
     QVariantMap keys;
     for (const QString &key : file.allKeys())
         keys.insert(key, file.value(key));
@@ -118,10 +123,12 @@ private slots:
         Settings().write(key, text, type);
         QCOMPARE(settings.property(property), value);
         const QVariant stored = QSettings().value(key);
+#ifndef Q_OS_WIN // the registry is no file to copy
         const QString copy = TestEnvironment::home() + "/copy.conf";
         QFile::remove(copy);
         QVERIFY(QFile::copy(QSettings().fileName(), copy));
         QCOMPARE(AppSettings(QSettings::IniFormat, copy).property(property), value);
+#endif
 
         // Written through the property: the same stored form, committed,
         // announced once.
@@ -222,7 +229,9 @@ private slots:
         const QVariantMap disk = onDisk();
         QCOMPARE(disk.value("ping/url").toString(), address);
         if (pingUrl.isEmpty()) {
+#ifndef Q_OS_WIN // the registry holds a flag as text
             QCOMPARE(QSettings().value("ping/on").userType(), int(QMetaType::Bool));
+#endif
             QCOMPARE(disk.value("ping/on").toString(), QString(on ? "true" : "false"));
             QVERIFY(!disk.contains("url"));
         } else {
@@ -262,7 +271,8 @@ private slots:
         QCOMPARE(settings.property(property).toString(), expected);
 
         init();
-        QVERIFY(settings.setProperty(property, typed));
+        AppSettings writer;
+        QVERIFY(writer.setProperty(property, typed));
         QCOMPARE(QSettings().value(key).toString(), expected);
     }
 
@@ -318,6 +328,9 @@ private slots:
     // leaves out, and what cannot be kept is said.
     void runTimeChangesOverAReadOnlyFile()
     {
+#ifdef Q_OS_WIN
+        QSKIP("the service, which keeps a state file, runs on Linux only");
+#endif
         QTemporaryDir dir(TestEnvironment::home() + "/config-XXXXXX");
         const QString path = dir.path() + "/tovel3.conf";
         const QString state = dir.path() + "/state/state.conf";
