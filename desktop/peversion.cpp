@@ -75,7 +75,7 @@ public:
         const std::optional<Node> root = node(m_start, m_end);
         if (!root || root->key != QLatin1String("VS_VERSION_INFO"))
             return std::nullopt;
-        const std::optional<QString> text = stringValue(*root, QStringLiteral("ProductVersion"));
+        const std::optional<QString> text = stringValue(*root, QLatin1String("ProductVersion"));
         if (text && !text->isEmpty() && text->size() <= longestVersion)
             return text;
         if (root->valueLength < fixedInfoSize || !b.has(root->value, fixedInfoSize) ||
@@ -125,7 +125,7 @@ private:
     }
 
     // StringFileInfo / string table / the string named `name`.
-    std::optional<QString> stringValue(const Node &root, const QString &name) const
+    std::optional<QString> stringValue(const Node &root, QLatin1String name) const
     {
         std::optional<QString> found;
         eachChild(root, [&](const Node &info) {
