@@ -204,8 +204,9 @@ echo "ok: the Autostart switch removed the Run value BrennicTovel3 and wrote it 
 # --- uninstallation keeps the settings
 wine_server
 wine_run uninstall 'C:\Program Files\Tovel3\Uninstall.exe' /S || fail "uninstaller exited with $?"
-# It goes on from a copy of itself and returns at once; the folder goes last.
+# It goes on from a copy of itself and returns at once; the folder goes
+# first, the Start-menu entry after it.
 wait_for 100 test ! -d "$dir" || fail "left after uninstalling: $(find "$dir")"
-[ ! -e "$menu" ] || fail "the Start-menu entry is still there"
+wait_for 100 test ! -e "$menu" || fail "the Start-menu entry is still there"
 [ "$(wine_value "$key" port)" = COM5 ] || fail "uninstalling removed the settings"
 echo "ok: uninstalling removed every installed file and the Start-menu entry, kept the settings"
