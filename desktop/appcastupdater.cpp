@@ -358,17 +358,21 @@ void AppcastUpdater::downloadFinished()
         return notInstalled(tr("The download is version %1, not newer than this version %2.")
                                 .arg(*built, m_currentVersion));
     if (installsSetup())
-        return startInstaller(program);
+        return startInstaller(program, *built);
     install(program);
 }
 
-void AppcastUpdater::startInstaller(const QByteArray &installer)
+void AppcastUpdater::startInstaller(const QByteArray &installer, const QString &version)
 {
-    // Saved under a name of its version in the user's temporary folder, from
-    // where the installer removes nothing it did not bring.
-    const QString path =
-        QStandardPaths::writableLocation(QStandardPaths::TempLocation) +
-        QStringLiteral("/tovel3-%1-setup.exe").arg(BuildVersion::of(installer).value_or("new"));
+    // Saved in the user's own temporary folder, named after its version
+    // (letters, digits, dots and dashes only).
+    QString name = version.left(32);
+    for (QChar &c : name) {
+        if (!c.isLetterOrNumber() && c != QLatin1Char('.') && c != QLatin1Char('-'))
+            c = QLatin1Char('_');
+    }
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::TempLocation) +
+                         QStringLiteral("/tovel3-%1-setup.exe").arg(name);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(installer) != installer.size() ||
         !file.commit())

@@ -99,7 +99,7 @@ private:
     void verificationFailed(const QString &reason);
     void notInstalled(const QString &reason, const QString &outcome = QString());
     void install(const QByteArray &program);
-    void startInstaller(const QByteArray &installer);
+    void startInstaller(const QByteArray &installer, const QString &version);
     bool installsSetup() const { return m_system == QLatin1String("windows"); }
 
     QString m_feedUrl;

@@ -17,6 +17,7 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -865,6 +866,8 @@ void TestUpdater::windowsInstaller_data()
     QTest::addColumn<bool>("starts");
     QTest::addColumn<QString>("said");
     QTest::newRow("newer") << "3.4.1" << true << "installer of version 3.4.1 starts";
+    // Its version names the file it is saved as, never another folder.
+    QTest::newRow("newer, a path as version") << "3.9/../../x" << true << "starts now";
     QTest::newRow("older") << "3.3.0" << false << "version 3.3.0, not newer";
     QTest::newRow("same") << TOVEL3_VERSION << false << "not newer";
     QTest::newRow("no version resource") << "" << false << "does not say which version";
@@ -906,7 +909,9 @@ void TestUpdater::windowsInstaller()
     QVERIFY2(status.last()[0].toString().contains(said), qPrintable(status.last()[0].toString()));
     QCOMPARE(started.size(), starts ? 1 : 0);
     if (starts) {
-        QVERIFY(started[0].endsWith("/tovel3-3.4.1-setup.exe"));
+        QString name = version;
+        QCOMPARE(started[0], QStandardPaths::writableLocation(QStandardPaths::TempLocation) +
+                                 "/tovel3-" + name.replace('/', '_') + "-setup.exe");
         QCOMPARE(contents(started[0]), installer);
         QFile::remove(started[0]);
     } else {
