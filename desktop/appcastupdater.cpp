@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTimer>
 
 #ifdef Q_OS_UNIX
@@ -50,6 +51,19 @@ bool isAcceptedAddress(const QUrl &url)
            (url.host() == QLatin1String("localhost") || QHostAddress(url.host()).isLoopback());
 }
 
+#ifdef Q_OS_WIN
+const char thisSystem[] = "windows";
+
+// The installer replaces the program's files, which it cannot while they
+// run: it starts and this instance ends.
+void restartWhenEnded(const QString &installer)
+{
+    QProcess::startDetached(installer, {});
+    QCoreApplication::quit();
+}
+#else
+const char thisSystem[] = "linux";
+
 void restartWhenEnded(const QString &program)
 {
     // The new start must not meet this instance, or it would only hand it
@@ -62,10 +76,12 @@ void restartWhenEnded(const QString &program)
                              QString::number(QCoreApplication::applicationPid())});
     QCoreApplication::quit();
 }
+#endif
 } // namespace
 
 AppcastUpdater::AppcastUpdater(const QString &feedUrl, int startDelay)
     : m_feedUrl(feedUrl)
+    , m_system(QLatin1String(thisSystem))
     , m_currentVersion(QCoreApplication::applicationVersion())
     , m_restart(restartWhenEnded)
     , m_dailyTimer(new QTimer(this))
@@ -237,7 +253,7 @@ void AppcastUpdater::feedFinished()
         return failCheck(tr("The update feed %1 cannot be read: %2")
                              .arg(m_feedUrl, parser.errorString()));
     std::optional<AppcastRelease> release =
-        parser.newestFor(QStringLiteral("linux"), m_currentVersion);
+        parser.newestFor(m_system, m_currentVersion);
     if (!release) {
         qCDebug(lcUpdate).noquote()
             << "Update check: no version newer than" << m_currentVersion << "in" << m_feedUrl;
@@ -309,7 +325,8 @@ void AppcastUpdater::doUpdate()
     if (release.enclosure->edSignature.isEmpty())
         return verificationFailed(tr("The update carries no signature."));
     QString reason;
-    if (!canReplace(installTarget(), &reason))
+    // An installer asks for the rights it needs itself.
+    if (!installsSetup() && !canReplace(installTarget(), &reason))
         return notInstalled(reason);
     emit updateStatus(tr("Downloading version %1…").arg(release.displayVersion));
     const qint64 length = release.enclosure->length;
@@ -337,8 +354,9 @@ void AppcastUpdater::downloadFinished()
         return verificationFailed(tr("The download has the wrong size."));
     if (!SignatureVerifier::verify(m_publicKey, program, enclosure.edSignature.toLatin1()))
         return verificationFailed(tr("The signature of the download does not match."));
-    if (!program.startsWith("\x7f"
-                            "ELF"))
+    const QByteArray magic = installsSetup() ? QByteArray("MZ") : QByteArray("\x7f"
+                                                                           "ELF");
+    if (!program.startsWith(magic))
         return verificationFailed(tr("The download is not a program for this system."));
     // The feed may name any version; the build says which it is.
     const std::optional<QString> built = BuildVersion::of(program);
@@ -347,7 +365,33 @@ void AppcastUpdater::downloadFinished()
     if (VersionComparator::compare(*built, m_currentVersion) <= 0)
         return notInstalled(tr("The download is version %1, not newer than this version %2.")
                                 .arg(*built, m_currentVersion));
+    if (installsSetup())
+        return startInstaller(program, *built);
     install(program);
+}
+
+void AppcastUpdater::startInstaller(const QByteArray &installer, const QString &version)
+{
+    // Saved in the user's own temporary folder, named after its version
+    // (letters, digits, dots and dashes only).
+    QString name = version.left(32);
+    for (QChar &c : name) {
+        if (!c.isLetterOrNumber() && c != QLatin1Char('.') && c != QLatin1Char('-'))
+            c = QLatin1Char('_');
+    }
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::TempLocation) +
+                         QStringLiteral("/tovel3-%1-setup.exe").arg(name);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(installer) != installer.size() ||
+        !file.commit())
+        return notInstalled(tr("The installer cannot be saved: %1").arg(file.errorString()));
+    qDebug().noquote() << "Update: the installer of version" << m_pending->displayVersion
+                       << "starts from" << path;
+    emit updateStatus(tr("The installer of version %1 starts now; the application closes.")
+                          .arg(m_pending->displayVersion));
+    emit updateFinished(true);
+    if (m_restart)
+        m_restart(path);
 }
 
 void AppcastUpdater::install(const QByteArray &program)

@@ -26,7 +26,9 @@ class QTimer;
 // signature by the build's key. Otherwise it says why and offers only the
 // maker's download page, never the file the feed named. A download that is
 // not newer than the running program, by the version it carries itself (see
-// BuildVersion), is never installed, whatever the feed said of it.
+// BuildVersion), is never installed, whatever the feed said of it. On
+// Windows the download is the signed installer, which is started once its
+// version resource names a newer version.
 class AppcastUpdater : public QObject, public BrennicUpdater
 {
     Q_OBJECT
@@ -64,6 +66,12 @@ public:
     // Whether an update may replace the given program file in place.
     static bool canReplace(const QString &path, QString *reason = nullptr);
 
+    // The system whose downloads are taken: "linux", a program that
+    // replaces this one in place, or "windows", an installer that is saved
+    // and started (the restart handler gets its path). This one by default.
+    void setSystem(const QString &os) { m_system = os; }
+    QString system() const { return m_system; }
+
 public slots:
     // Starts an automatic check when the last one lies a day back.
     void checkIfDue();
@@ -91,8 +99,11 @@ private:
     void verificationFailed(const QString &reason);
     void notInstalled(const QString &reason, const QString &outcome = QString());
     void install(const QByteArray &program);
+    void startInstaller(const QByteArray &installer, const QString &version);
+    bool installsSetup() const { return m_system == QLatin1String("windows"); }
 
     QString m_feedUrl;
+    QString m_system;
     QString m_currentVersion;
     QByteArray m_publicKey;
     QString m_installTarget;

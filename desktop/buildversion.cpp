@@ -1,5 +1,7 @@
 #include "buildversion.h"
 
+#include "peversion.h"
+
 namespace
 {
 const char prefix[] = "\x01tovel3-build-version:";
@@ -44,7 +46,7 @@ std::optional<QString> BuildVersion::of(const QByteArray &build)
     return std::nullopt;
 }
 
-std::optional<QString> BuildVersion::ofInstaller(const QByteArray &)
+std::optional<QString> BuildVersion::ofInstaller(const QByteArray &installer)
 {
-    return std::nullopt;
+    return PeVersion::productVersion(installer);
 }

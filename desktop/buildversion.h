@@ -13,11 +13,11 @@ namespace BuildVersion
 // The mark that every program of this build carries, with its version.
 QByteArray mark();
 
-// The version a downloaded build says it is: a program's mark. Nothing for a
-// build without one, and for a Windows installer, whose version resource is
-// not read yet: such a download is refused.
+// The version a downloaded build says it is: a program's mark, or a Windows
+// installer's version resource. Nothing for a build without either: such a
+// download is refused.
 std::optional<QString> of(const QByteArray &build);
 
-// The version resource of a Windows installer ("MZ"); nothing until it is read.
+// The product version in the version resource of a Windows installer ("MZ").
 std::optional<QString> ofInstaller(const QByteArray &installer);
 } // namespace BuildVersion

@@ -2,12 +2,13 @@
 
 #include "brennicupdater.h"
 
+#include "appcastupdater.h"
+
+#include <QCoreApplication>
 #include <QSettings>
 
 #ifdef Q_OS_WIN
 #include "sparkleupdater.h"
-#else
-#include "appcastupdater.h"
 #endif
 
 Updater::Updater(QObject *parent)
@@ -19,11 +20,16 @@ Updater::Updater(QObject *parent)
         url = settings.value(QStringLiteral("Update/URL"), defaultFeedUrl()).toString();
     }
 #ifdef Q_OS_WIN
-    // WinSparkle is not linked: SparkleUpdater works once something loads
-    // the library and fills its WinSparkleApi. Until then no back-end runs
-    // and a check finds nothing.
-    Q_UNUSED(url)
-#else
+    // WinSparkle, where it is installed beside the program, has its own
+    // dialogues; without it the appcast is read as on Linux.
+    WinSparkleApi api;
+    if (SparkleUpdater::load(QCoreApplication::applicationDirPath() +
+                                 QLatin1String("/WinSparkle.dll"),
+                             &api)) {
+        backend = new SparkleUpdater(api, url);
+        return;
+    }
+#endif
     // A test hook, as TOVEL3_CYCLE_MS: the first automatic look sooner, never
     // later.
     bool delaySet = false;
@@ -36,7 +42,6 @@ Updater::Updater(QObject *parent)
     connect(appcast, &AppcastUpdater::checkFailed, this, &Updater::checkFailed);
     connect(appcast, &AppcastUpdater::updateStatus, this, &Updater::updateStatus);
     backend = appcast;
-#endif
 }
 
 Updater::~Updater()

@@ -241,6 +241,11 @@ QString Board::stablePortName(const QString &name, const QString &byIdDir)
     return name;
 }
 
+void Board::setExtraPorts(const QString &names)
+{
+    m_channel->setExtraPorts(names);
+}
+
 QStringList Board::listPorts() const
 {
     QStringList ports;

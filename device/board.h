@@ -138,6 +138,9 @@ public:
                                   const QString &byIdDir = QStringLiteral("/dev/serial/by-id"));
     // Where stable links are looked for (tests use their own directory).
     void setByIdDirectory(const QString &dir) { m_byIdDir = dir; }
+    // Ports offered besides the boards found by their vendor id (the
+    // setting "extraports": names separated by commas).
+    void setExtraPorts(const QString &names);
 
 signals:
     void portChanged(const QString &port);

@@ -29,6 +29,10 @@ QStringList SerialChannel::channels()
             names << info.portName();
     }
     // Ports that enumeration cannot see (pseudo-terminals, unusual drivers).
+    for (const QString &name : qAsConst(m_extraPorts)) {
+        if (!names.contains(name))
+            names << name;
+    }
     const QString extra = QString::fromLocal8Bit(qgetenv("TOVEL3_EXTRA_PORTS"));
     const QStringList extraNames = extra.split(QLatin1Char(':'), Qt::SkipEmptyParts);
     for (const QString &path : extraNames) {
@@ -36,6 +40,16 @@ QStringList SerialChannel::channels()
             names << path;
     }
     return names;
+}
+
+void SerialChannel::setExtraPorts(const QString &names)
+{
+    m_extraPorts.clear();
+    for (const QString &name : names.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QString trimmed = name.trimmed();
+        if (!trimmed.isEmpty())
+            m_extraPorts << trimmed;
+    }
 }
 
 bool SerialChannel::open(const QString &name)

@@ -31,6 +31,9 @@ public:
     bool writeString(const QString &s);
     // The device is open and has not failed.
     bool isDeviceOpen() const;
+    // Ports offered besides the boards enumeration finds by their vendor id,
+    // as the setting "extraports" names them: separated by commas.
+    void setExtraPorts(const QString &names);
 
 signals:
     void dataReady(const QString &data);
@@ -42,4 +45,5 @@ private:
     SerialDevice *m_device;
     QString m_name;
     bool m_opened = false;
+    QStringList m_extraPorts;
 };

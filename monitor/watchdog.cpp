@@ -178,6 +178,7 @@ void Watchdog::configure()
     m_board->setCompatibilityMode(m_settings->legacyMode());
     m_board->setCompatibilityT1(m_settings->legacyT1());
     m_board->setSwitchDefaults(!m_settings->ledOff(), m_settings->timerSuspended());
+    m_board->setExtraPorts(m_settings->extraPorts());
     m_heartbeat->setNetworkCheck(m_settings->pingEnabled() && !m_settings->pingAddress().isEmpty());
     m_heartbeat->setNetworkTarget(m_settings->pingAddress());
     m_heartbeat->setPingTimeout(m_settings->pingTimeout());
@@ -253,6 +254,8 @@ void Watchdog::followSettings()
             [=](bool on) { later(board, [=] { board->setCompatibilityMode(on); }); });
     connect(s, &AppSettings::legacyT1Changed, this,
             [=](int t1) { later(board, [=] { board->setCompatibilityT1(t1); }); });
+    connect(s, &AppSettings::extraPortsChanged, this,
+            [=](const QString &names) { later(board, [=] { board->setExtraPorts(names); }); });
 
     // The port the board settles on (chosen, restored or found again after a
     // move) is remembered for the next start once it opened.

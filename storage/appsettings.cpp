@@ -94,6 +94,9 @@ constexpr Entry table[] = {
     text(Key::UpdateUrl, "Update/URL", "updateUrl", ""),
     moment(Key::LastUpdateCheck, "Update/LastCheck", "lastUpdateCheck"),
     text(Key::MetricsDir, "metrics/dir", "metricsDir", ""),
+    // Ports offered besides the boards found by their vendor id, separated
+    // by commas: a board behind a serial adapter, a virtual port.
+    text(Key::ExtraPorts, "extraports", "extraPorts", "", Trim::Yes),
 };
 
 constexpr bool tableIsSound()
@@ -103,7 +106,7 @@ constexpr bool tableIsSound()
         if (int(e.key) != i || e.defaultNumber < e.min || e.defaultNumber > e.max)
             return false;
     }
-    return int(std::size(table)) == int(Key::MetricsDir) + 1;
+    return int(std::size(table)) == int(Key::ExtraPorts) + 1;
 }
 static_assert(tableIsSound(), "one entry per key, in the order of the keys, defaults in range");
 

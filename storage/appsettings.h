@@ -50,6 +50,7 @@ class AppSettings : public QObject
     Q_PROPERTY(QDateTime lastUpdateCheck READ lastUpdateCheck WRITE setLastUpdateCheck NOTIFY
                    lastUpdateCheckChanged)
     Q_PROPERTY(QString metricsDir READ metricsDir WRITE setMetricsDir NOTIFY metricsDirChanged)
+    Q_PROPERTY(QString extraPorts READ extraPorts WRITE setExtraPorts NOTIFY extraPortsChanged)
 
 public:
     // In the order of the table in appsettings.cpp.
@@ -77,6 +78,7 @@ public:
         UpdateUrl,
         LastUpdateCheck,
         MetricsDir,
+        ExtraPorts,
     };
     Q_ENUM(Key)
 
@@ -151,6 +153,7 @@ public:
     QString updateUrl() const { return value(Key::UpdateUrl).toString(); }
     QDateTime lastUpdateCheck() const { return value(Key::LastUpdateCheck).toDateTime(); }
     QString metricsDir() const { return value(Key::MetricsDir).toString(); }
+    QString extraPorts() const { return value(Key::ExtraPorts).toString(); }
 
     void setShowAtStart(bool on) { setValue(Key::ShowAtStart, on); }
     void setSoftwareRendering(bool on) { setValue(Key::SoftwareRendering, on); }
@@ -175,6 +178,7 @@ public:
     void setUpdateUrl(const QString &url) { setValue(Key::UpdateUrl, url); }
     void setLastUpdateCheck(const QDateTime &when) { setValue(Key::LastUpdateCheck, when); }
     void setMetricsDir(const QString &dir) { setValue(Key::MetricsDir, dir); }
+    void setExtraPorts(const QString &names) { setValue(Key::ExtraPorts, names); }
 
 public slots:
     // Reads the store again (also the file, when another process changed it)
@@ -205,6 +209,7 @@ signals:
     void updateUrlChanged(const QString &url);
     void lastUpdateCheckChanged(const QDateTime &when);
     void metricsDirChanged(const QString &dir);
+    void extraPortsChanged(const QString &names);
 
 private:
     void start();

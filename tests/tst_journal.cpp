@@ -1,7 +1,10 @@
+// Runs on Windows too.
 #include "journal.h"
 #include "testenvironment.h"
 #include "testfiles.h"
+#ifdef Q_OS_UNIX
 #include "unprivileged.h"
+#endif
 
 #include <QApplication>
 #include <QDateTime>
@@ -18,14 +21,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <fcntl.h>
 #include <memory>
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace
 {
-int irregularWarnings = 0;
+[[maybe_unused]] int irregularWarnings = 0; // FIFOs: not on Windows
 
 const quint64 Limit = 131072;
 using TagMap = QMap<int, QByteArray>;
@@ -340,6 +345,9 @@ private slots:
     // Opening a FIFO for writing waits for a reader: start-up would hang.
     void irregularFileIsNotLogged()
     {
+#ifndef Q_OS_UNIX
+        QSKIP("no FIFOs in a Windows file system");
+#else
         QCOMPARE(::mkfifo(QFile::encodeName(logFile), 0600), 0);
         // Held open so that nothing blocks even if the FIFO were written.
         const int fd = ::open(QFile::encodeName(logFile), O_RDWR | O_NONBLOCK);
@@ -363,6 +371,7 @@ private slots:
         QVERIFY(QFile::remove(logFile));
         journal.log("back");
         QCOMPARE(contents(logFile), QByteArray("back\r\n"));
+#endif
     }
 
     void timeStamp()
@@ -378,8 +387,9 @@ private slots:
         QVERIFY2(prefix == stamp(before) || prefix == stamp(after), qPrintable(prefix));
         if (QLocale::system().language() == QLocale::C ||
             QLocale::system().language() == QLocale::English) {
+            // The zone as Windows names it has words ("Greenwich Standard Time").
             const QRegularExpression shape("^[A-Z][a-z]{2} [A-Z][a-z]{2} [1-9][0-9]? "
-                                           "[0-2][0-9]:[0-5][0-9]:[0-5][0-9] \\S+ [0-9]{4} $");
+                                           "[0-2][0-9]:[0-5][0-9]:[0-5][0-9] \\S+( \\S+)* [0-9]{4} $");
             QVERIFY2(shape.match(prefix).hasMatch(), qPrintable(prefix));
         }
     }
@@ -417,8 +427,11 @@ private slots:
 
     void setupUsesApplicationDataByDefault()
     {
-        const QString appData = TestEnvironment::home() + "/.local/share/Brennic/Tovel3";
-        QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation), appData);
+        const QString appData = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+#ifdef Q_OS_UNIX
+        QCOMPARE(appData, TestEnvironment::home() + "/.local/share/Brennic/Tovel3");
+#endif
+        QVERIFY(appData.endsWith("/Brennic/Tovel3"));
         QDir(appData).removeRecursively();
 
         Journal journal(nullptr, QString());
@@ -502,6 +515,9 @@ private slots:
 
     void readOnlyDirectory()
     {
+#ifndef Q_OS_UNIX
+        QSKIP("read-only folders are Unix permissions here");
+#else
         if (Unprivileged::rerun("readOnlyDirectory"))
             return;
         const QString logs = dir->path() + "/logs";
@@ -541,6 +557,7 @@ private slots:
         QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner));
         journal.log("five");
         QCOMPARE(contents(file), QByteArray("three\r\nfive\r\n"));
+#endif
     }
 
     void usableFromQml()

@@ -64,21 +64,27 @@ private:
 void TestSerialChannel::extraPorts_data()
 {
     QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<QString>("setting");
     QTest::addColumn<QStringList>("added");
-    QTest::newRow("unset") << QByteArray() << QStringList();
-    QTest::newRow("one") << QByteArray("/tmp/board-a") << QStringList{"/tmp/board-a"};
-    QTest::newRow("order kept") << QByteArray("/tmp/z:/tmp/a:/tmp/m")
+    QTest::newRow("unset") << QByteArray() << QString() << QStringList();
+    QTest::newRow("one") << QByteArray("/tmp/board-a") << QString() << QStringList{"/tmp/board-a"};
+    QTest::newRow("order kept") << QByteArray("/tmp/z:/tmp/a:/tmp/m") << QString()
                                 << QStringList{"/tmp/z", "/tmp/a", "/tmp/m"};
     QTest::newRow("empties skipped")
-        << QByteArray("::/tmp/a:::/tmp/b:") << QStringList{"/tmp/a", "/tmp/b"};
-    QTest::newRow("duplicates once")
-        << QByteArray("/tmp/a:/tmp/b:/tmp/a:/tmp/b") << QStringList{"/tmp/a", "/tmp/b"};
-    QTest::newRow("only separators") << QByteArray(":::") << QStringList();
+        << QByteArray("::/tmp/a:::/tmp/b:") << QString() << QStringList{"/tmp/a", "/tmp/b"};
+    QTest::newRow("duplicates once") << QByteArray("/tmp/a:/tmp/b:/tmp/a:/tmp/b") << QString()
+                                     << QStringList{"/tmp/a", "/tmp/b"};
+    QTest::newRow("only separators") << QByteArray(":::") << QString() << QStringList();
+    QTest::newRow("setting") << QByteArray() << QString(" COM5, /tmp/b ,,COM5,")
+                             << QStringList{"COM5", "/tmp/b"};
+    QTest::newRow("setting first") << QByteArray("/tmp/b:/tmp/a") << QString("/tmp/a")
+                                   << QStringList{"/tmp/a", "/tmp/b"};
 }
 
 void TestSerialChannel::extraPorts()
 {
     QFETCH(QByteArray, variable);
+    QFETCH(QString, setting);
     QFETCH(QStringList, added);
     qunsetenv("TOVEL3_EXTRA_PORTS");
     SerialChannel ch;
@@ -87,6 +93,7 @@ void TestSerialChannel::extraPorts()
         QVERIFY2(name != "COM1", "COM1 is never offered");
     if (!variable.isNull())
         qputenv("TOVEL3_EXTRA_PORTS", variable);
+    ch.setExtraPorts(setting);
     const QStringList all = ch.channels();
     qunsetenv("TOVEL3_EXTRA_PORTS");
     QCOMPARE(all, enumerated + added);

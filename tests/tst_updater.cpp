@@ -2,6 +2,7 @@
 #include "appcastupdater.h"
 #include "buildversion.h"
 #include "feedserver.h"
+#include "peimage.h"
 #include "signatureverifier.h"
 #include "testenvironment.h"
 #include "testfiles.h"
@@ -16,6 +17,7 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -104,6 +106,8 @@ private slots:
     void doUpdate_data();
     void doUpdate();
     void doUpdateWithoutAnnouncement();
+    void windowsInstaller_data();
+    void windowsInstaller();
 
 private:
     QByteArray feed(const QString &name, const QByteArray &length = QByteArray(),
@@ -855,3 +859,62 @@ void TestUpdater::doUpdateWithoutAnnouncement()
 
 TOVEL3_TEST_MAIN(TestUpdater)
 #include "tst_updater.moc"
+
+void TestUpdater::windowsInstaller_data()
+{
+    QTest::addColumn<QString>("version"); // in the installer's version resource
+    QTest::addColumn<bool>("starts");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("newer") << "3.4.1" << true << "installer of version 3.4.1 starts";
+    // Its version names the file it is saved as, never another folder.
+    QTest::newRow("newer, a path as version") << "3.9/../../x" << true << "starts now";
+    QTest::newRow("older") << "3.3.0" << false << "version 3.3.0, not newer";
+    QTest::newRow("same") << TOVEL3_VERSION << false << "not newer";
+    QTest::newRow("no version resource") << "" << false << "does not say which version";
+    QTest::newRow("a Linux program") << "elf" << false << "not a program for this system";
+}
+
+void TestUpdater::windowsInstaller()
+{
+    QFETCH(QString, version);
+    QFETCH(bool, starts);
+    QFETCH(QString, said);
+    PeImage::Image image;
+    image.productVersion = version;
+    if (version.isEmpty())
+        image.resourceType = 3;
+    const QByteArray installer = version == "elf" ? program : PeImage::build(image);
+    serveFeed("/windows.xml", feed("signed-windows.xml", QByteArray::number(installer.size()),
+                                   keys.sign(installer)));
+    FeedServer::Answer download;
+    download.body = installer;
+    server.answers.insert("/download/tovel3-3.4.1-win64.exe", download);
+
+    AppcastUpdater u(server.url("/windows.xml"));
+    u.setSystem("windows");
+    u.setPublicKey(keys.publicKey);
+    QStringList started;
+    u.setRestartHandler([&started](const QString &p) { started << p; });
+    QSignalSpy found(&u, &AppcastUpdater::newVersion);
+    QVERIFY(runCheck(u, found));
+    QCOMPARE(found.count(), 1);
+    QSignalSpy status(&u, &AppcastUpdater::updateStatus);
+    QSignalSpy finished(&u, &AppcastUpdater::updateFinished);
+    if (!starts)
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Update not installed:"));
+    u.doUpdate();
+    QVERIFY(finished.count() == 1 || finished.wait(20000));
+    QCOMPARE(finished[0][0].toBool(), starts);
+    QCOMPARE(server.hits.value("/download/tovel3-3.4.1"), 0);
+    QVERIFY2(status.last()[0].toString().contains(said), qPrintable(status.last()[0].toString()));
+    QCOMPARE(started.size(), starts ? 1 : 0);
+    if (starts) {
+        QString name = version;
+        QCOMPARE(started[0], QStandardPaths::writableLocation(QStandardPaths::TempLocation) +
+                                 "/tovel3-" + name.replace('/', '_') + "-setup.exe");
+        QCOMPARE(contents(started[0]), installer);
+        QFile::remove(started[0]);
+    } else {
+        QTRY_COMPARE(openedUrls(), QList<QUrl>{Updater::downloadPageUrl()});
+    }
+}

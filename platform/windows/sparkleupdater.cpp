@@ -1,6 +1,9 @@
 #include "sparkleupdater.h"
 
 #include <QCoreApplication>
+#include <QLibrary>
+
+#include <type_traits>
 
 namespace
 {
@@ -11,6 +14,33 @@ template <int N> void fill(wchar_t (&buffer)[N], const QString &text)
     buffer[n] = L'\0';
 }
 } // namespace
+
+bool SparkleUpdater::load(const QString &path, WinSparkleApi *api)
+{
+    QLibrary library(path);
+    if (!library.load())
+        return false;
+    WinSparkleApi found = {};
+    bool complete = true;
+    auto resolve = [&](auto &function, const char *name) {
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
+            library.resolve(name));
+        complete = complete && function;
+    };
+    resolve(found.init, "win_sparkle_init");
+    resolve(found.cleanup, "win_sparkle_cleanup");
+    resolve(found.setAppDetails, "win_sparkle_set_app_details");
+    resolve(found.setAppcastUrl, "win_sparkle_set_appcast_url");
+    resolve(found.setAutomaticCheckForUpdates, "win_sparkle_set_automatic_check_for_updates");
+    resolve(found.setUpdateCheckInterval, "win_sparkle_set_update_check_interval");
+    resolve(found.checkUpdateWithUi, "win_sparkle_check_update_with_ui");
+    if (!complete) {
+        library.unload();
+        return false;
+    }
+    *api = found;
+    return true;
+}
 
 SparkleUpdater::SparkleUpdater(const WinSparkleApi &api, const QString &url)
     : m_api(api)

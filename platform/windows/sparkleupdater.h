@@ -26,6 +26,11 @@ public:
     SparkleUpdater(const WinSparkleApi &api, const QString &url);
     ~SparkleUpdater() override;
 
+    // Loads the library from `path` (it stays loaded until the process
+    // ends) and fills `api`; false, with nothing filled, when the file is
+    // missing or lacks one of the functions.
+    static bool load(const QString &path, WinSparkleApi *api);
+
     void checkUpdate() override;
 
 private:

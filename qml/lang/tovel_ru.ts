@@ -115,6 +115,14 @@
         <source>The download page %1 is being opened in your web browser.</source>
         <translation>Страница загрузки %1 открывается в веб-браузере.</translation>
     </message>
+    <message>
+        <source>The installer cannot be saved: %1</source>
+        <translation>Не удалось сохранить установщик: %1</translation>
+    </message>
+    <message>
+        <source>The installer of version %1 starts now; the application closes.</source>
+        <translation>Запускается установщик версии %1; приложение закрывается.</translation>
+    </message>
 </context>
 <context>
     <name>Board</name>

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine, end to end: installed silently into a fresh
 # prefix, the program's folder holds every DLL and QML module it loads; the
-# installed tovel3.exe, started hidden with the board simulator on COM5 and
-# both checks on, sends "~U" every 3 s while the address answers ping and the
-# process runs (tasklist asked with its two argument lists), and none while
-# either fails; a second start shows the window (kept as a screenshot),
+# installed tovel3.exe, started hidden with the board simulator on COM5 (named
+# by the setting "extraports") and both checks on, sends "~U" every 3 s while
+# the address answers ping and the process runs (tasklist asked with its two
+# argument lists), and none while either fails; a second start shows the
+# window (kept as a screenshot),
 # tovel3ctl.exe answers, and the port, the settings and the repaired autostart
-# entry are in the registry.
+# entry are in the registry; the Autostart switch removes and writes that entry.
 # Uninstalling removes the program's files and keeps the settings.
 #
 # Runs in a network namespace of its own (it re-runs itself under unshare as
@@ -96,6 +97,8 @@ wine_port COM5 "$pty"
 echo explorer.exe >"$system32/tasklist.running"
 key='HKCU\Software\Brennic\Tovel3'
 wine reg add "$key" /v visible /d false /f >/dev/null 2>&1
+# COM5 has no vendor id: it is offered because the settings name it.
+wine reg add "$key" /v extraports /d COM5 /f >/dev/null 2>&1
 wine reg add "$key" /v monitor /d explorer.exe /f >/dev/null 2>&1
 wine reg add "$key" /v monitoron /d true /f >/dev/null 2>&1
 wine reg add "$key\\ping" /v on /d true /f >/dev/null 2>&1
@@ -105,7 +108,6 @@ wine reg add "$key\\ping" /v url /d 10.9.0.2 /f >/dev/null 2>&1
 run='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 wine reg add "$run" /v BrennicTovel3 /d 'C:\Tovel3\tovel3.exe' /f >/dev/null 2>&1
 exe='C:\Program Files\Tovel3\tovel3.exe'
-export TOVEL3_EXTRA_PORTS=COM5
 started=$(date +%s)
 wine_start tovel3 "$exe"
 
@@ -163,9 +165,12 @@ echo "ok: the registry holds port COM5 and the language the first start chose"
 [ "$(wine_value "$run" BrennicTovel3)" = "\"$exe\"" ] ||
   fail "autostart entry: $(wine_value "$run" BrennicTovel3)"
 echo "ok: the start repaired the autostart entry to the quoted path of the installed program"
+window_id() {
+  xwininfo -root -tree | sed -n 's/^ *\(0x[0-9a-f]*\) "USB Tovel v3.3.4".*/\1/p' | head -n 1
+}
 window_viewable() {
   local id
-  id=$(xwininfo -root -tree | sed -n 's/^ *\(0x[0-9a-f]*\) "USB Tovel v3.3.4".*/\1/p' | head -n 1)
+  id=$(window_id)
   [ -n "$id" ] && xwininfo -id "$id" | grep -q 'Map State: IsViewable'
 }
 window_viewable && fail "the window showed although the settings say hidden"
@@ -180,11 +185,32 @@ import -window root "$work/main.png"
 cp "$work/main.png" "${TOVEL3_ARTIFACTS:?}/main-wine.png"
 echo "ok: the window shows; screenshot in $TOVEL3_ARTIFACTS/main-wine.png"
 
+# --- the Autostart switch on the Application page removes the Run value and
+# writes it again. Clicked where the window (580 x 540, Wine's own frame)
+# shows the tab and the switch under this Wine.
+click() {
+  xdotool mousemove --window "$(window_id)" "$1" "$2" click 1
+  sleep 1
+}
+run_value_is() { [ "$(wine_value "$run" BrennicTovel3)" = "$1" ]; }
+switched() {
+  wait_for 75 run_value_is "$1" && return 0
+  import -window root "${TOVEL3_ARTIFACTS:?}/autostart-wine.png"
+  fail "after clicking Autostart, the Run value is '$(wine_value "$run" BrennicTovel3)', not '$1'"
+}
+click 487 64 # "Application"
+click 113 394
+switched ""
+click 113 394
+switched "\"$exe\""
+echo "ok: the Autostart switch removed the Run value BrennicTovel3 and wrote it again"
+
 # --- uninstallation keeps the settings
 wine_server
 wine_run uninstall 'C:\Program Files\Tovel3\Uninstall.exe' /S || fail "uninstaller exited with $?"
-# It goes on from a copy of itself and returns at once; the folder goes last.
+# It goes on from a copy of itself and returns at once; the folder goes
+# first, the Start-menu entry after it.
 wait_for 100 test ! -d "$dir" || fail "left after uninstalling: $(find "$dir")"
-[ ! -e "$menu" ] || fail "the Start-menu entry is still there"
+wait_for 100 test ! -e "$menu" || fail "the Start-menu entry is still there"
 [ "$(wine_value "$key" port)" = COM5 ] || fail "uninstalling removed the settings"
 echo "ok: uninstalling removed every installed file and the Start-menu entry, kept the settings"
