@@ -385,7 +385,7 @@ void AppcastUpdater::startInstaller(const QByteArray &installer, const QString &
     if (!file.open(QIODevice::WriteOnly) || file.write(installer) != installer.size() ||
         !file.commit())
         return notInstalled(tr("The installer cannot be saved: %1").arg(file.errorString()));
-    qDebug().noquote() << "Update: the installer of version" << m_pending->displayVersion
+    qCDebug(lcUpdate).noquote() << "Update: the installer of version" << m_pending->displayVersion
                        << "starts from" << path;
     emit updateStatus(tr("The installer of version %1 starts now; the application closes.")
                           .arg(m_pending->displayVersion));
