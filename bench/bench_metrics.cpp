@@ -9,7 +9,7 @@
 // directory's file system (e.g. a directory under /var/lib) to time that disk.
 
 #include "benchreport.h"
-#include "metricswriter.h"
+#include "monitor/metricswriter.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

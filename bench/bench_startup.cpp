@@ -34,16 +34,16 @@
 
 #include "benchreport.h"
 #include "boardsimulator.h"
-#include "instancelock.h"
-#include "journal.h"
-#include "loadtranslations.h"
-#include "materialfixes.h"
+#include "service/instancelock.h"
+#include "storage/journal.h"
+#include "service/loadtranslations.h"
+#include "window/materialfixes.h"
 #include "procusage.h"
-#include "qmlhost.h"
-#include "singleapphandler.h"
-#include "startup.h"
-#include "unixsignalwatcher.h"
-#include "windowhost.h"
+#include "window/qmlhost.h"
+#include "integration/singleapphandler.h"
+#include "window/startup.h"
+#include "service/unixsignalwatcher.h"
+#include "window/windowhost.h"
 
 #include <QApplication>
 #include <QCommandLineOption>
@@ -149,7 +149,7 @@ private:
     QUrl m_standIn;
 };
 
-// The executable's start-up, step by step (app/main.cpp with a display),
+// The executable's start-up, step by step (tovel3/main.cpp with a display),
 // with one difference: the engine gets a URL interceptor (a pass-through
 // unless a stand-in page is given). Keep it in step with main.cpp.
 int runMirror(int argc, char **argv, const QString &standIn)

@@ -1,6 +1,6 @@
-#include "appsettings.h"
-#include "journal.h"
-#include "settings.h"
+#include "storage/appsettings.h"
+#include "storage/journal.h"
+#include "window/settings.h"
 #include "testenvironment.h"
 #include "testfiles.h"
 

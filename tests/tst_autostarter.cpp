@@ -1,4 +1,4 @@
-#include "autostarter.h"
+#include "integration/autostarter.h"
 #include "testenvironment.h"
 #include "testfiles.h"
 

@@ -4,9 +4,9 @@
 // merged replies, noise, the order of exchanges, a lock file planted by
 // another user, and never taking another device for the board.
 
-#include "board.h"
+#include "device/board.h"
 #include "boardsimulator.h"
-#include "journal.h"
+#include "storage/journal.h"
 #include "testenvironment.h"
 
 #include <QApplication>

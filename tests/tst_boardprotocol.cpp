@@ -2,7 +2,7 @@
 // the model table, the settings lists and the reply framer.
 // Runs on Windows too.
 
-#include "boardprotocol.h"
+#include "device/boardprotocol.h"
 #include "testenvironment.h"
 
 #include <QApplication>

@@ -5,10 +5,10 @@
 // anything is sent; who may connect; and clients that send garbage, hang,
 // never read their answers or crowd.
 
-#include "board.h"
+#include "device/board.h"
 #include "boardsimulator.h"
-#include "controlserver.h"
-#include "heartbeat.h"
+#include "control/controlserver.h"
+#include "monitor/heartbeat.h"
 #include "testenvironment.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // Opening a file or a web page with a stand-in xdg-open as the only program
 // on PATH: a failure is reported with the file's path or the page's address,
 // a success as such.
-#include "fileopener.h"
+#include "integration/fileopener.h"
 #include "testenvironment.h"
 
 #include <QApplication>

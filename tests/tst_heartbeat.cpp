@@ -5,11 +5,11 @@
 // a real child process stopped and continued), probes that must not count,
 // noise from the board, and a run on a thread of its own.
 
-#include "board.h"
+#include "device/board.h"
 #include "boardsimulator.h"
-#include "heartbeat.h"
-#include "journal.h"
-#include "pingprocess.h"
+#include "monitor/heartbeat.h"
+#include "storage/journal.h"
+#include "monitor/pingprocess.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>

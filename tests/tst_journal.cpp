@@ -1,4 +1,4 @@
-#include "journal.h"
+#include "storage/journal.h"
 #include "testenvironment.h"
 #include "testfiles.h"
 #include "unprivileged.h"

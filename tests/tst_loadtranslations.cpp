@@ -1,7 +1,7 @@
 // The translation loader against the real catalogue in the resources and
 // Qt's own installed one. The process runs with a Russian system locale, so an
 // empty or missing language value must pick Russian.
-#include "loadtranslations.h"
+#include "service/loadtranslations.h"
 #include "testenvironment.h"
 
 #include <QApplication>

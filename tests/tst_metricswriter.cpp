@@ -3,7 +3,7 @@
 // replaced, what stops it, and that a writer killed at any moment never
 // leaves half a file.
 
-#include "metricswriter.h"
+#include "monitor/metricswriter.h"
 #include "testenvironment.h"
 #include "testfiles.h"
 

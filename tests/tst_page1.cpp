@@ -3,7 +3,7 @@
 // board simulators on pseudo-terminals as ports: what the page shows, what
 // its controls send to the board and what they store.
 #include "boardsimulator.h"
-#include "journal.h"
+#include "storage/journal.h"
 #include "qmlpagewindow.h"
 #include "testenvironment.h"
 #include "windowharness.h"

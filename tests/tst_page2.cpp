@@ -3,7 +3,7 @@
 // board, the page shows what the model reports, and Write is confirmed by the
 // board or shown as failed.
 #include "boardsimulator.h"
-#include "journal.h"
+#include "storage/journal.h"
 #include "qmlpagewindow.h"
 #include "testenvironment.h"
 #include "windowharness.h"

@@ -1,13 +1,13 @@
 // The application page: the real Page3 QML from the resources with the real
 // settings store, autostart entry, process watcher, updater and journal, in a
 // window that stands where the main window would be.
-#include "builddate.h"
+#include "window/builddate.h"
 #include "feedserver.h"
-#include "journal.h"
+#include "storage/journal.h"
 #include "qmlpagewindow.h"
 #include "testenvironment.h"
 #include "testfiles.h"
-#include "updater.h"
+#include "update/updater.h"
 #include "windowharness.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "pingprocess.h"
+#include "monitor/pingprocess.h"
 #include "testenvironment.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "processwatcher.h"
+#include "monitor/processwatcher.h"
 #include "testenvironment.h"
 #include "unprivileged.h"
 

@@ -6,7 +6,7 @@
 // (text and tool tip; and every label of the file dialog, which holds no text
 // of ours) is read.
 
-#include "loadtranslations.h"
+#include "service/loadtranslations.h"
 #include "testenvironment.h"
 #include "windowharness.h"
 

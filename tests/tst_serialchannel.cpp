@@ -1,5 +1,5 @@
 #include "boardsimulator.h"
-#include "serialchannel.h"
+#include "device/serialchannel.h"
 #include "testenvironment.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "settings.h"
+#include "window/settings.h"
 #include "testenvironment.h"
 #include "testfiles.h"
 #include "unprivileged.h"

@@ -1,7 +1,7 @@
 // The single-instance guard, in this process and against the real tovel3
 // executable. Every case gets its own HOME, where the marker, the lock and
 // the server socket live, so no other test run can interfere.
-#include "singleapphandler.h"
+#include "integration/singleapphandler.h"
 #include "testenvironment.h"
 
 #include <QApplication>

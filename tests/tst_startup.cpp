@@ -1,10 +1,10 @@
 // Runs the real tovel3 executable as a process, each run in a throwaway HOME
 // and TMPDIR, and checks what start-up leaves in the settings store and the
 // journal.
-#include "journal.h"
-#include "qmlhost.h"
-#include "singleapphandler.h"
-#include "startup.h"
+#include "storage/journal.h"
+#include "window/qmlhost.h"
+#include "integration/singleapphandler.h"
+#include "window/startup.h"
 #include "testenvironment.h"
 
 #include <QApplication>

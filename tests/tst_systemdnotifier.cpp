@@ -1,4 +1,4 @@
-#include "systemdnotifier.h"
+#include "service/systemdnotifier.h"
 #include "testenvironment.h"
 
 #include <QApplication>

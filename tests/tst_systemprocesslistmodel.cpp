@@ -1,5 +1,5 @@
-#include "systemprocess.h"
-#include "systemprocesslistmodel.h"
+#include "monitor/systemprocess.h"
+#include "window/systemprocesslistmodel.h"
 #include "testenvironment.h"
 
 #include <QAbstractItemModelTester>

@@ -2,7 +2,7 @@
 // Russian: each tab, each list pop-up and each dialog. Every text fits its
 // control (not elided, not clipped, not running out of its cell, not over
 // another text), and a control that cannot be seen takes no input.
-#include "loadtranslations.h"
+#include "service/loadtranslations.h"
 #include "testenvironment.h"
 #include "windowharness.h"
 

@@ -3,7 +3,7 @@
 // placeholders and markup intact, the Russian pages must still fit the fixed
 // window width, and the engine's journal lines come out in Russian at run time.
 #include "boardsimulator.h"
-#include "journal.h"
+#include "storage/journal.h"
 #include "qmlpagewindow.h"
 #include "testenvironment.h"
 #include "windowharness.h"
@@ -97,10 +97,17 @@ private:
     {
         QStringList files;
         const QList<QPair<QString, QString>> folders = {{"qml", "*.qml"},
-                                                        {"app", "*.cpp"},
-                                                        {"device", "*.cpp"},
-                                                        {"monitor", "*.cpp"},
-                                                        {"desktop", "*.cpp"}};
+                                                        {"tovel3", "*.cpp"},
+                                                        {"engine", "*.cpp"},
+                                                        {"engine/control", "*.cpp"},
+                                                        {"engine/device", "*.cpp"},
+                                                        {"engine/monitor", "*.cpp"},
+                                                        {"engine/service", "*.cpp"},
+                                                        {"engine/storage", "*.cpp"},
+                                                        {"desktop/integration", "*.cpp"},
+                                                        {"desktop/tray", "*.cpp"},
+                                                        {"desktop/update", "*.cpp"},
+                                                        {"desktop/window", "*.cpp"}};
         for (const auto &folder : folders) {
             QDir dir(sourceDir() + "/" + folder.first);
             for (const QString &name : dir.entryList({folder.second}, QDir::Files, QDir::Name))

@@ -1,5 +1,5 @@
 #include "testenvironment.h"
-#include "trayicon.h"
+#include "tray/trayicon.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,12 +1,12 @@
-#include "appcastparser.h"
-#include "appcastupdater.h"
-#include "buildversion.h"
+#include "update/appcastparser.h"
+#include "update/appcastupdater.h"
+#include "update/buildversion.h"
 #include "feedserver.h"
-#include "signatureverifier.h"
+#include "update/signatureverifier.h"
 #include "testenvironment.h"
 #include "testfiles.h"
-#include "updater.h"
-#include "versioncomparator.h"
+#include "update/updater.h"
+#include "update/versioncomparator.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,12 +2,12 @@
 // heartbeat, the real period is 3 s, settings changed on the GUI thread reach
 // the cycle, the port the board settles on is stored, and the views' copies
 // follow the engine.
-#include "appsettings.h"
-#include "board.h"
+#include "storage/appsettings.h"
+#include "device/board.h"
 #include "boardsimulator.h"
-#include "heartbeat.h"
-#include "journal.h"
-#include "objectmirror.h"
+#include "monitor/heartbeat.h"
+#include "storage/journal.h"
+#include "window/objectmirror.h"
 #include "testenvironment.h"
 #include "watchdog.h"
 

@@ -4,7 +4,7 @@
 // through real files, and the window used by keyboard alone.
 
 #include "testenvironment.h"
-#include "trayicon.h"
+#include "tray/trayicon.h"
 #include "windowharness.h"
 
 #include <QAction>

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Qt for Windows cannot be installed here, so the Windows code is compiled,
 # syntax only, with the mingw-w64 cross compiler against the distribution's Qt
-# headers: every file under platform/windows/ and every *_windows.cpp beside
-# its class, the common half of each class that has a Windows half under
-# platform/windows/, and every other file with a Windows branch.
+# headers: every *_windows.cpp beside its class, the common half of each class
+# that has one, and every other file with a Windows branch.
 # Any error or warning in our own code fails.
 set -euo pipefail
 src=${TOVEL3_SOURCE_DIR:?}
@@ -23,21 +22,18 @@ for module in QtCore QtGui QtWidgets QtNetwork QtQml QtQuick QtQuickControls2 Qt
               QtConcurrent; do
   flags+=(-isystem "$qt/$module")
 done
-dirs=(app device monitor storage desktop control)
-for d in "${dirs[@]}" platform/windows; do flags+=(-I "$src/$d"); done
-
 cd "$src"
+dirs=(engine engine/*/ desktop/*/ tovel3 tovel3ctl)
+dirs=("${dirs[@]%/}")
+for d in engine desktop tovel3ctl; do flags+=(-I "$src/$d"); done
+
 files=()
-for f in platform/windows/*.cpp; do
-  files+=("$f")
-  for d in "${dirs[@]}"; do
-    [ -f "$d/${f##*/}" ] && files+=("$d/${f##*/}")
-  done
-done
-# A system half beside its class: name_windows.cpp.
+# A system half beside its class: name_windows.cpp, and the class's own .cpp.
 for d in "${dirs[@]}"; do
   for f in "$d"/*_windows.cpp; do
-    [ -f "$f" ] && files+=("$f")
+    [ -f "$f" ] || continue
+    files+=("$f")
+    [ -f "${f%_windows.cpp}.cpp" ] && files+=("${f%_windows.cpp}.cpp")
   done
 done
 while IFS= read -r f; do

@@ -4,17 +4,17 @@
 // simulated board on a pseudo-terminal, a journal in a temporary directory and
 // every QML warning collected, for the end-to-end tests of the window.
 
-#include "board.h"
+#include "device/board.h"
 #include "boardsimulator.h"
-#include "heartbeat.h"
-#include "journal.h"
-#include "loadtranslations.h"
-#include "materialfixes.h"
-#include "qmlhost.h"
+#include "monitor/heartbeat.h"
+#include "storage/journal.h"
+#include "service/loadtranslations.h"
+#include "window/materialfixes.h"
+#include "window/qmlhost.h"
 #include "qmlpagewindow.h"
-#include "singleapphandler.h"
+#include "integration/singleapphandler.h"
 #include "watchdog.h"
-#include "windowhost.h"
+#include "window/windowhost.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

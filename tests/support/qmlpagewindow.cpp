@@ -1,11 +1,11 @@
 #include "qmlpagewindow.h"
 
-#include "board.h"
-#include "materialfixes.h"
-#include "heartbeat.h"
-#include "qmlhost.h"
+#include "device/board.h"
+#include "window/materialfixes.h"
+#include "monitor/heartbeat.h"
+#include "window/qmlhost.h"
 #include "watchdog.h"
-#include "windowhost.h"
+#include "window/windowhost.h"
 
 #include <QDir>
 #include <QQmlComponent>

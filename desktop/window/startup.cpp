@@ -1,0 +1,58 @@
+#include "window/startup.h"
+
+#include "storage/appsettings.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <cstring>
+
+QString Startup::settleLanguage(QSettings &settings, bool given, const QString &value,
+                                const QLocale &system)
+{
+    const QString key = QStringLiteral("UI/Language");
+    if (given) {
+        settings.setValue(key, value);
+    } else if (!settings.contains(key)) {
+        const QString code = system.name().section(QLatin1Char('_'), 0, 0);
+        const bool known = code == QLatin1String("en") || code == QLatin1String("ru");
+        settings.setValue(key, known ? code : QStringLiteral("en"));
+    }
+    settings.sync();
+    return settings.value(key).toString();
+}
+
+bool Startup::needsOffscreenPlatform(int argc, char **argv)
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return false;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (std::strcmp(arg, "-platform") == 0 || std::strcmp(arg, "--platform") == 0 ||
+            std::strncmp(arg, "-platform=", 10) == 0 || std::strncmp(arg, "--platform=", 11) == 0)
+            return false;
+    }
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    return false;
+#endif
+}
+
+bool Startup::chooseHeadlessPlatform(int argc, char **argv)
+{
+    if (!needsOffscreenPlatform(argc, argv))
+        return false;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    return true;
+}
+
+bool Startup::divertIrregularSettingsFile()
+{
+    return AppSettings::divertIrregularUserStore();
+}
