@@ -80,8 +80,8 @@ private:
     // "OK" and "Failed" show for 300 ms here (800 ms in the program).
     void shortenWriteTimeout() const
     {
-        Board *b = qml.host()->watchdog()->board();
-        qml.host()->watchdog()->post([b] { b->setWriteTimeout(300); });
+        Board *b = qml.host()->engine()->board();
+        qml.host()->engine()->post([b] { b->setWriteTimeout(300); });
     }
 
     void clickTab(int n)

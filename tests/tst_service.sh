@@ -19,7 +19,7 @@
 #     priority, line by line;
 #   - tovel3ctl controls a running desktop tovel3 as well.
 # Both programs run their cycle every 750 ms here (the TOVEL3_CYCLE_MS test
-# hook); tst_smoke and tst_watchdog check the real 3 s period.
+# hook); tst_smoke and tst_engine check the real 3 s period.
 set -euo pipefail
 tovel3d=${TOVEL3D_BIN:?}
 ctl=${TOVEL3CTL_BIN:?}

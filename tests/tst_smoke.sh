@@ -98,7 +98,7 @@ wait_for 25 grep -q '<< ~F' "$work/sim.log" || fail "the Settings tab did not re
 echo "ok: Settings tab of a window that started hidden reads the board"
 
 # The real period, from the board's arrival times (HH:MM:SS.mmm)
-# (tst_watchdog checks the steady period).
+# (tst_engine checks the steady period).
 mapfile -t times < <(awk '$2 == "<<" && $3 == "~U" {
   split($1, t, /[:.]/); print ((t[1] * 60 + t[2]) * 60 + t[3]) * 1000 + t[4] }' "$work/sim.log")
 [ "${#times[@]}" -ge 2 ] || fail "${#times[@]} heartbeats"

@@ -13,7 +13,7 @@
 #include "window/qmlhost.h"
 #include "qmlpagewindow.h"
 #include "integration/singleapphandler.h"
-#include "watchdog.h"
+#include "engine.h"
 #include "window/windowhost.h"
 
 #include <QCoreApplication>
@@ -228,8 +228,8 @@ public:
     // Runs the heartbeat cycle every `ms` from now on instead of every 3 s.
     void setCycle(int ms) const
     {
-        Heartbeat *heartbeat = host->watchdog()->heartbeat();
-        host->watchdog()->post([heartbeat, ms] { heartbeat->setInterval(ms); });
+        Heartbeat *heartbeat = host->engine()->heartbeat();
+        host->engine()->post([heartbeat, ms] { heartbeat->setInterval(ms); });
     }
 
     // Evaluates a JavaScript expression in the window's scope.

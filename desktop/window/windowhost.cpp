@@ -6,7 +6,7 @@
 #include "monitor/heartbeat.h"
 #include "service/instancedirectory.h"
 #include "window/objectmirror.h"
-#include "watchdog.h"
+#include "engine.h"
 
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -18,16 +18,16 @@
 WindowHost::WindowHost(Journal *journal, QObject *parent)
     : QObject(parent)
     , m_settings(new AppSettings(this))
-    , m_watchdog(new Watchdog(m_settings, journal, Watchdog::OwnThread, this))
-    , m_board(new BoardView(m_watchdog->board(), this))
-    , m_heartbeat(new ObjectMirror(m_watchdog->heartbeat(), this))
+    , m_engine(new Engine(m_settings, journal, Engine::OwnThread, this))
+    , m_board(new BoardView(m_engine->board(), this))
+    , m_heartbeat(new ObjectMirror(m_engine->heartbeat(), this))
 {
 }
 
 WindowHost::~WindowHost()
 {
     // The engine thread ends before the views of its objects go.
-    delete m_watchdog;
+    delete m_engine;
 }
 
 void WindowHost::publish(QQmlContext *context) const
@@ -42,7 +42,7 @@ void WindowHost::startEngine()
     if (m_engineStarted)
         return;
     m_engineStarted = true;
-    m_watchdog->start();
+    m_engine->start();
 }
 
 void WindowHost::start()
@@ -51,7 +51,7 @@ void WindowHost::start()
     // The saved port is restored before the window's event loop runs, as
     // when the window did it itself: the journal lines of start-up come
     // before anything the user, a signal or a second start can cause.
-    Board *board = m_watchdog->board();
+    Board *board = m_engine->board();
     if (board->thread() != QThread::currentThread())
         QMetaObject::invokeMethod(
             board, [] {}, Qt::BlockingQueuedConnection);
@@ -59,7 +59,7 @@ void WindowHost::start()
     // beside the instance lock.
     const QString address = InstanceDirectory::controlAddress();
     QString reason;
-    if (!address.isEmpty() && !m_watchdog->listen(address, false, &reason))
+    if (!address.isEmpty() && !m_engine->listen(address, false, &reason))
         qWarning("Control socket unavailable: %s", qPrintable(reason));
 }
 

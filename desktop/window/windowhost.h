@@ -8,7 +8,7 @@ class Journal;
 class ObjectMirror;
 class QQmlApplicationEngine;
 class QQmlContext;
-class Watchdog;
+class Engine;
 
 // The engine behind the window: the typed settings, the watchdog engine on
 // its own thread, and the views of its board and heartbeat cycle that the
@@ -21,7 +21,7 @@ public:
     ~WindowHost() override;
 
     AppSettings *settings() const { return m_settings; }
-    Watchdog *watchdog() const { return m_watchdog; }
+    Engine *engine() const { return m_engine; }
 
     // Sets the three context properties; call before loading the window.
     void publish(QQmlContext *context) const;
@@ -41,7 +41,7 @@ private:
     void startEngine();
 
     AppSettings *m_settings;
-    Watchdog *m_watchdog;
+    Engine *m_engine;
     BoardView *m_board;
     ObjectMirror *m_heartbeat;
     bool m_engineStarted = false;

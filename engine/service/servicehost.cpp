@@ -10,7 +10,7 @@
 #include "monitor/metricswriter.h"
 #include "service/systemdnotifier.h"
 #include "service/unixsignalwatcher.h"
-#include "watchdog.h"
+#include "engine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -136,7 +136,7 @@ ServiceHost::ServiceHost(const Paths &paths, QObject *parent)
 
 ServiceHost::~ServiceHost()
 {
-    delete m_watchdog;
+    delete m_engine;
     delete m_translator;
     delete m_journal;
     delete m_lock;
@@ -191,10 +191,10 @@ bool ServiceHost::start()
     m_journal->setEcho(toJournald());
     m_journal->log(QCoreApplication::translate("Logger", "application started"));
 
-    m_watchdog = new Watchdog(m_settings, m_journal, Watchdog::CallerThread, this);
-    Heartbeat *heartbeat = m_watchdog->heartbeat();
-    connect(m_watchdog->board(), &Board::portOpenFailed, this, &ServiceHost::portOpenFailed);
-    connect(m_watchdog->board(), &Board::portSelected, this, [this] { m_portWarned.clear(); });
+    m_engine = new Engine(m_settings, m_journal, Engine::CallerThread, this);
+    Heartbeat *heartbeat = m_engine->heartbeat();
+    connect(m_engine->board(), &Board::portOpenFailed, this, &ServiceHost::portOpenFailed);
+    connect(m_engine->board(), &Board::portSelected, this, [this] { m_portWarned.clear(); });
     // Where no metrics directory is set, the system service publishes into
     // the one Debian's node exporter reads when it may write there, and
     // otherwise stays silent: only a directory someone chose is warned about.
@@ -202,7 +202,7 @@ bool ServiceHost::start()
     const bool system = !qEnvironmentVariableIsEmpty("RUNTIME_DIRECTORY");
     if (system && !languageStore.contains(QStringLiteral("metrics/dir")) &&
         QFileInfo(exporterDir).isDir() && QFileInfo(exporterDir).isWritable())
-        m_watchdog->metrics()->setDirectory(exporterDir);
+        m_engine->metrics()->setDirectory(exporterDir);
 
     // Each cycle tells systemd it is alive: a cycle that hangs stops the
     // messages and systemd restarts the service long before the board would
@@ -213,7 +213,7 @@ bool ServiceHost::start()
         m_notifier->status(statusLine());
     });
 
-    m_watchdog->start();
+    m_engine->start();
     warnAboutSettings();
     if (!m_paths.socket.isEmpty())
         listen();
@@ -229,7 +229,7 @@ void ServiceHost::listen()
 {
     const bool system = !qEnvironmentVariableIsEmpty("RUNTIME_DIRECTORY");
     QString reason;
-    if (m_watchdog->listen(m_paths.socket, system, &reason)) {
+    if (m_engine->listen(m_paths.socket, system, &reason)) {
         if (m_listenRetry) {
             say(Info, QStringLiteral("control socket %1 ready").arg(m_paths.socket));
             delete m_listenRetry;
@@ -315,7 +315,7 @@ void ServiceHost::reload()
     m_settings->applyToJournal(m_journal);
 
     // What the engine takes only at its start.
-    Board *board = m_watchdog->board();
+    Board *board = m_engine->board();
     if (changed.contains(AppSettings::keyName(AppSettings::Key::Port)) &&
         !m_settings->port().isEmpty())
         board->setPort(m_settings->port());
@@ -326,17 +326,17 @@ void ServiceHost::reload()
         board->setLed(led);
     if (changed.contains(AppSettings::keyName(AppSettings::Key::TimerSuspended)))
         board->setSuspended(suspended);
-    m_watchdog->updateKeepNotes();
+    m_engine->updateKeepNotes();
     warnAboutSettings();
     m_notifier->status(statusLine());
 }
 
 QString ServiceHost::statusLine() const
 {
-    if (!m_watchdog)
+    if (!m_engine)
         return QString();
-    const Board *board = m_watchdog->board();
-    const Heartbeat *heartbeat = m_watchdog->heartbeat();
+    const Board *board = m_engine->board();
+    const Heartbeat *heartbeat = m_engine->heartbeat();
     QStringList parts;
     if (board->port().isEmpty())
         parts << QStringLiteral("no port");
@@ -371,8 +371,8 @@ void ServiceHost::stop()
         m_notifier->stopping();
 
     m_journal->log(QCoreApplication::translate("Logger", "application is about to be closed"));
-    delete m_watchdog;
-    m_watchdog = nullptr;
+    delete m_engine;
+    m_engine = nullptr;
     m_journal->log(QCoreApplication::translate("Logger", "application closed"));
 }
 

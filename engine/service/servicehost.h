@@ -9,7 +9,7 @@ class SystemdNotifier;
 class InstanceLock;
 class QTimer;
 class QTranslator;
-class Watchdog;
+class Engine;
 
 // The watchdog without a window: the engine, its settings file, the journal
 // and the instance lock, as the service runs them and as the desktop program
@@ -54,7 +54,7 @@ public:
     QString statusLine() const;
 
     AppSettings *settings() const { return m_settings; }
-    Watchdog *watchdog() const { return m_watchdog; }
+    Engine *engine() const { return m_engine; }
     Journal *journal() const { return m_journal; }
     QString errorString() const { return m_error; }
 
@@ -78,7 +78,7 @@ private:
     AppSettings *m_settings = nullptr;
     Journal *m_journal = nullptr;
     QTranslator *m_translator = nullptr;
-    Watchdog *m_watchdog = nullptr;
+    Engine *m_engine = nullptr;
     SystemdNotifier *m_notifier = nullptr;
     QTimer *m_listenRetry = nullptr;
     QString m_portWarned; // the port whose failure was reported last

@@ -4,7 +4,7 @@
 #include "window/materialfixes.h"
 #include "monitor/heartbeat.h"
 #include "window/qmlhost.h"
-#include "watchdog.h"
+#include "engine.h"
 #include "window/windowhost.h"
 
 #include <QDir>
@@ -107,8 +107,8 @@ QQuickWindow *QmlPageWindow::window() const
 
 void QmlPageWindow::setCycle(int ms) const
 {
-    Heartbeat *heartbeat = m_host->watchdog()->heartbeat();
-    m_host->watchdog()->post([heartbeat, ms] { heartbeat->setInterval(ms); });
+    Heartbeat *heartbeat = m_host->engine()->heartbeat();
+    m_host->engine()->post([heartbeat, ms] { heartbeat->setInterval(ms); });
 }
 
 QVariant QmlPageWindow::eval(const QString &expression) const

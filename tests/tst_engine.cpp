@@ -9,7 +9,7 @@
 #include "storage/journal.h"
 #include "window/objectmirror.h"
 #include "testenvironment.h"
-#include "watchdog.h"
+#include "engine.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -66,7 +66,7 @@ private:
     bool m_started = false;
 };
 
-template <typename R, typename F> R onEngine(Watchdog &w, F f)
+template <typename R, typename F> R onEngine(Engine &w, F f)
 {
     R result{};
     QMetaObject::invokeMethod(
@@ -75,7 +75,7 @@ template <typename R, typename F> R onEngine(Watchdog &w, F f)
 }
 } // namespace
 
-class TestWatchdog : public QObject
+class TestEngine : public QObject
 {
     Q_OBJECT
 
@@ -102,7 +102,7 @@ private slots:
         qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(realLink));
         AppSettings realSettings;
         Journal realJournal;
-        Watchdog real(&realSettings, &realJournal, Watchdog::OwnThread);
+        Engine real(&realSettings, &realJournal, Engine::OwnThread);
         real.start();
         QTRY_COMPARE(realSettings.port(), realLink);
 
@@ -113,7 +113,7 @@ private slots:
 
         AppSettings settings;
         settings.setPort(link); // not the one the other engine saved and holds
-        Watchdog watchdog(&settings, &m_journal, Watchdog::OwnThread);
+        Engine watchdog(&settings, &m_journal, Engine::OwnThread);
         const int interval = 500;
         watchdog.heartbeat()->setInterval(interval);
         watchdog.start();
@@ -174,7 +174,7 @@ private slots:
         QFETCH(QVariant, expected);
 
         AppSettings settings;
-        Watchdog watchdog(&settings, &m_journal, Watchdog::OwnThread);
+        Engine watchdog(&settings, &m_journal, Engine::OwnThread);
         watchdog.start();
         const QMetaEnum keys = QMetaEnum::fromType<AppSettings::Key>();
         for (int i = 0; i < keys.keyCount(); ++i) {
@@ -195,7 +195,7 @@ private slots:
         QTest::newRow("shorter") << QByteArray("750") << 750;
         QTest::newRow("fifteen minutes") << QByteArray("900000") << Heartbeat::defaultInterval;
         QTest::newRow("just above the period") << QByteArray("3001") << Heartbeat::defaultInterval;
-        QTest::newRow("flooding the board") << QByteArray("5") << Watchdog::minimumTestCycleMs;
+        QTest::newRow("flooding the board") << QByteArray("5") << Engine::minimumTestCycleMs;
         QTest::newRow("zero") << QByteArray("0") << Heartbeat::defaultInterval;
         QTest::newRow("not a number") << QByteArray("soon") << Heartbeat::defaultInterval;
     }
@@ -206,7 +206,7 @@ private slots:
         QFETCH(int, interval);
         qputenv("TOVEL3_CYCLE_MS", value);
         AppSettings settings;
-        Watchdog watchdog(&settings, &m_journal, Watchdog::CallerThread);
+        Engine watchdog(&settings, &m_journal, Engine::CallerThread);
         QCOMPARE(watchdog.heartbeat()->interval(), interval);
     }
 
@@ -215,7 +215,7 @@ private slots:
         AppSettings settings;
         settings.setPingAddress(QStringLiteral("127.0.0.1"));
         settings.setPingEnabled(true);
-        Watchdog watchdog(&settings, &m_journal, Watchdog::OwnThread);
+        Engine watchdog(&settings, &m_journal, Engine::OwnThread);
         watchdog.start();
         Heartbeat *heartbeat = watchdog.heartbeat();
         QVERIFY(onEngine<bool>(watchdog, [&] { return heartbeat->networkCheck(); }));
@@ -231,7 +231,7 @@ private slots:
         qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(link));
 
         AppSettings settings;
-        Watchdog watchdog(&settings, &m_journal, Watchdog::OwnThread);
+        Engine watchdog(&settings, &m_journal, Engine::OwnThread);
         watchdog.heartbeat()->setInterval(200);
         ObjectMirror board2(watchdog.board());
         ObjectMirror beat(watchdog.heartbeat());
@@ -249,5 +249,5 @@ private slots:
     }
 };
 
-TOVEL3_TEST_MAIN(TestWatchdog)
-#include "tst_watchdog.moc"
+TOVEL3_TEST_MAIN(TestEngine)
+#include "tst_engine.moc"

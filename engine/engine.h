@@ -24,7 +24,7 @@ class QThread;
 // of their properties. The settings object stays on its own thread: changes
 // made there are handed to the engine queued, and the port the board settles
 // on is stored back the same way.
-class Watchdog : public QObject
+class Engine : public QObject
 {
     Q_OBJECT
 public:
@@ -32,11 +32,11 @@ public:
     // The shortest period the test hook TOVEL3_CYCLE_MS may set.
     static constexpr int minimumTestCycleMs = 100;
 
-    Watchdog(AppSettings *settings, Journal *journal, Threading threading = OwnThread,
-             QObject *parent = nullptr);
+    Engine(AppSettings *settings, Journal *journal, Threading threading = OwnThread,
+           QObject *parent = nullptr);
     // Stops the cycle and the engine thread; the board and the cycle are
     // deleted on the thread they ran on.
-    ~Watchdog() override;
+    ~Engine() override;
 
     // Live on the engine thread once start() ran: call them only there (see
     // post()), or before start().

@@ -1,4 +1,4 @@
-#include "watchdog.h"
+#include "engine.h"
 
 #include "storage/appsettings.h"
 #include "device/board.h"
@@ -10,7 +10,7 @@
 #include <QMutexLocker>
 #include <QThread>
 
-Watchdog::Watchdog(AppSettings *settings, Journal *journal, Threading threading, QObject *parent)
+Engine::Engine(AppSettings *settings, Journal *journal, Threading threading, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
     , m_journal(journal)
@@ -33,7 +33,7 @@ Watchdog::Watchdog(AppSettings *settings, Journal *journal, Threading threading,
     }
 }
 
-Watchdog::~Watchdog()
+Engine::~Engine()
 {
     Board *board = m_board;
     Heartbeat *heartbeat = m_heartbeat;
@@ -57,12 +57,12 @@ Watchdog::~Watchdog()
     }
 }
 
-QThread *Watchdog::engineThread() const
+QThread *Engine::engineThread() const
 {
     return m_thread ? m_thread : thread();
 }
 
-void Watchdog::start()
+void Engine::start()
 {
     const QString saved = m_settings->port();
     if (m_thread)
@@ -75,7 +75,7 @@ void Watchdog::start()
     });
 }
 
-bool Watchdog::listen(const QString &path, bool group, QString *error)
+bool Engine::listen(const QString &path, bool group, QString *error)
 {
     bool listening = false;
     QString reason;
@@ -123,7 +123,7 @@ bool Watchdog::listen(const QString &path, bool group, QString *error)
     return true;
 }
 
-void Watchdog::updateKeepNotes()
+void Engine::updateKeepNotes()
 {
     const auto note = [this](const QString &what, AppSettings::Key key, bool value) {
         const QString reason = m_settings->unkeptReason(key, value);
@@ -143,7 +143,7 @@ void Watchdog::updateKeepNotes()
         note(QStringLiteral("the suspension"), AppSettings::Key::TimerSuspended, true);
 }
 
-MetricsSnapshot Watchdog::snapshot() const
+MetricsSnapshot Engine::snapshot() const
 {
     MetricsSnapshot s;
     s.heartbeatsSent = quint64(m_heartbeat->heartbeatsSent());
@@ -165,14 +165,14 @@ MetricsSnapshot Watchdog::snapshot() const
     return s;
 }
 
-void Watchdog::publishMetrics()
+void Engine::publishMetrics()
 {
     if (m_metrics->directory().isEmpty())
         return;
     m_metrics->update(snapshot(), QDateTime::currentMSecsSinceEpoch());
 }
 
-void Watchdog::configure()
+void Engine::configure()
 {
     // Before the engine thread runs: direct calls are safe.
     m_board->setCompatibilityMode(m_settings->legacyMode());
@@ -197,7 +197,7 @@ void Watchdog::configure()
         m_heartbeat->setInterval(qMax(cycle, minimumTestCycleMs));
 }
 
-void Watchdog::followSettings()
+void Engine::followSettings()
 {
     AppSettings *s = m_settings;
     Board *board = m_board;
