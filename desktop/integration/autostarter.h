@@ -6,7 +6,7 @@
 // Starts the application at logon through the per-user autostart entry:
 // on Windows the Run value "BrennicTovel3", elsewhere the XDG autostart file
 // "BrennicTovel3.desktop". Every call reads the entry afresh. What touches
-// the entry itself lives in platform/<system>/autostarter.cpp.
+// the entry itself lives in autostarter_<system>.cpp.
 class AutoStarter : public QObject
 {
     Q_OBJECT
@@ -25,14 +25,13 @@ public:
     // The command the entry must hold for the given program file.
     static QString expectedCommand(const QString &program);
 
-#ifndef Q_OS_WIN // the XDG entry's parts
+    // The XDG entry's parts (autostarter_linux.cpp; not on Windows).
     // The user's entry file, in $XDG_CONFIG_HOME/autostart.
     static QString entryFile();
     // A complete desktop entry starting the given program.
     static QByteArray desktopEntry(const QString &program);
     // Quoting of one argument for the Exec key, before string escaping.
     static QString execQuote(const QString &argument);
-#endif
 
 private:
     QString readCommand() const;

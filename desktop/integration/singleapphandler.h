@@ -63,7 +63,7 @@ private:
         QElapsedTimer quiet; // since the last complete line
     };
 
-    // The platform's half (platform/<system>/singleapphandler.cpp, with
+    // The platform's half (singleapphandler_<system>.cpp, with
     // instanceDirectory() and serverAddress()): takes the marker; false when
     // another instance holds it. `address` is where the server listens, left
     // empty when no marker can be kept and the program runs unguarded.

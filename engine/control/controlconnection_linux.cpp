@@ -9,15 +9,37 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+struct ControlConnection::Transport : QObject
+{
+    Transport(int descriptor, ControlConnection *connection)
+        : QObject(connection)
+        , q(connection)
+        , fd(descriptor)
+        , reader(new QSocketNotifier(descriptor, QSocketNotifier::Read, this))
+        , writer(new QSocketNotifier(descriptor, QSocketNotifier::Write, this))
+    {
+    }
+
+    // Sends what the socket takes now; false once the connection is broken.
+    bool sendPending();
+    void send();
+    void finish();
+
+    ControlConnection *q;
+    int fd;
+    QSocketNotifier *reader;
+    QSocketNotifier *writer;
+    QByteArray pending; // written, not yet sent
+    bool closing = false;
+};
+
 ControlConnection::ControlConnection(int descriptor, QObject *parent)
     : QObject(parent)
-    , m_fd(descriptor)
-    , m_reader(new QSocketNotifier(descriptor, QSocketNotifier::Read, this))
-    , m_writer(new QSocketNotifier(descriptor, QSocketNotifier::Write, this))
+    , d(new Transport(descriptor, this))
 {
-    m_writer->setEnabled(false);
-    connect(m_reader, &QSocketNotifier::activated, this, &ControlConnection::receive);
-    connect(m_writer, &QSocketNotifier::activated, this, &ControlConnection::send);
+    d->writer->setEnabled(false);
+    connect(d->reader, &QSocketNotifier::activated, this, &ControlConnection::receive);
+    connect(d->writer, &QSocketNotifier::activated, d, &Transport::send);
 }
 
 ControlConnection::~ControlConnection()
@@ -29,42 +51,42 @@ void ControlConnection::receive()
 {
     const int room = m_readBufferSize - m_buffer.size();
     if (room <= 0) {
-        m_reader->setEnabled(false); // until read() makes room
+        d->reader->setEnabled(false); // until read() makes room
         return;
     }
     const int had = m_buffer.size();
     m_buffer.resize(had + room);
     ssize_t got;
     do {
-        got = ::read(m_fd, m_buffer.data() + had, size_t(room));
+        got = ::read(d->fd, m_buffer.data() + had, size_t(room));
     } while (got < 0 && errno == EINTR);
     const int error = errno;
     m_buffer.resize(had + int(qMax<ssize_t>(got, 0)));
     if (got > 0) {
         if (m_buffer.size() >= m_readBufferSize)
-            m_reader->setEnabled(false);
+            d->reader->setEnabled(false);
         emit readyRead();
     } else if (got == 0) {
         close(); // the client is done sending: what it is owed still goes out
     } else if (error != EAGAIN && error != EWOULDBLOCK) {
-        finish(); // the connection broke
+        d->finish(); // the connection broke
     }
 }
 
 void ControlConnection::resume()
 {
-    if (m_fd >= 0 && !m_closing && m_buffer.size() < m_readBufferSize)
-        m_reader->setEnabled(true);
+    if (d->fd >= 0 && !d->closing && m_buffer.size() < m_readBufferSize)
+        d->reader->setEnabled(true);
 }
 
-bool ControlConnection::sendPending()
+bool ControlConnection::Transport::sendPending()
 {
-    while (!m_pending.isEmpty()) {
+    while (!pending.isEmpty()) {
         // MSG_NOSIGNAL: a client gone meanwhile is an error here, not SIGPIPE.
         const ssize_t sent =
-            ::send(m_fd, m_pending.constData(), size_t(m_pending.size()), MSG_NOSIGNAL);
+            ::send(fd, pending.constData(), size_t(pending.size()), MSG_NOSIGNAL);
         if (sent > 0)
-            m_pending.remove(0, int(sent));
+            pending.remove(0, int(sent));
         else if (sent < 0 && errno == EINTR)
             continue;
         else
@@ -75,62 +97,62 @@ bool ControlConnection::sendPending()
 
 void ControlConnection::write(const QByteArray &data)
 {
-    if (m_fd < 0 || m_closing)
+    if (d->fd < 0 || d->closing)
         return;
-    m_pending += data;
+    d->pending += data;
     // The rest, or the news of a failure, comes with the writer.
-    if (!sendPending() || !m_pending.isEmpty())
-        m_writer->setEnabled(true);
+    if (!d->sendPending() || !d->pending.isEmpty())
+        d->writer->setEnabled(true);
 }
 
-void ControlConnection::send()
+void ControlConnection::Transport::send()
 {
     if (!sendPending()) {
         finish();
         return;
     }
-    if (!m_pending.isEmpty())
+    if (!pending.isEmpty())
         return; // more once the client reads
-    m_writer->setEnabled(false);
-    if (m_closing)
+    writer->setEnabled(false);
+    if (closing)
         finish();
 }
 
 qint64 ControlConnection::bytesToWrite() const
 {
-    return m_pending.size();
+    return d->pending.size();
 }
 
 void ControlConnection::close()
 {
-    if (m_fd < 0 || m_closing)
+    if (d->fd < 0 || d->closing)
         return;
-    m_closing = true;
-    m_reader->setEnabled(false);
-    m_writer->setEnabled(true); // sends the rest, then finishes
+    d->closing = true;
+    d->reader->setEnabled(false);
+    d->writer->setEnabled(true); // sends the rest, then finishes
 }
 
-void ControlConnection::finish()
+void ControlConnection::Transport::finish()
 {
-    if (m_fd < 0)
+    if (fd < 0)
         return;
-    abort();
-    emit disconnected();
+    q->abort();
+    emit q->disconnected();
 }
 
 void ControlConnection::abort()
 {
-    if (m_fd < 0)
+    if (d->fd < 0)
         return;
-    m_reader->setEnabled(false);
-    m_writer->setEnabled(false);
-    ::close(m_fd);
-    m_fd = -1;
-    m_pending.clear();
-    m_closing = false;
+    d->reader->setEnabled(false);
+    d->writer->setEnabled(false);
+    ::close(d->fd);
+    d->fd = -1;
+    d->pending.clear();
+    d->closing = false;
 }
 
 bool ControlConnection::isOpen() const
 {
-    return m_fd >= 0;
+    return d->fd >= 0;
 }

@@ -4,9 +4,19 @@
 
 #include <QLocalSocket>
 
+struct ControlConnection::Transport : QObject
+{
+    Transport(QLocalSocket *socket, QObject *parent)
+        : QObject(parent)
+        , socket(socket)
+    {
+    }
+    QLocalSocket *socket;
+};
+
 ControlConnection::ControlConnection(QLocalSocket *socket, QObject *parent)
     : QObject(parent)
-    , m_socket(socket)
+    , d(new Transport(socket, this))
 {
     socket->setParent(this);
     socket->setReadBufferSize(m_readBufferSize);
@@ -30,34 +40,34 @@ void ControlConnection::receive()
 
 void ControlConnection::resume()
 {
-    m_socket->setReadBufferSize(m_readBufferSize);
+    d->socket->setReadBufferSize(m_readBufferSize);
     const int room = m_readBufferSize - m_buffer.size();
-    if (room > 0 && m_socket->bytesAvailable() > 0)
-        m_buffer += m_socket->read(room);
+    if (room > 0 && d->socket->bytesAvailable() > 0)
+        m_buffer += d->socket->read(room);
 }
 
 void ControlConnection::write(const QByteArray &data)
 {
-    m_socket->write(data);
+    d->socket->write(data);
 }
 
 qint64 ControlConnection::bytesToWrite() const
 {
-    return m_socket->bytesToWrite();
+    return d->socket->bytesToWrite();
 }
 
 void ControlConnection::close()
 {
-    m_socket->disconnectFromServer();
+    d->socket->disconnectFromServer();
 }
 
 void ControlConnection::abort()
 {
-    m_socket->disconnect(this);
-    m_socket->abort();
+    d->socket->disconnect(this);
+    d->socket->abort();
 }
 
 bool ControlConnection::isOpen() const
 {
-    return m_socket->state() == QLocalSocket::ConnectedState;
+    return d->socket->state() == QLocalSocket::ConnectedState;
 }

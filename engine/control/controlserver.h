@@ -14,11 +14,6 @@ class Board;
 class ControlConnection;
 class Heartbeat;
 class QTimer;
-#ifdef Q_OS_WIN
-class QLocalServer;
-#else
-class QSocketNotifier;
-#endif
 
 // The control socket of a running watchdog (tovel3ctl talks to it): status,
 // suspend and resume, the LED, the board's parameters, and the two tests.
@@ -33,8 +28,7 @@ class QSocketNotifier;
 // switch (LED, suspension) succeeds, and is stored, only when the board
 // reports the state asked for.
 //
-// The platform's half (platform/<system>/controlserver.cpp) listens and
-// accepts: a Unix-domain socket of our own (the service needs no QtNetwork),
+// The system's half (controlserver_<system>.cpp) listens and accepts: a Unix-domain socket of our own (the service needs no QtNetwork),
 // or a named pipe through QLocalServer on Windows.
 class ControlServer : public QObject
 {
@@ -133,13 +127,9 @@ private:
     Board *m_board;
     Heartbeat *m_heartbeat;
     QString m_path;
-#ifdef Q_OS_WIN
-    QLocalServer *m_server = nullptr;
-#else
-    int m_listener = -1;
-    QSocketNotifier *m_accepter = nullptr;
-    quint64 m_inode = 0; // of the socket file we put at m_path
-#endif
+    // The system's half: what listens (a child of this object), while it does.
+    struct Listener;
+    Listener *m_listener = nullptr;
     QString m_error;
     int m_idleTimeoutMs = DefaultIdleTimeoutMs;
     QHash<ControlConnection *, Client> m_clients;

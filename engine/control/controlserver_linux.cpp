@@ -60,6 +60,21 @@ bool answers(const sockaddr_un &address)
 }
 } // namespace
 
+// Our socket, its notifier and the inode of the socket file we put at m_path.
+struct ControlServer::Listener : QObject
+{
+    Listener(int descriptor, quint64 inode, QObject *parent)
+        : QObject(parent)
+        , fd(descriptor)
+        , inode(inode)
+        , accepter(new QSocketNotifier(descriptor, QSocketNotifier::Read, this))
+    {
+    }
+    int fd;
+    quint64 inode;
+    QSocketNotifier *accepter;
+};
+
 bool ControlServer::listen(const QString &path, Access access, const QString &group)
 {
     close();
@@ -121,10 +136,9 @@ bool ControlServer::listen(const QString &path, Access access, const QString &gr
     if (!m_error.isEmpty())
         return false;
 
-    m_listener = fd;
-    m_inode = inodeOf(targetName);
-    m_accepter = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(m_accepter, &QSocketNotifier::activated, this, &ControlServer::acceptConnections);
+    m_listener = new Listener(fd, inodeOf(targetName), this);
+    connect(m_listener->accepter, &QSocketNotifier::activated, this,
+            &ControlServer::acceptConnections);
     m_path = target;
     return true;
 }
@@ -132,7 +146,7 @@ bool ControlServer::listen(const QString &path, Access access, const QString &gr
 void ControlServer::acceptConnections()
 {
     for (;;) {
-        const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd = ::accept4(m_listener->fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
             addClient(new ControlConnection(fd, this));
             continue;
@@ -142,9 +156,9 @@ void ControlServer::acceptConnections()
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
             // Out of descriptors or memory: the queue waits a while rather
             // than the notifier spinning on it.
-            m_accepter->setEnabled(false);
-            QTimer::singleShot(1000, m_accepter,
-                               [notifier = m_accepter] { notifier->setEnabled(true); });
+            QSocketNotifier *accepter = m_listener->accepter;
+            accepter->setEnabled(false);
+            QTimer::singleShot(1000, accepter, [accepter] { accepter->setEnabled(true); });
         }
         return; // EAGAIN: all taken
     }
@@ -152,15 +166,15 @@ void ControlServer::acceptConnections()
 
 void ControlServer::closeListener()
 {
-    if (m_listener < 0)
+    if (!m_listener)
         return;
-    delete m_accepter;
-    m_accepter = nullptr;
-    ::close(m_listener);
-    m_listener = -1;
+    const int fd = m_listener->fd;
+    const quint64 inode = m_listener->inode;
+    delete m_listener;
+    m_listener = nullptr;
+    ::close(fd);
     // Only our own socket file: another instance may have taken the name.
     const QByteArray name = QFile::encodeName(m_path);
-    if (m_inode && inodeOf(name) == m_inode)
+    if (inode && inodeOf(name) == inode)
         ::unlink(name.constData());
-    m_inode = 0;
 }

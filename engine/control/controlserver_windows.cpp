@@ -7,6 +7,11 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+struct ControlServer::Listener : QLocalServer
+{
+    using QLocalServer::QLocalServer;
+};
+
 bool ControlServer::listen(const QString &path, Access access, const QString &group)
 {
     close();
@@ -20,14 +25,14 @@ bool ControlServer::listen(const QString &path, Access access, const QString &gr
         m_error = QStringLiteral("another instance listens on %1").arg(path);
         return false;
     }
-    if (!m_server) {
-        m_server = new QLocalServer(this);
-        m_server->setMaxPendingConnections(MaxConnections);
-        connect(m_server, &QLocalServer::newConnection, this, &ControlServer::acceptConnections);
+    if (!m_listener) {
+        m_listener = new Listener(this);
+        m_listener->setMaxPendingConnections(MaxConnections);
+        connect(m_listener, &QLocalServer::newConnection, this, &ControlServer::acceptConnections);
     }
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(path)) {
-        m_error = QStringLiteral("cannot listen on %1: %2").arg(path, m_server->errorString());
+    m_listener->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_listener->listen(path)) {
+        m_error = QStringLiteral("cannot listen on %1: %2").arg(path, m_listener->errorString());
         return false;
     }
     m_path = path;
@@ -36,12 +41,12 @@ bool ControlServer::listen(const QString &path, Access access, const QString &gr
 
 void ControlServer::acceptConnections()
 {
-    while (QLocalSocket *socket = m_server->nextPendingConnection())
+    while (QLocalSocket *socket = m_listener->nextPendingConnection())
         addClient(new ControlConnection(socket, this));
 }
 
 void ControlServer::closeListener()
 {
-    if (m_server)
-        m_server->close();
+    if (m_listener)
+        m_listener->close();
 }

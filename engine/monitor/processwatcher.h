@@ -38,7 +38,7 @@ signals:
     void ownerChanged();
 
 private:
-    // With check(), the platform's half (platform/<system>/processwatcher.cpp):
+    // With check(), the platform's half (processwatcher_<system>.cpp):
     // prepares the owner for the checks; false while it names no user.
     bool resolveOwner();
 

@@ -11,7 +11,7 @@
 // desktop, su and cron see differently. Empty, after a warning, when none
 // is usable; always empty on Windows.
 //
-// The platform's halves are platform/<system>/instancedirectory.cpp.
+// The platform's halves are instancedirectory_<system>.cpp.
 namespace InstanceDirectory
 {
 QString path();
