@@ -4,7 +4,7 @@
 //
 //   bench_monitor [--crowd N] [--runs N]
 
-#include "benchreport.h"
+#include "bench/benchreport.h"
 #include "monitor/processwatcher.h"
 #include "window/systemprocesslistmodel.h"
 

@@ -12,9 +12,9 @@
 //
 // One line per figure: "<what>: <value> (goal: <goal>): met|not met".
 
-#include "benchreport.h"
-#include "boardsimulator.h"
-#include "procusage.h"
+#include "bench/benchreport.h"
+#include "boardsim/boardsimulator.h"
+#include "bench/procusage.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -32,13 +32,13 @@
 //
 // Results are printed as "<what>: <value> (goal: <goal>): met|not met".
 
-#include "benchreport.h"
-#include "boardsimulator.h"
+#include "bench/benchreport.h"
+#include "boardsim/boardsimulator.h"
 #include "service/instancelock.h"
 #include "storage/journal.h"
 #include "service/loadtranslations.h"
 #include "window/materialfixes.h"
-#include "procusage.h"
+#include "bench/procusage.h"
 #include "window/qmlhost.h"
 #include "integration/singleapphandler.h"
 #include "window/startup.h"

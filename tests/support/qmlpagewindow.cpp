@@ -1,4 +1,4 @@
-#include "qmlpagewindow.h"
+#include "support/qmlpagewindow.h"
 
 #include "device/board.h"
 #include "window/materialfixes.h"

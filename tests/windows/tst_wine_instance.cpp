@@ -2,7 +2,7 @@
 // first instance, although the second one runs no event loop and closes its
 // end of the pipe at once.
 #include "integration/singleapphandler.h"
-#include "testenvironment.h"
+#include "support/testenvironment.h"
 
 #include <QApplication>
 #include <QSignalSpy>
