@@ -69,7 +69,7 @@ cmake --build "$build_dir" -j"$(nproc)"
 
 case "$mode" in
   run)
-    exec "$build_dir/app/tovel3" "${@:2}"
+    exec "$build_dir/tovel3/tovel3" "${@:2}"
     ;;
   test)
     # In CI the package is also built, installed and started first.

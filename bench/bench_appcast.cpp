@@ -4,7 +4,7 @@
 //
 //   bench_appcast [--size BYTES] [--runs N]
 
-#include "appcastparser.h"
+#include "update/appcastparser.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

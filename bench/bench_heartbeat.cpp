@@ -10,9 +10,9 @@
 //
 // One line per figure: "<what>: <value> (goal: <goal>): met|not met".
 
-#include "benchreport.h"
-#include "boardsimulator.h"
-#include "procusage.h"
+#include "bench/benchreport.h"
+#include "bench/procusage.h"
+#include "boardsim/boardsimulator.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -113,7 +113,7 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.addHelpOption();
     QCommandLineOption tovel3Option("tovel3", "The tovel3 executable.", "path",
-                                    QCoreApplication::applicationDirPath() + "/../app/tovel3");
+                                    QCoreApplication::applicationDirPath() + "/../tovel3/tovel3");
     QCommandLineOption cyclesOption("cycles", "Heartbeat intervals to measure (at least 20).", "n",
                                     "21");
     QCommandLineOption idleOption("idle", "Seconds of idle monitoring for the CPU figure.", "s",

@@ -8,8 +8,8 @@
 // DIR defaults to a fresh temporary directory; pass the node exporter's
 // directory's file system (e.g. a directory under /var/lib) to time that disk.
 
-#include "benchreport.h"
-#include "metricswriter.h"
+#include "bench/benchreport.h"
+#include "monitor/metricswriter.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -4,9 +4,9 @@
 //
 //   bench_monitor [--crowd N] [--runs N]
 
-#include "benchreport.h"
-#include "processwatcher.h"
-#include "systemprocesslistmodel.h"
+#include "bench/benchreport.h"
+#include "monitor/processwatcher.h"
+#include "window/systemprocesslistmodel.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

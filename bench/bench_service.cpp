@@ -12,9 +12,9 @@
 //
 // One line per figure: "<what>: <value> (goal: <goal>): met|not met".
 
-#include "benchreport.h"
-#include "boardsimulator.h"
-#include "procusage.h"
+#include "bench/benchreport.h"
+#include "bench/procusage.h"
+#include "boardsim/boardsimulator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -90,9 +90,9 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.addHelpOption();
     const QCommandLineOption daemonOption("tovel3d", "The tovel3d executable.", "path",
-                                          here + "/../service/tovel3d");
+                                          here + "/../tovel3d/tovel3d");
     const QCommandLineOption ctlOption("tovel3ctl", "The tovel3ctl executable.", "path",
-                                       here + "/../ctl/tovel3ctl");
+                                       here + "/../tovel3ctl/tovel3ctl");
     const QCommandLineOption baselineOption("baseline", "The baseline program.", "path",
                                             here + "/servicebaseline");
     const QCommandLineOption idleOption("idle", "Seconds of the CPU window.", "s", "30");

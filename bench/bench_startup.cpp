@@ -32,10 +32,19 @@
 //
 // Results are printed as "<what>: <value> (goal: <goal>): met|not met".
 
-#include "benchreport.h"
-#include "boardsimulator.h"
-#include "desktopstartup.h"
-#include "procusage.h"
+#include "bench/benchreport.h"
+#include "bench/procusage.h"
+#include "boardsim/boardsimulator.h"
+#include "integration/singleapphandler.h"
+#include "service/instancelock.h"
+#include "service/loadtranslations.h"
+#include "service/unixsignalwatcher.h"
+#include "storage/journal.h"
+#include "window/desktopstartup.h"
+#include "window/materialfixes.h"
+#include "window/qmlhost.h"
+#include "window/startup.h"
+#include "window/windowhost.h"
 
 #include <QApplication>
 #include <QCommandLineOption>

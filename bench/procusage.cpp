@@ -1,4 +1,4 @@
-#include "procusage.h"
+#include "bench/procusage.h"
 
 #include <QFile>
 #include <QList>

@@ -23,6 +23,6 @@ if(missing)
     string(APPEND list "\n  ${text}")
   endforeach()
   message(FATAL_ERROR "Texts without a Russian translation in ${TS}:${list}\n"
-    "Run: lupdate -locations none qml/*.qml app/*.cpp device/*.cpp monitor/*.cpp desktop/*.cpp -ts qml/lang/tovel_ru.ts, then translate them.")
+    "Run: lupdate -locations none qml/*.qml tovel3/*.cpp engine/*.cpp engine/*/*.cpp desktop/*/*.cpp -ts qml/lang/tovel_ru.ts, then translate them.")
 endif()
 file(WRITE "${STAMP}" "checked\n")

@@ -18,7 +18,7 @@ case "$lang" in
 esac
 build=$(cd "$build" && pwd)
 out=$src/docs/screenshots
-app=$build/app/tovel3
+app=$build/tovel3/tovel3
 sim=$build/tools/tovel3-boardsim
 
 if [ -f "$build/CMakeCache.txt" ]; then

@@ -1,4 +1,4 @@
-#include "boardsimulator.h"
+#include "boardsim/boardsimulator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 import QtQuick 2.12
 
 // Takes the place of the Material style's elevation effect (see
-// app/materialfixes.h). The style makes the item a layer with this as its
+// desktop/window/materialfixes.h). The style makes the item a layer with this as its
 // effect; the layer hides the item and expects the effect to draw it. Here
 // the item draws itself again and gets its shadow as an image beneath it:
 // the style's key, penumbra and ambient shadows for the elevation, drawn

@@ -6,7 +6,7 @@
 //       [--network-down] [--process NAME] [--process-down] [--model M] [--firmware F]
 //       [--port P] [--suspended] [--disconnected] [--temperature TENTHS] [--loop]
 
-#include "metricswriter.h"
+#include "monitor/metricswriter.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "peimage.h"
+#include "support/peimage.h"
 
 #include <QtEndian>
 

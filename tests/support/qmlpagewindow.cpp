@@ -1,11 +1,11 @@
-#include "qmlpagewindow.h"
+#include "support/qmlpagewindow.h"
 
-#include "board.h"
-#include "materialfixes.h"
-#include "heartbeat.h"
-#include "qmlhost.h"
-#include "watchdog.h"
-#include "windowhost.h"
+#include "device/board.h"
+#include "engine.h"
+#include "monitor/heartbeat.h"
+#include "window/materialfixes.h"
+#include "window/qmlhost.h"
+#include "window/windowhost.h"
 
 #include <QDir>
 #include <QQmlComponent>
@@ -107,8 +107,8 @@ QQuickWindow *QmlPageWindow::window() const
 
 void QmlPageWindow::setCycle(int ms) const
 {
-    Heartbeat *heartbeat = m_host->watchdog()->heartbeat();
-    m_host->watchdog()->post([heartbeat, ms] { heartbeat->setInterval(ms); });
+    Heartbeat *heartbeat = m_host->engine()->heartbeat();
+    m_host->engine()->post([heartbeat, ms] { heartbeat->setInterval(ms); });
 }
 
 QVariant QmlPageWindow::eval(const QString &expression) const

@@ -11,11 +11,19 @@ void isolate();
 QString home();
 } // namespace TestEnvironment
 
+// The application of a test program: a QCoreApplication for the engine's
+// classes, a QApplication where the test is built with TOVEL3_TEST_GUI.
+#ifdef TOVEL3_TEST_GUI
+#define TOVEL3_TEST_APPLICATION QApplication
+#else
+#define TOVEL3_TEST_APPLICATION QCoreApplication
+#endif
+
 #define TOVEL3_TEST_MAIN(TestObject)                                                               \
     int main(int argc, char **argv)                                                                \
     {                                                                                              \
         TestEnvironment::isolate();                                                                \
-        QApplication app(argc, argv);                                                              \
+        TOVEL3_TEST_APPLICATION app(argc, argv);                                                   \
         app.setOrganizationName("Brennic");                                                        \
         app.setApplicationName("Tovel3");                                                          \
         app.setApplicationVersion(TOVEL3_VERSION);                                                 \

@@ -1,4 +1,4 @@
-#include "unprivileged.h"
+#include "support/unprivileged.h"
 
 #include <QCoreApplication>
 #include <QProcess>

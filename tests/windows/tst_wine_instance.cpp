@@ -1,8 +1,8 @@
 // The single-instance guard on Windows: a second start's line reaches the
 // first instance, although the second one runs no event loop and closes its
 // end of the pipe at once.
-#include "singleapphandler.h"
-#include "testenvironment.h"
+#include "integration/singleapphandler.h"
+#include "support/testenvironment.h"
 
 #include <QApplication>
 #include <QSignalSpy>

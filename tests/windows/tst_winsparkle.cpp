@@ -1,8 +1,8 @@
 // The update element on Windows with WinSparkle.dll beside the program (here
 // a stand-in that records the calls): the library is configured before it
 // starts, checks go to its own dialogue, and it is shut down with the element.
-#include "testenvironment.h"
-#include "updater.h"
+#include "support/testenvironment.h"
+#include "update/updater.h"
 
 #include <QFile>
 #include <QSettings>

@@ -1,7 +1,0 @@
-#include "builddate.h"
-
-const QString &buildDate()
-{
-    static const QString date = QStringLiteral(__DATE__);
-    return date;
-}

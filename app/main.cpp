@@ -1,6 +1,0 @@
-#include "desktopstartup.h"
-
-int main(int argc, char *argv[])
-{
-    return DesktopStartup::run(argc, argv);
-}

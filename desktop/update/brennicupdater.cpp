@@ -1,0 +1,1 @@
+#include "update/brennicupdater.h"

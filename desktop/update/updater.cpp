@@ -1,0 +1,85 @@
+#include "update/updater.h"
+
+#include "update/appcastupdater.h"
+#include "update/brennicupdater.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+
+#ifdef Q_OS_WIN
+#include "update/sparkleupdater.h"
+#endif
+
+Updater::Updater(QObject *parent)
+    : QObject(parent)
+{
+    QString url;
+    {
+        QSettings settings;
+        url = settings.value(QStringLiteral("Update/URL"), defaultFeedUrl()).toString();
+    }
+#ifdef Q_OS_WIN
+    // WinSparkle, where it is installed beside the program, has its own
+    // dialogues; without it the appcast is read as on Linux.
+    WinSparkleApi api;
+    if (SparkleUpdater::load(
+            QCoreApplication::applicationDirPath() + QLatin1String("/WinSparkle.dll"), &api)) {
+        backend = new SparkleUpdater(api, url);
+        return;
+    }
+#endif
+    // A test hook, as TOVEL3_CYCLE_MS: the first automatic look sooner, never
+    // later.
+    bool delaySet = false;
+    const int delay = qEnvironmentVariableIntValue("TOVEL3_UPDATE_DELAY_MS", &delaySet);
+    auto *appcast =
+        new AppcastUpdater(url, delaySet && delay >= 0 ? qMin(delay, AppcastUpdater::startDelayMs)
+                                                       : AppcastUpdater::startDelayMs);
+    connect(appcast, &AppcastUpdater::newVersion, this, &Updater::newVersion);
+    connect(appcast, &AppcastUpdater::upToDate, this, &Updater::upToDate);
+    connect(appcast, &AppcastUpdater::checkFailed, this, &Updater::checkFailed);
+    connect(appcast, &AppcastUpdater::updateStatus, this, &Updater::updateStatus);
+    backend = appcast;
+}
+
+Updater::~Updater()
+{
+    delete backend;
+}
+
+namespace
+{
+const char updateServer[] = "https://update.brennic.example";
+}
+
+QString Updater::defaultFeedUrl()
+{
+#ifdef Q_OS_WIN
+    return QLatin1String(updateServer) + QLatin1String("/software/tovel3/updates/win/appcast.xml");
+#else
+    return QLatin1String(updateServer) +
+           QLatin1String("/software/tovel3/updates/linux/appcast.xml");
+#endif
+}
+
+QUrl Updater::downloadPageUrl()
+{
+    return QUrl(QLatin1String(updateServer) + QLatin1String("/software/tovel3/download/"));
+}
+
+bool Updater::reportsOutcome() const
+{
+    return backend && backend->reportsOutcome();
+}
+
+void Updater::checkUpdate()
+{
+    if (backend)
+        backend->checkUpdate();
+}
+
+void Updater::doUpdate()
+{
+    if (backend)
+        backend->doUpdate();
+}

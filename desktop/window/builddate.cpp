@@ -1,0 +1,7 @@
+#include "window/builddate.h"
+
+const QString &buildDate()
+{
+    static const QString date = QStringLiteral(__DATE__);
+    return date;
+}

@@ -1,0 +1,906 @@
+// The monitoring cycle against a real Board and a simulated board on a
+// pseudo-terminal, with short intervals: the period, the identification it
+// drives, the lamp, the checks that gate it (a real ping of the loopback
+// address through a stand-in that can fail or stall without sending anything,
+// a real child process stopped and continued), probes that must not count,
+// noise from the board, and a run on a thread of its own.
+
+#include "boardsim/boardsimulator.h"
+#include "device/board.h"
+#include "monitor/heartbeat.h"
+#include "monitor/pingprocess.h"
+#include "storage/journal.h"
+#include "support/testenvironment.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+namespace
+{
+// Console lines and warnings of the code under test, from any thread. Debug
+// output is kept quiet unless TOVEL3_TEST_VERBOSE is set.
+struct Messages {
+    QMutex mutex;
+    QStringList console;
+    QStringList warnings;
+    QtMessageHandler previous = nullptr;
+};
+
+Messages &messages()
+{
+    static Messages m;
+    return m;
+}
+
+void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
+{
+    Messages &m = messages();
+    {
+        QMutexLocker lock(&m.mutex);
+        if (type == QtDebugMsg || type == QtInfoMsg)
+            m.console << msg;
+        else
+            m.warnings << msg;
+    }
+    if ((type == QtDebugMsg || type == QtInfoMsg) &&
+        qEnvironmentVariableIsEmpty("TOVEL3_TEST_VERBOSE"))
+        return;
+    m.previous(type, context, msg);
+}
+
+int consoleCount(const QString &line)
+{
+    QMutexLocker lock(&messages().mutex);
+    return messages().console.count(line);
+}
+
+int warningCount(const QString &part)
+{
+    QMutexLocker lock(&messages().mutex);
+    return messages().warnings.filter(part).size();
+}
+
+// A stand-in `ping` first on PATH: it runs the real tool for the loopback
+// address, fails at once for anything else or while the file `down` exists,
+// and first sleeps as many seconds as the file `slow` says.
+class PingStandIn
+{
+public:
+    PingStandIn()
+    {
+        QFile f(m_dir.filePath(QStringLiteral("ping")));
+        f.open(QIODevice::WriteOnly);
+        f.write("#!/bin/sh\n"
+                "d=$(dirname \"$0\")\n"
+                "[ -e \"$d/slow\" ] && sleep \"$(cat \"$d/slow\")\" </dev/null >/dev/null 2>&1\n"
+                "for last; do :; done\n"
+                "[ -e \"$d/down\" ] && exit 1\n"
+                "case \"$last\" in\n"
+                "  127.0.0.1) exec /usr/bin/ping \"$@\" >/dev/null 2>&1 ;;\n"
+                "esac\n"
+                "exit 1\n");
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        m_path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(m_dir.path()) + ':' + m_path);
+    }
+    ~PingStandIn() { qputenv("PATH", m_path); }
+
+    void setDown(bool down) { flag(QStringLiteral("down"), down ? "1" : nullptr); }
+    void setSlow(const char *seconds) { flag(QStringLiteral("slow"), seconds); }
+    // No ping anywhere on PATH.
+    void hideTool() { qputenv("PATH", QFile::encodeName(m_empty.path())); }
+
+private:
+    void flag(const QString &name, const char *content)
+    {
+        QFile f(m_dir.filePath(name));
+        if (!content) {
+            f.remove();
+            return;
+        }
+        f.open(QIODevice::WriteOnly);
+        f.write(content);
+    }
+
+    QTemporaryDir m_dir;
+    QTemporaryDir m_empty;
+    QByteArray m_path;
+};
+
+// A uniquely named copy of sleep, so that no other process on the machine
+// carries its image name.
+class WatchedChild
+{
+public:
+    WatchedChild()
+    {
+        name = QStringLiteral("tovel3hb%1").arg(QCoreApplication::applicationPid());
+        const QString path = m_dir.filePath(name);
+        QFile::copy(QStringLiteral("/bin/sleep"), path);
+        m_process.start(path, {QStringLiteral("600")});
+        m_process.waitForStarted();
+    }
+    ~WatchedChild()
+    {
+        setStopped(false);
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    void setStopped(bool stopped) { ::kill(m_process.processId(), stopped ? SIGSTOP : SIGCONT); }
+
+    QString name;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+};
+
+// A real Board on a simulated board, the cycle on top, a journal in a
+// temporary directory.
+struct Rig {
+    explicit Rig(BoardSimulator::Model model = BoardSimulator::X2, int interval = 100)
+        : sim(model)
+    {
+        journal.setWriteTimeStamp(false);
+        journal.setLogFile(dir.filePath(QStringLiteral("tovel3.log")));
+        journal.setPaused(false);
+        started = sim.start(dir.filePath(QStringLiteral("board")));
+        qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(sim.portPath()));
+        board.setPort(sim.portPath());
+        hb.setInterval(interval);
+        hb.setJournal(&journal);
+    }
+    ~Rig() { qunsetenv("TOVEL3_EXTRA_PORTS"); }
+
+    int received(const QByteArray &text) const { return sim.receivedTexts().count(text); }
+    int journalCount(const QString &line) const
+    {
+        QFile f(journal.getLogFile());
+        if (!f.open(QIODevice::ReadOnly))
+            return 0;
+        return QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n")).count(line);
+    }
+    QStringList journalLines() const
+    {
+        QFile f(journal.getLogFile());
+        f.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    }
+
+    QTemporaryDir dir;
+    Journal journal;
+    BoardSimulator sim;
+    Board board{&journal};
+    Heartbeat hb{&board};
+    bool started = false;
+};
+
+// Random and mutated replies of the board.
+class Mutator
+{
+public:
+    explicit Mutator(quint32 seed)
+        : m_rng(seed)
+    {
+    }
+
+    QByteArray next()
+    {
+        switch (m_rng.bounded(7)) {
+        case 0:
+            return pick() + "\n";
+        case 1: {
+            QByteArray b = pick();
+            for (int n = 1 + m_rng.bounded(3); n > 0; --n)
+                b[m_rng.bounded(b.size())] = randomByte();
+            return b + (m_rng.bounded(2) ? "\n" : "");
+        }
+        case 2: {
+            const QByteArray b = pick();
+            return b.left(m_rng.bounded(b.size() + 1));
+        }
+        case 3: {
+            QByteArray b;
+            const char *separators[] = {"\n", "\r\n", "", "\n\n"};
+            for (int n = 1 + m_rng.bounded(6); n > 0; --n)
+                b += pick() + separators[m_rng.bounded(4)];
+            return b;
+        }
+        case 4: {
+            QByteArray b;
+            for (int n = 1 + m_rng.bounded(40); n > 0; --n)
+                b += randomByte();
+            return b;
+        }
+        case 5: {
+            QByteArray b = pick();
+            b.insert(m_rng.bounded(b.size() + 1), randomByte());
+            return b + "\n";
+        }
+        default:
+            if (m_rng.bounded(40) != 0)
+                return pick() + "\n" + pick() + "\n";
+            // Oversized: far more than one read of the port.
+            QByteArray b;
+            const int size = 2000 + m_rng.bounded(60000);
+            while (b.size() < size)
+                b += m_rng.bounded(3) ? pick() + "\n" : QByteArray(1, randomByte());
+            return b;
+        }
+    }
+
+private:
+    QByteArray pick()
+    {
+        static const QList<QByteArray> corpus = {"~A",     "~F5242512A37d",
+                                                 "~F52",   "~F123",
+                                                 "~I3.1U", "~I2.7L",
+                                                 "~I",     "~I3",
+                                                 "~GI001", "~GO000",
+                                                 "~G0235", "~G-055",
+                                                 "~GE000", "~Gxyzw",
+                                                 "~S1",    "~S2",
+                                                 "~R1",    "~R2",
+                                                 "~L0",    "~L1",
+                                                 "~P0",    "~P1",
+                                                 "~T1",    "~M2",
+                                                 "~D",     "~",
+                                                 "~W5242", "~G",
+                                                 "~F",     "~S",
+                                                 "~R9",    "~I12345678U"};
+        return corpus[m_rng.bounded(corpus.size())];
+    }
+    char randomByte()
+    {
+        static const char bytes[] =
+            "~AFLPIGSRUWTMD0123456789abcdefXYZ\n\r \t\x01\x7f\x80\xff\xe9\x00";
+        return bytes[m_rng.bounded(int(sizeof bytes) - 1)];
+    }
+
+    QRandomGenerator m_rng;
+};
+
+enum class Action { None, SwitchOff, Stop, NoTool };
+} // namespace
+
+Q_DECLARE_METATYPE(Action)
+
+class TestHeartbeat : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        messages().previous = qInstallMessageHandler(messageHandler);
+        qRegisterMetaType<Action>();
+    }
+
+    void init()
+    {
+        QMutexLocker lock(&messages().mutex);
+        messages().console.clear();
+        messages().warnings.clear();
+    }
+
+    void cycleWithoutChecksFeedsOncePerPeriod_data()
+    {
+        QTest::addColumn<bool>("processCheck");
+        QTest::newRow("no check") << false;
+        QTest::newRow("process check without a name") << true;
+    }
+
+    void cycleWithoutChecksFeedsOncePerPeriod()
+    {
+        QFETCH(bool, processCheck);
+        const int interval = 100;
+        Rig r(BoardSimulator::X2, interval);
+        QVERIFY(r.started);
+        r.hb.setProcessCheck(processCheck);
+        QElapsedTimer clock;
+        clock.start();
+        r.hb.setClock([&clock] { return clock.elapsed() + 1; });
+        QVector<qint64> beats;
+        connect(&r.hb, &Heartbeat::heartbeatsSentChanged, [&] { beats << r.hb.lastHeartbeat(); });
+        QCOMPARE(r.hb.lamp(), Heartbeat::Off);
+        QCOMPARE(r.hb.lastHeartbeat(), 0);
+
+        r.hb.start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.hb.cycle() >= 14, 5000);
+        r.hb.stop();
+        // Every cycle took the third way and fed the board exactly once.
+        QCOMPARE(r.hb.heartbeatsSent(), r.hb.cycle());
+        QCOMPARE(consoleCount(QStringLiteral("restart timer")), r.hb.cycle());
+        QTRY_COMPARE(r.received("~U"), r.hb.heartbeatsSent());
+        QVERIFY(r.hb.processOk());
+
+        // From the handshake on the mean gap is the interval. (A heartbeat
+        // written late behind a slow answer may be followed closely by the
+        // next one; the counts above show that each cycle fed once.)
+        QVERIFY(beats.size() >= 14);
+        const double mean = double(beats.last() - beats[3]) / (beats.size() - 4);
+        QVERIFY2(mean >= interval * 0.9 && mean <= interval * 1.2,
+                 qPrintable(QStringLiteral("mean gap %1 ms").arg(mean)));
+    }
+
+    void cycleDrivesIdentification_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<QString>("letter");
+        QTest::addColumn<QString>("announcement");
+        QTest::addColumn<bool>("loseFirstIdentity");
+        QTest::newRow("X2") << int(BoardSimulator::X2) << "U"
+                            << "Ostrel X2 v3.1U connected" << false;
+        QTest::newRow("S2") << int(BoardSimulator::S2) << "L"
+                            << "Ostrel S2 v2.7L connected" << false;
+        QTest::newRow("X2, first identity reply lost") << int(BoardSimulator::X2) << "U"
+                                                       << "Ostrel X2 v3.1U connected" << true;
+    }
+
+    void cycleDrivesIdentification()
+    {
+        QFETCH(int, model);
+        QFETCH(QString, letter);
+        QFETCH(QString, announcement);
+        QFETCH(bool, loseFirstIdentity);
+        // A cycle long enough for the "~A" to come back within it, also on a
+        // busy machine: the order of the first commands is checked.
+        Rig r(BoardSimulator::Model(model), 400);
+        QVERIFY(r.started);
+        bool dropped = false;
+        if (loseFirstIdentity) {
+            connect(&r.sim, &BoardSimulator::commandReceived, [&](const QByteArray &c) {
+                if (c == "~I" && !dropped) {
+                    dropped = true;
+                    r.sim.setSilent(true);
+                    QTimer::singleShot(150, &r.sim, [&r] { r.sim.setSilent(false); });
+                }
+            });
+        }
+        r.hb.start();
+        QTRY_COMPARE_WITH_TIMEOUT(r.board.modelLetter(), letter, 3000);
+        QCOMPARE(dropped, loseFirstIdentity);
+
+        // Identified when the port opened (a lost identity reply is asked
+        // for once more); the handshake answers the first acknowledgement.
+        QTRY_COMPARE(r.received("~P0"), 1);
+        const QList<QByteArray> texts = r.sim.receivedTexts();
+        QCOMPARE(texts.first(), QByteArray("~I"));
+        QCOMPARE(r.received("~I"), loseFirstIdentity ? 2 : 1);
+        const int handshake = texts.indexOf("~L1");
+        QVERIFY(handshake > texts.indexOf("~U"));
+        QCOMPARE(texts.value(handshake + 1), QByteArray("~P0"));
+
+        // Identified: a board with an input has it read with every heartbeat.
+        const int beats = r.received("~U");
+        QTRY_VERIFY_WITH_TIMEOUT(r.received("~U") >= beats + 3, 2000);
+        r.hb.stop();
+        QTRY_COMPARE(r.received("~U"), r.hb.heartbeatsSent());
+        const QList<QByteArray> after = r.sim.receivedTexts().mid(texts.size());
+        const int inputReads = after.count("~G");
+        if (letter == QLatin1String("U")) {
+            QVERIFY(inputReads >= 3);
+            QVERIFY(after.indexOf("~G") > 0);
+            QCOMPARE(after[after.indexOf("~G") - 1], QByteArray("~U"));
+        } else {
+            QCOMPARE(inputReads, 0);
+        }
+        QCOMPARE(r.journalCount(announcement), 1);
+    }
+
+    void lampFollowsEachExchange()
+    {
+        Rig r(BoardSimulator::X2, 700);
+        QVERIFY(r.started);
+        QElapsedTimer clock;
+        clock.start();
+        struct Event {
+            qint64 ms;
+            Heartbeat::Lamp lamp;
+        };
+        QVector<Event> events;
+        connect(&r.hb, &Heartbeat::lampChanged, [&](Heartbeat::Lamp lamp) {
+            events.append({clock.elapsed(), lamp});
+        });
+        qint64 ackAt = -1;
+        connect(&r.sim, &BoardSimulator::replySent, [&](const QByteArray &bytes) {
+            if (bytes.startsWith("~A"))
+                ackAt = clock.elapsed();
+        });
+        r.hb.start();
+
+        // Past the handshake, then one whole exchange.
+        QTRY_VERIFY_WITH_TIMEOUT(r.received("~G") >= 1, 3000);
+        QTRY_COMPARE(r.hb.lamp(), Heartbeat::Off);
+        events.clear();
+        const int acks = r.hb.acksReceived();
+        QTRY_VERIFY_WITH_TIMEOUT(events.size() >= 3, 2000);
+        QCOMPARE(events.size(), 3);
+        QCOMPARE(events[0].lamp, Heartbeat::Sent);
+        QCOMPARE(events[1].lamp, Heartbeat::Acknowledged);
+        QCOMPARE(events[2].lamp, Heartbeat::Off);
+        const qint64 unlit = events[2].ms - ackAt;
+        QVERIFY2(unlit >= Heartbeat::lampHoldMs - 20 && unlit <= Heartbeat::lampHoldMs + 300,
+                 qPrintable(QStringLiteral("dark %1 ms after the reply").arg(unlit)));
+        QCOMPARE(r.hb.acksReceived(), acks + 1);
+        QVERIFY(r.hb.lastAck() >= r.hb.lastHeartbeat());
+
+        // A board that does not answer leaves the lamp on "sent".
+        r.sim.setSilent(true);
+        const int beats = r.hb.heartbeatsSent();
+        QTRY_VERIFY_WITH_TIMEOUT(r.hb.heartbeatsSent() > beats, 1500);
+        QTest::qWait(Heartbeat::lampHoldMs + 100);
+        QCOMPARE(r.hb.lamp(), Heartbeat::Sent);
+        QCOMPARE(r.hb.acksReceived(), acks + 1);
+    }
+
+    void checksGateTheHeartbeat_data()
+    {
+        QTest::addColumn<bool>("network");
+        QTest::addColumn<bool>("process");
+        QTest::addColumn<bool>("failNetwork"); // else the process fails
+        QTest::addColumn<bool>("logging");
+        QTest::newRow("network") << true << false << true << true;
+        QTest::newRow("network, not journaled") << true << false << true << false;
+        QTest::newRow("process") << false << true << false << true;
+        QTest::newRow("both, the process fails") << true << true << false << true;
+    }
+
+    void checksGateTheHeartbeat()
+    {
+        QFETCH(bool, network);
+        QFETCH(bool, process);
+        QFETCH(bool, failNetwork);
+        QFETCH(bool, logging);
+        PingStandIn ping;
+        WatchedChild child;
+        Rig r(BoardSimulator::X2, 100);
+        QVERIFY(r.started);
+        r.hb.setNetworkCheck(network);
+        r.hb.setNetworkTarget(QStringLiteral("127.0.0.1"));
+        r.hb.setProcessCheck(process);
+        r.hb.setProcessName(child.name);
+        r.hb.setLogNetwork(logging);
+        r.hb.setLogProcess(logging);
+        const QString failed =
+            failNetwork ? QStringLiteral("Network address 127.0.0.1 is unreachable")
+                        : QStringLiteral("Process %1 died or is hanging").arg(child.name);
+        const QString restored =
+            failNetwork ? QStringLiteral("Network access to 127.0.0.1 restored")
+                        : QStringLiteral("Process %1 is running normally").arg(child.name);
+        auto fail = [&](bool on) {
+            if (failNetwork)
+                ping.setDown(on);
+            else
+                child.setStopped(on);
+        };
+        auto healthy = [&] { return failNetwork ? r.hb.networkOk() : r.hb.processOk(); };
+
+        // Healthy from the start: heartbeats, and a first success is not news.
+        r.hb.start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.hb.heartbeatsSent() >= 2, 3000);
+        QCOMPARE(consoleCount(QStringLiteral("Ping 127.0.0.1")) > 0, network);
+        QCOMPARE(consoleCount(QStringLiteral("restart timer")), 0);
+
+        // Failing from just after a heartbeat on, for at least three cycles.
+        QSignalSpy beat(&r.hb, &Heartbeat::heartbeatsSentChanged);
+        QVERIFY(beat.wait(2000));
+        fail(true);
+        const int sent = r.hb.heartbeatsSent();
+        const int firstFailing = r.hb.cycle() + 1;
+        QTRY_VERIFY_WITH_TIMEOUT(r.hb.cycle() >= firstFailing + 3 && !healthy(), 3000);
+        fail(false);
+        QCOMPARE(r.hb.heartbeatsSent(), sent);
+        QCOMPARE(r.journalCount(failed), logging ? 1 : 0);
+        QCOMPARE(r.hb.networkOk(), !failNetwork);
+        QCOMPARE(r.hb.processOk(), failNetwork);
+
+        // Healthy again: heartbeats, and the recovery journaled once.
+        QTRY_VERIFY_WITH_TIMEOUT(r.hb.heartbeatsSent() > sent, 2000);
+        QVERIFY(healthy());
+        QCOMPARE(r.journalCount(failed), logging ? 1 : 0);
+        QCOMPARE(r.journalCount(restored), logging ? 1 : 0);
+        const QStringList checkLines =
+            r.journalLines().filter(failNetwork ? QStringLiteral("127.0.0.1") : child.name);
+        QCOMPARE(checkLines.size(), logging ? 2 : 0);
+    }
+
+    void processIsNotCheckedWhileTheNetworkIsDown()
+    {
+        PingStandIn ping;
+        ping.setDown(true);
+        WatchedChild child;
+        child.setStopped(true);
+        Rig r(BoardSimulator::X2, 100);
+        QVERIFY(r.started);
+        r.hb.setNetworkCheck(true);
+        r.hb.setNetworkTarget(QStringLiteral("127.0.0.1"));
+        r.hb.setProcessCheck(true);
+        r.hb.setProcessName(child.name);
+        r.hb.setLogNetwork(true);
+        r.hb.setLogProcess(true);
+        const QString died = QStringLiteral("Process %1 died or is hanging").arg(child.name);
+
+        r.hb.start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.hb.cycle() >= 3 && !r.hb.networkOk(), 3000);
+        QCOMPARE(r.journalCount(QStringLiteral("Network address 127.0.0.1 is unreachable")), 1);
+        QCOMPARE(r.journalCount(died), 0);
+        QVERIFY(r.hb.processOk());
+
+        // Network back, process still stopped: now the process fails.
+        ping.setDown(false);
+        QTRY_COMPARE_WITH_TIMEOUT(r.journalCount(died), 1, 2000);
+        QVERIFY(!r.hb.processOk());
+        QCOMPARE(r.hb.heartbeatsSent(), 0);
+        QCOMPARE(r.received("~U"), 0);
+
+        child.setStopped(false);
+        QTRY_VERIFY_WITH_TIMEOUT(r.hb.heartbeatsSent() >= 1, 2000);
+        QTRY_COMPARE(r.received("~U"), r.hb.heartbeatsSent());
+    }
+
+    void probesThatProveNothing_data()
+    {
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<QByteArray>("slowSeconds");
+        QTest::addColumn<Action>("action");
+        QTest::addColumn<bool>("networkOk");
+        // Each probe outlasts its cycle and is killed by the next start.
+        QTest::newRow("killed by the next start")
+            << 150 << QByteArray("0.4") << Action::None << false;
+        // These answer, but too late.
+        QTest::newRow("check switched off")
+            << 500 << QByteArray("0.2") << Action::SwitchOff << true;
+        QTest::newRow("cycle stopped") << 500 << QByteArray("0.2") << Action::Stop << true;
+        // No result at all, and one warning.
+        QTest::newRow("no ping tool") << 100 << QByteArray() << Action::NoTool << true;
+    }
+
+    void probesThatProveNothing()
+    {
+        QFETCH(int, interval);
+        QFETCH(QByteArray, slowSeconds);
+        QFETCH(Action, action);
+        QFETCH(bool, networkOk);
+        PingStandIn ping;
+        if (!slowSeconds.isEmpty())
+            ping.setSlow(slowSeconds.constData());
+        if (action == Action::NoTool)
+            ping.hideTool();
+        Rig r(BoardSimulator::X2, interval);
+        QVERIFY(r.started);
+        r.hb.setNetworkCheck(true);
+        r.hb.setNetworkTarget(QStringLiteral("127.0.0.1"));
+        auto *probe = r.hb.findChild<PingProcess *>();
+        QVERIFY(probe);
+        QSignalSpy probed(probe, &PingProcess::finished);
+
+        QSignalSpy ticked(&r.hb, &Heartbeat::cycleChanged);
+        r.hb.start();
+        QVERIFY(ticked.wait(interval * 3));
+        switch (action) {
+        case Action::SwitchOff:
+            r.hb.setNetworkCheck(false);
+            QVERIFY(probed.wait(2000));
+            QCOMPARE(probe->exitCode(), 0);
+            break;
+        case Action::Stop:
+            r.hb.stop();
+            QVERIFY(probed.wait(2000));
+            QCOMPARE(probe->exitCode(), 0);
+            break;
+        case Action::None:
+        case Action::NoTool:
+            QTRY_VERIFY_WITH_TIMEOUT(r.hb.cycle() >= 7, 3000);
+            QVERIFY(action == Action::NoTool || probed.count() >= 3);
+            break;
+        }
+        QCOMPARE(r.hb.heartbeatsSent(), 0);
+        QCOMPARE(r.received("~U"), 0);
+        QCOMPARE(r.hb.lamp(), Heartbeat::Off);
+        QCOMPARE(r.hb.networkOk(), networkOk);
+        QCOMPARE(warningCount(QStringLiteral("ping could not be started")),
+                 action == Action::NoTool ? 1 : 0);
+    }
+
+    // Commands more often than the period (a monitoring script, a busy
+    // user) hold a heartbeat back by one exchange at most.
+    void commandsNeverStarveTheHeartbeat()
+    {
+        const int interval = 300;
+        Rig r(BoardSimulator::X2, interval);
+        QVERIFY(r.started);
+        QElapsedTimer clock;
+        clock.start();
+        r.hb.setClock([&clock] { return clock.elapsed() + 1; });
+        QVector<qint64> beats;
+        connect(&r.hb, &Heartbeat::heartbeatsSentChanged, [&] { beats << r.hb.lastHeartbeat(); });
+        int n = 0;
+        QTimer commands;
+        connect(&commands, &QTimer::timeout, [&] {
+            if (++n % 2)
+                r.board.readSettings();
+            else
+                r.board.setLed(n % 4 == 0);
+        });
+        r.hb.start();
+        commands.start(interval * 4 / 5);
+        QTest::qWait(interval * 12);
+        commands.stop();
+        r.hb.stop();
+        QVERIFY2(beats.size() >= 9, qPrintable(QStringLiteral("%1 heartbeats").arg(beats.size())));
+        for (int i = 1; i < beats.size(); ++i)
+            QVERIFY2(beats[i] - beats[i - 1] <= interval + Board::ExchangeTimeoutMs,
+                     qPrintable(QStringLiteral("gap %1 ms").arg(beats[i] - beats[i - 1])));
+        QVERIFY(r.received("~F") >= 6);
+    }
+
+    void channelSwitchedTwiceQuicklyDoesNotStarveTheCycle()
+    {
+        // The board echoes each channel command; two opposite commands in a
+        // row must not turn into an exchange without end, which would
+        // postpone every heartbeat.
+        Rig r(BoardSimulator::X2, 100);
+        QVERIFY(r.started);
+        r.hb.start();
+        QTRY_COMPARE_WITH_TIMEOUT(r.board.modelLetter(), QStringLiteral("U"), 3000);
+        r.board.setChannel(1, true);
+        r.board.setChannel(1, false);
+        const int sent = r.hb.heartbeatsSent();
+        QTRY_VERIFY_WITH_TIMEOUT(r.hb.heartbeatsSent() >= sent + 3, 1500);
+        QVERIFY2(
+            r.received("~S1") + r.received("~R1") <= 4,
+            qPrintable(
+                QStringLiteral("%1 channel commands").arg(r.received("~S1") + r.received("~R1"))));
+        QCOMPARE(r.board.channel1Closed(), r.sim.channel(1));
+    }
+
+    void unpluggedBoardIsForgottenAndFoundAgainQuietly()
+    {
+        Rig r(BoardSimulator::X2, 100);
+        QVERIFY(r.started);
+        r.hb.start();
+        QTRY_COMPARE_WITH_TIMEOUT(r.board.modelLetter(), QStringLiteral("U"), 3000);
+        QCOMPARE(r.journalCount(QStringLiteral("Ostrel X2 v3.1U connected")), 1);
+
+        // Unplugged: the next cycle cannot open the port and forgets the board.
+        r.sim.unplug();
+        const int sent = r.hb.heartbeatsSent();
+        QTRY_COMPARE_WITH_TIMEOUT(r.board.modelLetter(), QString(), 1000);
+        QCOMPARE(r.board.model(), QString());
+        QCOMPARE(r.board.firmware(), QString());
+        QCOMPARE(r.board.channels(), 0);
+        QCOMPARE(r.hb.heartbeatsSent(), sent);
+        QCOMPARE(r.hb.lamp(), Heartbeat::Sent);
+
+        // Back on the same port: identified again, not announced again.
+        const int identifications = r.received("~I");
+        QVERIFY(r.sim.plug());
+        QTRY_COMPARE_WITH_TIMEOUT(r.board.modelLetter(), QStringLiteral("U"), 3000);
+        QCOMPARE(r.received("~I"), identifications + 1);
+        QCOMPARE(r.journalCount(QStringLiteral("Ostrel X2 v3.1U connected")), 1);
+        const int inputReads = r.received("~G");
+        QTRY_VERIFY_WITH_TIMEOUT(r.received("~G") > inputReads, 1000);
+    }
+
+    void noiseNeverFeedsTheBoard()
+    {
+        PingStandIn ping;
+        ping.setDown(true);
+        Rig r(BoardSimulator::X2, 50);
+        QVERIFY(r.started);
+        r.hb.setNetworkCheck(true);
+        r.hb.setNetworkTarget(QStringLiteral("127.0.0.1"));
+        int chunks = 0;
+        connect(&r.board, &Board::replyReceived, [&] { ++chunks; });
+        r.hb.start();
+
+        // A plain acknowledgement of no heartbeat brings no handshake.
+        for (int i = 0; i < 3; ++i) {
+            const int cycle = r.hb.cycle();
+            r.sim.sendRaw("~A\n");
+            QTRY_VERIFY(r.hb.cycle() > cycle);
+        }
+        QCOMPARE(r.hb.acksReceived(), 3);
+
+        const quint32 seed = qEnvironmentVariableIsSet("TOVEL3_FUZZ_SEED")
+                                 ? qgetenv("TOVEL3_FUZZ_SEED").toUInt()
+                                 : QRandomGenerator::global()->generate();
+        Mutator mutator(seed);
+        const int rounds = 2500;
+        int handled = 0;
+        QSignalSpy ticked(&r.hb, &Heartbeat::cycleChanged);
+        for (int i = 0; i < rounds; ++i) {
+            // The cycle goes on meanwhile.
+            if (i % 100 == 0)
+                QVERIFY2(ticked.wait(1000),
+                         qPrintable(QStringLiteral("no cycle, seed %1").arg(seed)));
+            const QByteArray chunk = mutator.next();
+            const int before = chunks;
+            r.sim.sendRaw(chunk);
+            if (chunk.isEmpty() || chunk.startsWith('\0'))
+                continue;
+            QEventLoop wait;
+            QTimer::singleShot(20, &wait, &QEventLoop::quit);
+            connect(&r.board, &Board::replyReceived, &wait, &QEventLoop::quit);
+            wait.exec();
+            handled += chunks > before ? 1 : 0;
+        }
+        QTest::qWait(Board::QuietTimeMs + 50);
+        QVERIFY2(handled > rounds * 8 / 10,
+                 qPrintable(QStringLiteral("%1 handled, seed %2").arg(handled).arg(seed)));
+        // No heartbeat, no handshake, nothing answering a reply: only the
+        // identification of the port's opening.
+        QCOMPARE(r.hb.heartbeatsSent(), 0);
+        QCOMPARE(r.sim.receivedTexts(), QList<QByteArray>{"~I"});
+
+        // A normal exchange once the network answers again, and a board
+        // identified afresh after a port change.
+        ping.setDown(false);
+        const int acks = r.hb.acksReceived();
+        QTRY_VERIFY_WITH_TIMEOUT(r.hb.heartbeatsSent() >= 1, 2000);
+        QTRY_VERIFY(r.hb.acksReceived() > acks);
+        r.board.setPort(r.sim.portPath());
+        QTRY_COMPARE_WITH_TIMEOUT(r.board.modelLetter(), QStringLiteral("U"), 2000);
+        QSignalSpy read(&r.board, &Board::settingsRead);
+        r.board.readSettings();
+        QVERIFY(read.wait(1000));
+        QCOMPARE(r.board.settings().p9, 3);
+    }
+
+    void splitLateAndNoisyRepliesKeepTheCycleGoing_data()
+    {
+        QTest::addColumn<QByteArray>("condition");
+        QTest::addColumn<bool>("acknowledged");
+        QTest::newRow("split") << QByteArray("split") << true;
+        QTest::newRow("noise before each reply") << QByteArray("noise") << false;
+        QTest::newRow("late") << QByteArray("late") << false;
+    }
+
+    void splitLateAndNoisyRepliesKeepTheCycleGoing()
+    {
+        QFETCH(QByteArray, condition);
+        QFETCH(bool, acknowledged);
+        const int interval = 250;
+        Rig r(BoardSimulator::X2, interval);
+        QVERIFY(r.started);
+        r.hb.start();
+        QTRY_COMPARE_WITH_TIMEOUT(r.board.modelLetter(), QStringLiteral("U"), 3000);
+
+        auto apply = [&](bool on) {
+            if (condition == "split")
+                r.sim.setSplitReplies(on);
+            else if (condition == "noise")
+                r.sim.setGarbage(on ? QByteArray("\x01zz~Q\xff\n~") : QByteArray());
+            else
+                r.sim.setReplyDelay(on ? interval + interval / 10 : 0);
+        };
+        apply(true);
+        const int beats = r.hb.heartbeatsSent();
+        const int acks = r.hb.acksReceived();
+        QTRY_VERIFY_WITH_TIMEOUT(r.hb.heartbeatsSent() >= beats + 3, 3000);
+        if (acknowledged)
+            QVERIFY(r.hb.acksReceived() >= acks + 2);
+        apply(false);
+
+        // Back to normal; the lamp still goes dark after the replies.
+        QSignalSpy lamp(&r.hb, &Heartbeat::lampChanged);
+        const int inputs = r.received("~G");
+        const int acksAfter = r.hb.acksReceived();
+        QTRY_VERIFY_WITH_TIMEOUT(r.received("~G") > inputs, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(r.hb.acksReceived() > acksAfter, 2000);
+        auto wentDark = [&lamp] {
+            for (const QList<QVariant> &args : lamp) {
+                if (args.at(0).value<Heartbeat::Lamp>() == Heartbeat::Off)
+                    return true;
+            }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(wentDark(), 2000);
+        QCOMPARE(r.board.modelLetter(), QStringLiteral("U"));
+    }
+
+    void runsOnAThreadOfItsOwn()
+    {
+        // The board on one thread, Board and the cycle on another, and this
+        // thread blocked for a while.
+        QTemporaryDir dir;
+        QThread boardThread;
+        QThread worker;
+        auto *sim = new BoardSimulator;
+        sim->moveToThread(&boardThread);
+        boardThread.start();
+        bool started = false;
+        QMetaObject::invokeMethod(
+            sim, [&] { started = sim->start(dir.filePath(QStringLiteral("board"))); },
+            Qt::BlockingQueuedConnection);
+        QVERIFY(started);
+        qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(sim->portPath()));
+
+        auto *board = new Board;
+        auto *hb = new Heartbeat(board);
+        hb->setInterval(50);
+        QElapsedTimer clock;
+        clock.start();
+        hb->setClock([&clock] { return clock.elapsed(); });
+        QMutex mutex;
+        QVector<qint64> beats;
+        QVector<qint64> acks;
+        auto record = [&](QVector<qint64> &to, qint64 when) {
+            QMutexLocker lock(&mutex);
+            to << when;
+        };
+        connect(
+            hb, &Heartbeat::heartbeatsSentChanged, hb, [&] { record(beats, hb->lastHeartbeat()); },
+            Qt::DirectConnection);
+        connect(
+            hb, &Heartbeat::acksReceivedChanged, hb, [&] { record(acks, hb->lastAck()); },
+            Qt::DirectConnection);
+        board->moveToThread(&worker);
+        hb->moveToThread(&worker);
+        worker.start();
+        const QString port = sim->portPath();
+        QMetaObject::invokeMethod(
+            hb,
+            [&] {
+                board->setPort(port);
+                hb->start();
+            },
+            Qt::BlockingQueuedConnection);
+
+        QThread::msleep(700);
+        int beatsAfter200 = 0;
+        int acksAfter200 = 0;
+        {
+            QMutexLocker lock(&mutex);
+            for (qint64 t : beats)
+                beatsAfter200 += t > 200 ? 1 : 0;
+            for (qint64 t : acks)
+                acksAfter200 += t > 200 ? 1 : 0;
+        }
+        QVERIFY2(beatsAfter200 >= 8, qPrintable(QString::number(beatsAfter200)));
+        QVERIFY2(acksAfter200 >= beatsAfter200 - 1, qPrintable(QString::number(acksAfter200)));
+
+        QString letter;
+        QMetaObject::invokeMethod(
+            hb,
+            [&] {
+                letter = board->modelLetter();
+                delete hb;
+                delete board;
+            },
+            Qt::BlockingQueuedConnection);
+        worker.quit();
+        worker.wait();
+        QCOMPARE(letter, QStringLiteral("U"));
+        QMetaObject::invokeMethod(
+            sim, [&] { delete sim; }, Qt::BlockingQueuedConnection);
+        boardThread.quit();
+        boardThread.wait();
+        qunsetenv("TOVEL3_EXTRA_PORTS");
+    }
+};
+
+int main(int argc, char **argv)
+{
+    TestEnvironment::isolate();
+    QCoreApplication app(argc, argv);
+    app.setOrganizationName(QStringLiteral("Brennic"));
+    app.setApplicationName(QStringLiteral("Tovel3"));
+    TestHeartbeat tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_heartbeat.moc"

@@ -1,0 +1,410 @@
+#include "monitor/pingprocess.h"
+#include "support/testenvironment.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMetaProperty>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <csignal>
+#include <sys/types.h>
+
+// A stand-in "ping" first on PATH records its arguments and behaves as the
+// environment tells it: STANDIN_EXIT, STANDIN_SLEEP, STANDIN_OUT, STANDIN_ERR.
+static const char standIn[] =
+    "#!/bin/sh\n"
+    "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args\"\n"
+    "echo $$ > \"$(dirname \"$0\")/pid\"\n"
+    "printf \"$STANDIN_OUT\"\n"
+    "printf \"$STANDIN_ERR\" >&2\n"
+    "if [ -n \"$STANDIN_SLEEP\" ]; then exec sleep \"$STANDIN_SLEEP\"; fi\n"
+    "exit ${STANDIN_EXIT:-0}\n";
+
+class PingProcessTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QByteArray m_path;
+    QTemporaryDir *m_dir = nullptr;
+
+    QString installStandIn()
+    {
+        QFile script(m_dir->filePath("ping"));
+        if (!script.open(QIODevice::WriteOnly))
+            return QString();
+        script.write(standIn);
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("PATH", QFile::encodeName(m_dir->path()) + ":" + m_path);
+        return m_dir->path();
+    }
+
+    QStringList recordedArguments()
+    {
+        QFile f(m_dir->filePath("args"));
+        if (!f.open(QIODevice::ReadOnly))
+            return {QStringLiteral("<no run>")};
+        QStringList args = QString::fromUtf8(f.readAll()).split('\n');
+        if (!args.isEmpty() && args.last().isEmpty())
+            args.removeLast();
+        return args;
+    }
+
+    // The process id the running stand-in wrote, or 0 while it has not yet.
+    qint64 standInPid()
+    {
+        QFile f(m_dir->filePath("pid"));
+        if (!f.open(QIODevice::ReadOnly))
+            return 0;
+        return f.readAll().trimmed().toLongLong();
+    }
+
+    // Starts the probe with no tool to run and waits until its start has
+    // failed; a finished() signal would follow at once.
+    static bool failToStart(PingProcess &probe, const QString &address)
+    {
+        auto *runner = probe.findChild<QProcess *>();
+        if (!runner)
+            return false;
+        QSignalSpy failed(runner, &QProcess::errorOccurred);
+        probe.start(address);
+        if (!QTest::qWaitFor([&] { return failed.count() > 0; }, 5000))
+            return false;
+        QTest::qWait(100);
+        return failed.first().first().value<QProcess::ProcessError>() == QProcess::FailedToStart;
+    }
+
+    // Runs one probe to its end and returns how many finished() signals came.
+    int runOnce(PingProcess &probe, const QString &address, int waitMs = 10000)
+    {
+        QSignalSpy spy(&probe, &PingProcess::finished);
+        probe.start(address);
+        if (!spy.wait(waitMs))
+            return 0;
+        QTest::qWait(100); // a duplicate signal would arrive here
+        return spy.count();
+    }
+
+private slots:
+    void init()
+    {
+        m_path = qgetenv("PATH");
+        m_dir = new QTemporaryDir;
+        for (const char *v : {"STANDIN_EXIT", "STANDIN_SLEEP", "STANDIN_OUT", "STANDIN_ERR"})
+            qunsetenv(v);
+    }
+
+    void cleanup()
+    {
+        qputenv("PATH", m_path);
+        delete m_dir;
+        m_dir = nullptr;
+    }
+
+    void startsWithoutResult()
+    {
+        PingProcess probe;
+        QCOMPARE(probe.exitCode(), 255);
+        QCOMPARE(probe.output(), QStringLiteral("Not Running"));
+        QCOMPARE(probe.timeout(), 1000);
+        // QML reads and writes the timeout as a property
+        QVERIFY(probe.setProperty("timeout", 321));
+        QCOMPARE(probe.timeout(), 321);
+        QCOMPARE(probe.property("timeout").toInt(), 321);
+    }
+
+    void realPingOfLoopback_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("timeout");
+        QTest::newRow("loopback, 1 s") << "127.0.0.1" << 1000;
+        QTest::newRow("empty address means loopback") << "" << 1000;
+        QTest::newRow("shortest wait") << "127.0.0.1" << 200;
+        QTest::newRow("fractional wait") << "127.0.0.1" << 1010;
+        QTest::newRow("below the floor") << "127.0.0.1" << 0;
+        QTest::newRow("longest slider wait") << "127.0.0.1" << 2500;
+    }
+
+    void realPingOfLoopback()
+    {
+        QFETCH(QString, address);
+        QFETCH(int, timeout);
+        PingProcess probe;
+        probe.setTimeout(timeout);
+        QCOMPARE(runOnce(probe, address), 1);
+        QCOMPARE(probe.exitCode(), 0);
+        QVERIFY2(probe.output().contains("127.0.0.1"), qPrintable(probe.output()));
+        QVERIFY2(probe.output().contains("1 received"), qPrintable(probe.output()));
+        // nothing on standard error: the output ends with the lone separator
+        QVERIFY(probe.output().endsWith("\n\n"));
+        QCOMPARE(probe.timeout(), timeout);
+    }
+
+    void passesOneRequestAndAValidWait_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("timeout");
+        QTest::addColumn<QString>("wait");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("empty address") << "" << 1000 << "1"
+                                       << "127.0.0.1";
+        QTest::newRow("zero timeout") << "127.0.0.1" << 0 << "0.2"
+                                      << "127.0.0.1";
+        QTest::newRow("negative timeout") << "127.0.0.1" << -50 << "0.2"
+                                          << "127.0.0.1";
+        QTest::newRow("just below floor") << "127.0.0.1" << 199 << "0.2"
+                                          << "127.0.0.1";
+        QTest::newRow("floor") << "127.0.0.1" << 200 << "0.2"
+                               << "127.0.0.1";
+        QTest::newRow("odd milliseconds") << "127.0.0.1" << 201 << "0.201"
+                                          << "127.0.0.1";
+        QTest::newRow("slider step") << "127.0.0.1" << 1010 << "1.01"
+                                     << "127.0.0.1";
+        QTest::newRow("slider end") << "127.0.0.1" << 2500 << "2.5"
+                                    << "127.0.0.1";
+        QTest::newRow("host name") << "localhost" << 1000 << "1"
+                                   << "localhost";
+        QTest::newRow("option-like address stays a target") << "-V" << 1000 << "1"
+                                                            << "-V";
+        QTest::newRow("spaces stay in one argument") << "127.0.0.1 -c 9" << 1000 << "1"
+                                                     << "127.0.0.1 -c 9";
+    }
+
+    void passesOneRequestAndAValidWait()
+    {
+        QFETCH(QString, address);
+        QFETCH(int, timeout);
+        QFETCH(QString, wait);
+        QFETCH(QString, target);
+        installStandIn();
+        PingProcess probe;
+        probe.setTimeout(timeout);
+        QCOMPARE(runOnce(probe, address), 1);
+        QCOMPARE(probe.exitCode(), 0);
+        const QStringList expected = {"-n", "-c", "1", "-W", wait, "--", target};
+        QCOMPARE(recordedArguments(), expected);
+        QCOMPARE(probe.timeout(), timeout);
+    }
+
+    void joinsOutputAndPassesExitCode_data()
+    {
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        QTest::addColumn<QByteArray>("exitCode");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<int>("code");
+        QTest::newRow("reply") << QByteArray("out") << QByteArray("err") << QByteArray("0")
+                               << "out\nerr" << 0;
+        QTest::newRow("no reply") << QByteArray("1 packets transmitted, 0 received\\n")
+                                  << QByteArray() << QByteArray("1")
+                                  << "1 packets transmitted, 0 received\n\n"
+                                  << 1;
+        QTest::newRow("unknown name") << QByteArray() << QByteArray("ping: x: unknown\\n")
+                                      << QByteArray("2") << "\nping: x: unknown\n"
+                                      << 2;
+        QTest::newRow("nothing at all") << QByteArray() << QByteArray() << QByteArray("0") << "\n"
+                                        << 0;
+        QTest::newRow("stops at NUL")
+            << QByteArray("ab\\0cd") << QByteArray("err") << QByteArray("0") << "ab" << 0;
+        QTest::newRow("UTF-8") << QByteArray("\xd0\xbe\xd0\xba") << QByteArray() << QByteArray("0")
+                               << QString::fromUtf8("\xd0\xbe\xd0\xba\n") << 0;
+    }
+
+    void joinsOutputAndPassesExitCode()
+    {
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        QFETCH(QByteArray, exitCode);
+        QFETCH(QString, output);
+        QFETCH(int, code);
+        installStandIn();
+        qputenv("STANDIN_OUT", out);
+        qputenv("STANDIN_ERR", err);
+        qputenv("STANDIN_EXIT", exitCode);
+        PingProcess probe;
+        QCOMPARE(runOnce(probe, "127.0.0.1"), 1);
+        QCOMPARE(probe.output(), output);
+        QCOMPARE(probe.exitCode(), code);
+    }
+
+    void startWhileBusyKillsTheRun()
+    {
+        installStandIn();
+        qputenv("STANDIN_SLEEP", "30");
+        PingProcess probe;
+        QSignalSpy spy(&probe, &PingProcess::finished);
+        QElapsedTimer clock;
+        clock.start();
+        probe.start("127.0.0.1");
+        QVERIFY(clock.elapsed() < 1000); // returns at once
+        QCOMPARE(spy.count(), 0);
+        QTRY_VERIFY(standInPid() > 0);
+        QTest::qWait(100);
+        QCOMPARE(spy.count(), 0); // still running
+
+        probe.start("127.0.0.1"); // kills, starts nothing
+        QVERIFY(spy.wait(5000));
+        QTest::qWait(300);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(probe.exitCode(), 255);
+        QCOMPARE(probe.output(), QStringLiteral("Crashed"));
+        QVERIFY(clock.elapsed() < 10000);
+
+        // the next start runs afresh
+        qunsetenv("STANDIN_SLEEP");
+        qputenv("STANDIN_OUT", "fresh");
+        QFile::remove(m_dir->filePath("args"));
+        QCOMPARE(runOnce(probe, "127.0.0.2"), 1);
+        QCOMPARE(probe.exitCode(), 0);
+        QCOMPARE(probe.output(), QStringLiteral("fresh\n"));
+        QCOMPARE(recordedArguments().value(6), QStringLiteral("127.0.0.2"));
+    }
+
+    // The tool may end with success just before a new cycle's start() kills
+    // it, while its end is not yet delivered: a run stopped that way proves
+    // nothing about the network and must not let a heartbeat through.
+    void startAfterAnUndeliveredSuccessReportsFailure()
+    {
+        installStandIn();
+        qputenv("STANDIN_EXIT", "0");
+        PingProcess probe;
+        QSignalSpy spy(&probe, &PingProcess::finished);
+        probe.start("127.0.0.1");
+        // Wait without the event loop until the tool has ended.
+        QElapsedTimer clock;
+        clock.start();
+        bool ended = false;
+        while (!ended && clock.elapsed() < 5000) {
+            QThread::msleep(20);
+            const qint64 pid = standInPid();
+            if (pid <= 0)
+                continue;
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            ended = !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+        }
+        QVERIFY(ended);
+        QCOMPARE(spy.count(), 0);
+
+        probe.start("127.0.0.1"); // still busy as far as the probe knows: kills
+        QVERIFY(spy.wait(5000));
+        QTest::qWait(200);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(probe.exitCode(), 255);
+
+        // The kill is not remembered beyond its own run.
+        QCOMPARE(runOnce(probe, "127.0.0.1"), 1);
+        QCOMPARE(probe.exitCode(), 0);
+    }
+
+    void crashOfTheToolIsReported()
+    {
+        installStandIn();
+        qputenv("STANDIN_SLEEP", "30");
+        qputenv("STANDIN_OUT", "partial");
+        PingProcess probe;
+        QSignalSpy spy(&probe, &PingProcess::finished);
+        probe.start("127.0.0.1");
+        QTRY_VERIFY(standInPid() > 0);
+        const pid_t pid = pid_t(standInPid());
+        ::kill(pid, SIGSEGV);
+        QVERIFY(spy.wait(5000));
+        QTest::qWait(200);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(probe.exitCode(), 255);
+        QCOMPARE(probe.output(), QStringLiteral("Crashed"));
+    }
+
+    void missingToolReportsNothing()
+    {
+        installStandIn();
+        qputenv("STANDIN_OUT", "earlier");
+        qputenv("STANDIN_EXIT", "1");
+        PingProcess probe;
+        QCOMPARE(runOnce(probe, "127.0.0.1"), 1);
+        QCOMPARE(probe.exitCode(), 1);
+
+        QTemporaryDir empty;
+        qputenv("PATH", QFile::encodeName(empty.path()));
+        QSignalSpy spy(&probe, &PingProcess::finished);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ping could not be started"));
+        QVERIFY(failToStart(probe, "127.0.0.1"));
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(probe.exitCode(), 1);
+        QCOMPARE(probe.output(), QStringLiteral("earlier\n"));
+
+        // the probe is not left busy: with the tool back, the next start runs
+        installStandIn();
+        qputenv("STANDIN_EXIT", "0");
+        QCOMPARE(runOnce(probe, "127.0.0.1"), 1);
+        QCOMPARE(probe.exitCode(), 0);
+    }
+
+    // Every cycle starts the tool anew; a missing tool is worth one warning
+    // per outage, not one every few seconds for as long as the machine runs.
+    void missingToolIsWarnedAboutOncePerOutage()
+    {
+        static int warnings = 0;
+        warnings = 0;
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &, const QString &msg) {
+                if (type == QtWarningMsg && msg.contains("ping could not be started"))
+                    ++warnings;
+            });
+        QTemporaryDir empty;
+        PingProcess probe;
+        qputenv("PATH", QFile::encodeName(empty.path()));
+        bool failed = true;
+        for (int i = 0; i < 3; ++i)
+            failed = failToStart(probe, "127.0.0.1") && failed;
+        const int firstOutage = warnings;
+
+        installStandIn();
+        const int runs = runOnce(probe, "127.0.0.1");
+        qputenv("PATH", QFile::encodeName(empty.path()));
+        failed = failToStart(probe, "127.0.0.1") && failed;
+        qInstallMessageHandler(previous);
+
+        QVERIFY(failed);
+        QCOMPARE(firstOutage, 1);
+        QCOMPARE(runs, 1);
+        QCOMPARE(warnings, 2); // warned again after the tool had worked
+    }
+
+    void missingToolBeforeAnyRunKeepsInitialValues()
+    {
+        QTemporaryDir empty;
+        qputenv("PATH", QFile::encodeName(empty.path()));
+        PingProcess probe;
+        QSignalSpy spy(&probe, &PingProcess::finished);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ping could not be started"));
+        QVERIFY(failToStart(probe, ""));
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(probe.exitCode(), 255);
+        QCOMPARE(probe.output(), QStringLiteral("Not Running"));
+    }
+
+    void destructionEndsARunningTool()
+    {
+        installStandIn();
+        qputenv("STANDIN_SLEEP", "30");
+        auto *probe = new PingProcess;
+        probe->start("127.0.0.1");
+        QTRY_VERIFY(standInPid() > 0);
+        const QByteArray pid = QByteArray::number(standInPid());
+        QVERIFY(QFile::exists("/proc/" + pid));
+        QElapsedTimer clock;
+        clock.start();
+        delete probe;
+        QVERIFY(clock.elapsed() < 2500);
+        QVERIFY(!QFile::exists("/proc/" + pid)); // killed and reaped
+    }
+};
+
+TOVEL3_TEST_MAIN(PingProcessTest)
+#include "tst_pingprocess.moc"
