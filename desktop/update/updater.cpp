@@ -1,10 +1,10 @@
 #include "update/updater.h"
 
 #include "update/appcastupdater.h"
+#include "storage/appsettings.h"
 #include "update/brennicupdater.h"
 
 #include <QCoreApplication>
-#include <QSettings>
 
 #ifdef Q_OS_WIN
 #include "update/sparkleupdater.h"
@@ -13,11 +13,9 @@
 Updater::Updater(QObject *parent)
     : QObject(parent)
 {
-    QString url;
-    {
-        QSettings settings;
-        url = settings.value(QStringLiteral("Update/URL"), defaultFeedUrl()).toString();
-    }
+    QString url = AppSettings(nullptr).updateUrl();
+    if (url.isEmpty())
+        url = defaultFeedUrl();
 #ifdef Q_OS_WIN
     // WinSparkle, where it is installed beside the program, has its own
     // dialogues; without it the appcast is read as on Linux.

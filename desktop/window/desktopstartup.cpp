@@ -126,7 +126,7 @@ int DesktopStartup::run(int argc, char **argv, QQmlAbstractUrlInterceptor *inter
     QTranslator *translator = loadTranslations(&app, nullptr, QStringLiteral("lang"));
 
     QQuickStyle::setStyle(QStringLiteral("Material"));
-    if (settings.value(QStringLiteral("softgl"), false).toBool())
+    if (AppSettings(nullptr).softwareRendering())
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
     app.setQuitOnLastWindowClosed(false);
 

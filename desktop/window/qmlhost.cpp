@@ -5,8 +5,8 @@
 #include "integration/fileopener.h"
 #include "integration/singleapphandler.h"
 #include "monitor/heartbeat.h"
-#include "monitor/processwatcher.h"
 #include "monitor/systemprocess.h"
+#include "storage/appsettings.h"
 #include "storage/journal.h"
 #include "tray/trayicon.h"
 #include "update/updater.h"
@@ -18,7 +18,6 @@
 
 #include <QCoreApplication>
 #include <QQmlContext>
-#include <QSettings>
 #include <QtQml>
 
 void QmlHost::registerTypes()
@@ -51,14 +50,14 @@ void QmlHost::registerTypes()
 
 void QmlHost::publishContext(QQmlContext *context, SingleAppHandler *server, Journal *journal)
 {
-    QSettings settings;
+    const AppSettings settings;
     context->setContextProperty(QStringLiteral("appversion"), QStringLiteral(TOVEL3_VERSION));
     context->setContextProperty(QStringLiteral("__DATE__"), buildDate());
     context->setContextProperty(QStringLiteral("appServer"), server);
     context->setContextProperty(QStringLiteral("journal"), journal);
     context->setContextProperty(QStringLiteral("software_rendering"),
-                                settings.value(QStringLiteral("softgl"), false).toBool());
+                                settings.softwareRendering());
     context->setContextProperty(
         QStringLiteral("lang_current"),
-        settings.value(QStringLiteral("UI/Language"), QStringLiteral("en")).toString());
+        settings.language());
 }
