@@ -1,11 +1,14 @@
 #include "service/loadtranslations.h"
 
+#include "storage/appsettings.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QSettings>
 #include <QTranslator>
+
+#include <memory>
 
 namespace
 {
@@ -21,17 +24,17 @@ bool isCatalogue(const QString &name, const QString &code)
 }
 } // namespace
 
-QTranslator *loadTranslations(QCoreApplication *app, QSettings *settings, const QString &directory)
+QTranslator *loadTranslations(QCoreApplication *app, const AppSettings *settings,
+                              const QString &directory)
 {
     const QString systemName = QLocale::system().name();
-    const QString key = QStringLiteral("UI/Language");
-    QString language;
-    if (settings) {
-        language = settings->value(key, systemName).toString();
-    } else {
-        QSettings own;
-        language = own.value(key, systemName).toString();
+    std::unique_ptr<AppSettings> own;
+    if (!settings) {
+        own.reset(new AppSettings);
+        settings = own.get();
     }
+    QString language = settings->contains(AppSettings::Key::Language) ? settings->language()
+                                                                      : systemName;
     if (language.isEmpty())
         language = systemName;
 

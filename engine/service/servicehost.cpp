@@ -180,10 +180,7 @@ bool ServiceHost::start()
         return false;
     }
 
-    QSettings languageStore(config, m_paths.config.isEmpty() ? QSettings::NativeFormat
-                                                             : QSettings::IniFormat);
-    m_translator =
-        loadTranslations(QCoreApplication::instance(), &languageStore, QStringLiteral("lang"));
+    m_translator = loadTranslations(QCoreApplication::instance(), m_settings, QStringLiteral("lang"));
 
     m_journal = new Journal(nullptr, QString());
     m_journal->setup(m_paths.journalDir, QStringLiteral("tovel3.log"));
@@ -202,7 +199,7 @@ bool ServiceHost::start()
     // otherwise stays silent: only a directory someone chose is warned about.
     const QString exporterDir = QStringLiteral("/var/lib/prometheus/node-exporter");
     const bool system = !qEnvironmentVariableIsEmpty("RUNTIME_DIRECTORY");
-    if (system && !languageStore.contains(QStringLiteral("metrics/dir")) &&
+    if (system && !m_settings->contains(AppSettings::Key::MetricsDir) &&
         QFileInfo(exporterDir).isDir() && QFileInfo(exporterDir).isWritable())
         m_engine->metrics()->setDirectory(exporterDir);
 

@@ -218,6 +218,12 @@ QVariant AppSettings::value(Key key) const
     return v.isValid() ? v : defaultOf(e);
 }
 
+bool AppSettings::contains(Key key) const
+{
+    const QString name = QLatin1String(entry(key).name);
+    return m_store->contains(name) || (m_state && m_state->contains(name));
+}
+
 bool AppSettings::setValue(Key key, const QVariant &value)
 {
     const Entry &e = entry(key);

@@ -111,6 +111,9 @@ public:
     // The typed value: the stored one brought into the key's limits, or the
     // default when the store lacks the key or holds something unreadable.
     QVariant value(Key key) const;
+    // Whether the store (or, for keys the file leaves out, the state) holds
+    // the key at all.
+    bool contains(Key key) const;
     // Stores the value in the key's form and limits and commits the store;
     // false when the value cannot be read as the key's type.
     bool setValue(Key key, const QVariant &value);

@@ -149,8 +149,7 @@ public:
     explicit Language(const QString &code)
     {
         writeSettings({{QStringLiteral("UI/Language"), code}});
-        QSettings store;
-        m_catalogue = loadTranslations(qApp, &store, QStringLiteral("lang"));
+        m_catalogue = loadTranslations(qApp, nullptr, QStringLiteral("lang"));
     }
     ~Language()
     {

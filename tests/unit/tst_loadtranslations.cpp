@@ -2,6 +2,7 @@
 // Qt's own installed one. The process runs with a Russian system locale, so an
 // empty or missing language value must pick Russian.
 #include "service/loadtranslations.h"
+#include "storage/appsettings.h"
 #include "support/testenvironment.h"
 
 #include <QCoreApplication>
@@ -103,14 +104,14 @@ void TestLoadTranslations::givenSettingsHandleIsUsed()
 {
     QSettings().setValue("UI/Language", "ru");
     QTemporaryDir dir;
-    QSettings other(dir.filePath("other.ini"), QSettings::IniFormat);
-    other.setValue("UI/Language", "en");
+    AppSettings other(QSettings::IniFormat, dir.filePath("other.ini"));
+    other.setLanguage("en");
 
     QTranslator *translator = loadTranslations(qApp, &other, "lang");
     QCOMPARE(started(), QString("application started"));
     removeInstalled(translator);
 
-    other.setValue("UI/Language", "ru");
+    other.setLanguage("ru");
     QSettings().setValue("UI/Language", "en");
     translator = loadTranslations(qApp, &other, "lang");
     QCOMPARE(started(), QString("приложение запущено"));
