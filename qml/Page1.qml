@@ -177,15 +177,9 @@ Page1Form {
 
     groupContolBox.onCheckedChanged: appSettings.manualControl = groupContolBox.checked
 
-    checkBox_l.onToggled: {
-        board.setLed(checkBox_l.checked)
-        appSettings.ledOff = !checkBox_l.checked
-    }
-
-    checkBox_p.onToggled: {
-        board.setSuspended(checkBox_p.checked)
-        appSettings.timerSuspended = checkBox_p.checked
-    }
+    // The engine keeps what the board confirms.
+    checkBox_l.onToggled: board.setLed(checkBox_l.checked)
+    checkBox_p.onToggled: board.setSuspended(checkBox_p.checked)
 
     remote_btn_m1.onClicked: board.remoteReset()
     remote_btn_m2.onClicked: board.remotePower()
