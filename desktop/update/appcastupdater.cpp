@@ -1,6 +1,7 @@
 #include "update/appcastupdater.h"
 
 #include "integration/autostarter.h"
+#include "storage/appsettings.h"
 #include "update/buildversion.h"
 #include "update/signatureverifier.h"
 #include "update/updater.h"
@@ -16,7 +17,6 @@
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QSaveFile>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -35,7 +35,6 @@ Q_LOGGING_CATEGORY(lcUpdate, "tovel3.update")
 
 namespace
 {
-const char lastCheckKey[] = "Update/LastCheck";
 const int transferTimeoutMs = 30000;
 const int feedTimeoutMs = 60000;
 
@@ -192,13 +191,12 @@ QNetworkReply *AppcastUpdater::get(const QUrl &url, qint64 maxSize, int overallT
 
 void AppcastUpdater::checkIfDue()
 {
-    QSettings settings;
+    AppSettings settings;
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const QDateTime last =
-        QDateTime::fromString(settings.value(QLatin1String(lastCheckKey)).toString(), Qt::ISODate);
+    const QDateTime last = settings.lastUpdateCheck();
     if (!last.isValid()) {
         // A fresh installation is the newest; the first look is due a day later.
-        settings.setValue(QLatin1String(lastCheckKey), now.toString(Qt::ISODate));
+        settings.setLastUpdateCheck(now);
         return;
     }
     if (qAbs(last.secsTo(now)) >= checkInterval)
@@ -209,8 +207,7 @@ void AppcastUpdater::checkUpdate()
 {
     if (isChecking())
         return;
-    QSettings().setValue(QLatin1String(lastCheckKey),
-                         QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    AppSettings().setLastUpdateCheck(QDateTime::currentDateTimeUtc());
     const QUrl url(m_feedUrl);
     if (!isAcceptedAddress(url)) {
         qCWarning(lcUpdate).noquote() << "Update check refused: the feed address" << m_feedUrl

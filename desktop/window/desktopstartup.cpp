@@ -25,7 +25,6 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QSessionManager>
-#include <QSettings>
 #include <QTranslator>
 
 #include <cstdio>
@@ -120,8 +119,10 @@ int DesktopStartup::run(int argc, char **argv, QQmlAbstractUrlInterceptor *inter
     parser.addVersionOption();
     CommandLine::addDesktopOptions(parser);
     parser.process(app);
-    QSettings settings;
-    CommandLine::applyDesktopOptions(parser, settings);
+    {
+        AppSettings settings;
+        CommandLine::applyDesktopOptions(parser, settings);
+    }
 
     QTranslator *translator = loadTranslations(&app, nullptr, QStringLiteral("lang"));
 

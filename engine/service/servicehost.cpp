@@ -399,10 +399,10 @@ int ServiceHost::run(const QStringList &arguments, Options options)
     ServiceHost host(
         resolvePaths(CommandLine::configPath(parser), CommandLine::socketPath(parser)));
     if (options == DesktopOptions) {
-        std::unique_ptr<QSettings> settings(
+        std::unique_ptr<AppSettings> settings(
             host.m_paths.config.isEmpty()
-                ? new QSettings
-                : new QSettings(host.m_paths.config, QSettings::IniFormat));
+                ? new AppSettings
+                : new AppSettings(QSettings::IniFormat, host.m_paths.config));
         CommandLine::applyDesktopOptions(parser, *settings);
     }
     QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested,

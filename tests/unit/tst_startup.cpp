@@ -3,6 +3,7 @@
 // journal.
 #include "integration/singleapphandler.h"
 #include "service/commandline.h"
+#include "storage/appsettings.h"
 #include "storage/journal.h"
 #include "support/testenvironment.h"
 #include "window/qmlhost.h"
@@ -383,11 +384,12 @@ void TestStartup::languageSettled()
     QFETCH(QString, settled);
 
     QTemporaryDir dir;
-    QSettings settings(dir.filePath("store.conf"), QSettings::IniFormat);
+    const QString path = dir.filePath("store.conf");
     if (stored.isValid())
-        settings.setValue("UI/Language", stored);
+        QSettings(path, QSettings::IniFormat).setValue("UI/Language", stored);
+    AppSettings settings(QSettings::IniFormat, path);
     QCOMPARE(CommandLine::settleLanguage(settings, given, value, QLocale(system)), settled);
-    QCOMPARE(settings.value("UI/Language").toString(), settled);
+    QCOMPARE(QSettings(path, QSettings::IniFormat).value("UI/Language").toString(), settled);
 }
 
 // The program applies its options and the system's language to the store.
