@@ -15,14 +15,9 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTimer>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace
 {
@@ -49,38 +44,11 @@ bool isAcceptedAddress(const QUrl &url)
     return url.scheme() == QLatin1String("http") &&
            (url.host() == QLatin1String("localhost") || QHostAddress(url.host()).isLoopback());
 }
-
-#ifdef Q_OS_WIN
-const char thisSystem[] = "windows";
-
-// The installer replaces the program's files, which it cannot while they
-// run: it starts and this instance ends.
-void restartWhenEnded(const QString &installer)
-{
-    QProcess::startDetached(installer, {});
-    QCoreApplication::quit();
-}
-#else
-const char thisSystem[] = "linux";
-
-void restartWhenEnded(const QString &program)
-{
-    // The new start must not meet this instance, or it would only hand it
-    // "show" and leave; so it waits (at most 30 s) until this process is gone.
-    const QString script = QStringLiteral(
-        "i=0; while kill -0 \"$1\" 2>/dev/null && [ $i -lt 150 ]; do sleep 0.2; i=$((i+1)); done; "
-        "exec \"$0\"");
-    QProcess::startDetached(QStringLiteral("/bin/sh"),
-                            {QStringLiteral("-c"), script, program,
-                             QString::number(QCoreApplication::applicationPid())});
-    QCoreApplication::quit();
-}
-#endif
 } // namespace
 
 AppcastUpdater::AppcastUpdater(const QString &feedUrl, int startDelay)
     : m_feedUrl(feedUrl)
-    , m_system(QLatin1String(thisSystem))
+    , m_system(thisSystem())
     , m_currentVersion(QCoreApplication::applicationVersion())
     , m_restart(restartWhenEnded)
     , m_dailyTimer(new QTimer(this))
@@ -147,11 +115,7 @@ bool AppcastUpdater::canReplace(const QString &path, QString *reason)
             return refuse(tr("The program is installed for the whole system; update it with the "
                              "system's package manager."));
     }
-    bool mayWrite = fi.isWritable() && QFileInfo(fi.absolutePath()).isWritable();
-#ifdef Q_OS_UNIX
-    mayWrite = mayWrite && fi.ownerId() == uint(geteuid());
-#endif
-    if (!mayWrite)
+    if (!fi.isWritable() || !QFileInfo(fi.absolutePath()).isWritable() || !isOwnFile(fi))
         return refuse(tr("You may not replace the program file %1.").arg(canonical));
     return true;
 }
