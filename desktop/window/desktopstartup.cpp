@@ -20,7 +20,6 @@
 #include <QMessageBox>
 #include <QQmlAbstractUrlInterceptor>
 #include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
@@ -148,8 +147,8 @@ int DesktopStartup::run(int argc, char **argv, QQmlAbstractUrlInterceptor *inter
         if (interceptor)
             engine.setUrlInterceptor(interceptor);
         MaterialFixes::install(&engine);
-        QmlHost::publishContext(engine.rootContext(), &guard, journal);
-        host.publish(engine.rootContext());
+        QmlHost::publishApp(&engine, &guard, journal);
+        host.publish(&engine);
         QObject::connect(&engine, &QQmlApplicationEngine::quit, &app, &QCoreApplication::quit);
         host.loadWindow(&engine);
 
