@@ -10,23 +10,10 @@
 set -euo pipefail
 build=${TOVEL3_BUILD_DIR:?}
 sim=${TOVEL3_BOARDSIM:?}
-work=$(mktemp -d)
+source "${TOVEL3_SOURCE_DIR:?}/tests/support/prelude.sh"
 chmod 700 "$work"
-pids=()
-log=""
-cleanup() {
-  for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  for f in sim.log app.err; do
-    [ -f "$work/$f" ] && { echo "--- $f"; tail -n 40 "$work/$f"; }
-  done
-  [ -n "$log" ] && [ -f "$log" ] && { echo "--- journal"; cat "$log"; }
-  exit 1
-}
+logs=(sim.log app.err)
+log_lines=40
 
 # --- the unit, as a staging install writes it
 DESTDIR="$work/stage" cmake --install "$build" --prefix /usr >/dev/null
@@ -64,6 +51,7 @@ on=true
 url=127.0.0.1
 EOF
 log="$home/.local/share/Brennic/Tovel3/tovel3.log"
+logs+=("$log")
 
 # A display number with no server behind it, as a session would export one.
 dnum=77

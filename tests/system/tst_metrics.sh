@@ -7,17 +7,9 @@ set -euo pipefail
 src=${TOVEL3_SOURCE_DIR:?}
 feed=${TOVEL3_METRICSFEED:?}
 source "$src/tests/support/nodeexporter.sh"
-work=$(mktemp -d)
-cleanup() {
-  node_exporter_stop
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  [ -f "$work/exporter.log" ] && { echo "--- node exporter"; tail -n 20 "$work/exporter.log"; }
-  exit 1
-}
+source "$src/tests/support/prelude.sh"
+at_exit=(node_exporter_stop)
+logs=(exporter.log)
 has() { grep -Fxq -- "$2" <<<"$1" || fail "scrape lacks: ${2:0:200}"; }
 lacks() { ! grep -Fq -- "$2" <<<"$1" || fail "scrape has: ${2:0:200}"; }
 

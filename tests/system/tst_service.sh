@@ -26,9 +26,8 @@ ctl=${TOVEL3CTL_BIN:?}
 desktop=${TOVEL3_BIN:?}
 sim=${TOVEL3_BOARDSIM:?}
 source "${TOVEL3_SOURCE_DIR:?}/tests/support/nodeexporter.sh"
-source "$TOVEL3_SOURCE_DIR/tests/support/waitfor.sh"
+source "$TOVEL3_SOURCE_DIR/tests/support/prelude.sh"
 
-work=$(mktemp -d)
 chmod 711 "$work" # another user may pass: the control socket's mode alone decides
 home=$work/home
 mkdir -p "$home" "$work/tmp" "$work/run" "$work/textfiles" "$work/pub"
@@ -36,24 +35,8 @@ chmod 700 "$home" "$work/tmp" "$work/run"
 chmod 711 "$work/pub"
 journal=$home/.local/share/Brennic/Tovel3/tovel3.log
 sock=$work/pub/control
-pids=()
-cleanup() {
-  node_exporter_stop
-  for p in "${pids[@]}"; do
-    kill -KILL "$p" 2>/dev/null || true
-    wait "$p" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  for f in "$work"/*.log "$work"/*.err "$journal"; do
-    [ -f "$f" ] && { echo "--- $f"; tail -n 25 "$f"; }
-  done
-  exit 1
-}
-ok() { echo "ok: $*"; }
+at_exit=(node_exporter_stop)
+logs=("*.log" "*.err" "$journal")
 now_ms() { date +%s%3N; }
 cycle=750
 sleep_ms() { sleep "$(awk -v ms="$1" 'BEGIN { print ms / 1000 }')"; }

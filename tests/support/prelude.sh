@@ -1,0 +1,39 @@
+# Sourced first by the shell tests that run programs: a work directory, the
+# processes to end and what else to undo at exit, and fail(), which says why
+# and shows the ends of the test's logs. A test adds to them:
+#   pids+=($!)         ended (KILL), last started first, and reaped at exit
+#   at_exit+=("cmd")   run at exit before that (evaluated; failures ignored)
+#   logs+=("glob")     files (relative to $work, or absolute) fail() shows
+#   log_lines=N        how many of their last lines (25)
+# TOVEL3_KEEP_WORK=1 keeps the work directory for a look afterwards.
+# wait_for comes with it (waitfor.sh).
+source "$(dirname "${BASH_SOURCE[0]}")/waitfor.sh"
+work=$(mktemp -d)
+pids=()
+at_exit=()
+logs=()
+log_lines=25
+
+prelude_cleanup() {
+  local c i
+  for c in "${at_exit[@]}"; do eval "$c" || true; done
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill -KILL "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
+  done
+  [ -n "${TOVEL3_KEEP_WORK:-}" ] || rm -rf "$work"
+}
+trap prelude_cleanup EXIT
+
+fail() {
+  local pattern f
+  echo "FAIL: $*"
+  for pattern in "${logs[@]}"; do
+    [[ $pattern == /* ]] || pattern=$work/$pattern
+    for f in $pattern; do
+      [ -f "$f" ] && { echo "--- $f"; tail -n "$log_lines" "$f"; }
+    done
+  done
+  exit 1
+}
+ok() { echo "ok: $*"; }
