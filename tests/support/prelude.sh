@@ -1,7 +1,8 @@
 # Sourced first by the shell tests that run programs: a work directory, the
 # processes to end and what else to undo at exit, and fail(), which says why
 # and shows the ends of the test's logs. A test adds to them:
-#   pids+=($!)         ended (KILL), last started first, and reaped at exit
+#   pids+=($!)         ended (with $stop_signal, KILL unless set), last
+#                      started first, and reaped at exit
 #   at_exit+=("cmd")   run at exit before that (evaluated; failures ignored)
 #   logs+=("glob")     files (relative to $work, or absolute) fail() shows
 #   log_lines=N        how many of their last lines (25)
@@ -13,12 +14,13 @@ pids=()
 at_exit=()
 logs=()
 log_lines=25
+stop_signal=KILL
 
 prelude_cleanup() {
   local c i
   for c in "${at_exit[@]}"; do eval "$c" || true; done
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill -KILL "${pids[i]}" 2>/dev/null || true
+    kill -"$stop_signal" "${pids[i]}" 2>/dev/null || true
     wait "${pids[i]}" 2>/dev/null || true
   done
   [ -n "${TOVEL3_KEEP_WORK:-}" ] || rm -rf "$work"

@@ -12,19 +12,11 @@ build=${TOVEL3_BUILD_DIR:?}
 title="USB Tovel v3.3.4"
 shot="$build/tests/tst_smoke-screenshot.png"
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  for f in app.log sim.log feed.log; do echo "--- $f"; cat "$work/$f" 2>/dev/null; done
-  exit 1
-}
+source "$(dirname "$0")/../support/prelude.sh"
+# The display server is asked to end, so that it removes its lock and socket.
+stop_signal=TERM
+logs=(app.log sim.log feed.log)
+log_lines=200
 . "$(dirname "$0")/../support/xdisplay.sh"
 
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
