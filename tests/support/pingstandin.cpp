@@ -59,12 +59,6 @@ qint64 PingStandIn::pid() const
     return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toLongLong() : 0;
 }
 
-int PingStandIn::runs() const
-{
-    QFile f(m_dir.filePath(QStringLiteral("runs")));
-    return f.open(QIODevice::ReadOnly) ? f.readAll().count('\n') : 0;
-}
-
 void PingStandIn::setFile(const QString &name, const QByteArray *content)
 {
     QFile f(m_dir.filePath(name));

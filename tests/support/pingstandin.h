@@ -27,12 +27,9 @@ public:
     // No ping anywhere on PATH, or the stand-in first again.
     void setHidden(bool hidden);
 
-    // The arguments of the last run, the process id of the last run (0
-    // before any) and how many runs there were.
+    // The arguments and the process id of the last run (0 before any).
     QStringList arguments() const;
     qint64 pid() const;
-    int runs() const;
-    QString filePath(const QString &name) const { return m_dir.filePath(name); }
 
 private:
     void setFile(const QString &name, const QByteArray *content);
