@@ -25,6 +25,17 @@ Engine::Engine(AppSettings *settings, Journal *journal, Threading threading, QOb
     connect(m_heartbeat, &Heartbeat::cycleChanged, m_heartbeat, [this] { publishMetrics(); });
     configure();
     followSettings();
+    // The LED and the suspension are kept as the board confirmed them,
+    // whoever asked: the window, tovel3ctl or a remote command.
+    AppSettings *s = settings;
+    connect(m_board, &Board::ledConfirmed, s, [this, s](bool on) {
+        s->setLedOff(!on);
+        updateKeepNotes();
+    });
+    connect(m_board, &Board::suspendConfirmed, s, [this, s](bool on) {
+        s->setTimerSuspended(on);
+        updateKeepNotes();
+    });
     if (threading == OwnThread) {
         m_thread = new QThread(this);
         m_thread->setObjectName(QStringLiteral("watchdog"));
@@ -99,14 +110,6 @@ bool Engine::listen(const QString &path, bool group, QString *error)
         return false;
     }
     AppSettings *s = m_settings;
-    connect(m_control, &ControlServer::ledSet, s, [this, s](bool on) {
-        s->setLedOff(!on);
-        updateKeepNotes();
-    });
-    connect(m_control, &ControlServer::suspendSet, s, [this, s](bool on) {
-        s->setTimerSuspended(on);
-        updateKeepNotes();
-    });
     connect(m_control, &ControlServer::compatibilityT1Set, s, [s](int t1) { s->setLegacyT1(t1); });
     updateKeepNotes();
     auto notes = m_keepNotes;

@@ -28,16 +28,16 @@ Page1Form {
     }
 
     // What was read of a board that has stopped answering is shown as such.
-    readonly property bool readingsCurrent: board.answering || board.model === ""
+    readonly property bool readingsCurrent: Board.answering || Board.model === ""
 
     label_info.text: qsTr("Type: %1, Version: %2, Channels: %3")
-                     .arg(board.displayModel !== "" ? board.displayModel : qsTr("n/a"))
-                     .arg(board.firmware !== "" ? board.firmware : qsTr("n/a"))
-                     .arg(board.channels > 0 ? board.channels : qsTr("n/a"))
+                     .arg(Board.displayModel !== "" ? Board.displayModel : qsTr("n/a"))
+                     .arg(Board.firmware !== "" ? Board.firmware : qsTr("n/a"))
+                     .arg(Board.channels > 0 ? Board.channels : qsTr("n/a"))
                      + (readingsCurrent ? "" : "\n" + qsTr("No answer: these readings are not current"))
     label_info.color: readingsCurrent ? Material.foreground : Material.hintTextColor
 
-    get_in_label.text: inputText(board.inputKind, board.inputLevel, board.temperatureTenths)
+    get_in_label.text: inputText(Board.inputKind, Board.inputLevel, Board.temperatureTenths)
     get_in_label.color: readingsCurrent ? Material.foreground : Material.hintTextColor
 
     portsCombo.emptyText: qsTr("No connected watchdogs detected")
@@ -45,14 +45,14 @@ Page1Form {
     pingTimeoutText.text: Math.round(pingTimeoutSlider.value) + qsTr("ms")
 
     statusIndicator.color: lampColor
-    statusIndicator.active: heartbeat.lamp !== Heartbeat.Off
+    statusIndicator.active: HeartbeatState.lamp !== Heartbeat.Off
 
-    portsCombo.model: board.ports
+    portsCombo.model: Board.ports
 
     remote_btn_m1.enabled: boardSeen
-    remote_btn_m2.enabled: board.hasPowerOutput
+    remote_btn_m2.enabled: Board.hasPowerOutput
     // Outputs the connected board does not have take no input.
-    ch2Switch.enabled: board.channels >= 2
+    ch2Switch.enabled: Board.channels >= 2
     // Hidden while Network Monitoring is off, so it takes no input then.
     pingTimeoutSlider.enabled: urlCheckBox.checked
 
@@ -77,20 +77,20 @@ Page1Form {
     // The switches show the board's state; a click asks the board to change
     // it, and the board's answer (or its silence) decides what they show.
     function showBoardState() {
-        checkBox_l.checked = board.led
-        checkBox_p.checked = board.suspended
-        ch1Switch.checked = board.channel1Closed
-        ch2Switch.checked = board.channel2Closed
-        ch1Switch.text = channelText(1, board.channel1Closed)
-        ch2Switch.text = channelText(2, board.channel2Closed)
+        checkBox_l.checked = Board.led
+        checkBox_p.checked = Board.suspended
+        ch1Switch.checked = Board.channel1Closed
+        ch2Switch.checked = Board.channel2Closed
+        ch1Switch.text = channelText(1, Board.channel1Closed)
+        ch2Switch.text = channelText(2, Board.channel2Closed)
     }
 
     function showPort() {
-        portsCombo.currentIndex = board.ports.indexOf(board.port)
+        portsCombo.currentIndex = Board.ports.indexOf(Board.port)
     }
 
     Connections {
-        target: board
+        target: Board
         function onValueChanged(key, value) {
             if (key === "port" || key === "ports")
                 page.showPort()
@@ -103,7 +103,7 @@ Page1Form {
     }
 
     Connections {
-        target: heartbeat
+        target: HeartbeatState
         function onValueChanged(key, value) {
             if (key === "lamp" && value === Heartbeat.Sent)
                 page.lampColor = "#f8eb2d"
@@ -120,44 +120,44 @@ Page1Form {
         else
             monitorField.placeholderText = "nautilus"
 
-        pingTimeoutSlider.value = appSettings.pingTimeout
+        pingTimeoutSlider.value = Settings.pingTimeout
 
-        var pingAddress = appSettings.pingAddress
-        if (appSettings.pingEnabled && pingAddress !== "") {
+        var pingAddress = Settings.pingAddress
+        if (Settings.pingEnabled && pingAddress !== "") {
             urlCheckBox.checked = true
             urlField.text = pingAddress
         } else {
             urlCheckBox.checked = false
             urlField.text = qsTr("disabled")
         }
-        monitorField.text = appSettings.processName
-        monitorCheckBox.checked = appSettings.processCheckEnabled && appSettings.processName !== ""
-        groupContolBox.checked = appSettings.manualControl
+        monitorField.text = Settings.processName
+        monitorCheckBox.checked = Settings.processCheckEnabled && Settings.processName !== ""
+        groupContolBox.checked = Settings.manualControl
         showBoardState()
         showPort()
     }
 
     portsCombo.onActivated: function (index) {
-        board.setPort(portsCombo.textAt(index))
+        Board.setPort(portsCombo.textAt(index))
     }
 
-    scanbtn.onClicked: board.scan()
+    scanbtn.onClicked: Board.scan()
 
     urlCheckBox.onCheckedChanged: {
-        appSettings.pingEnabled = urlCheckBox.checked
-        urlField.text = urlCheckBox.checked ? appSettings.pingAddress : qsTr("disabled")
+        Settings.pingEnabled = urlCheckBox.checked
+        urlField.text = urlCheckBox.checked ? Settings.pingAddress : qsTr("disabled")
     }
 
     urlField.onEditingFinished: {
         if (urlCheckBox.checked && urlField.text !== "") {
-            appSettings.pingEnabled = true
-            appSettings.pingAddress = urlField.text
+            Settings.pingEnabled = true
+            Settings.pingAddress = urlField.text
         }
     }
 
-    monitorCheckBox.onCheckedChanged: appSettings.processCheckEnabled = monitorCheckBox.checked
+    monitorCheckBox.onCheckedChanged: Settings.processCheckEnabled = monitorCheckBox.checked
 
-    monitorField.onTextChanged: appSettings.processName = monitorField.text
+    monitorField.onTextChanged: Settings.processName = monitorField.text
 
     urlFieldMouse.onClicked: {
         ensureExtras()
@@ -175,25 +175,19 @@ Page1Form {
         selectProcessDialog.open()
     }
 
-    groupContolBox.onCheckedChanged: appSettings.manualControl = groupContolBox.checked
+    groupContolBox.onCheckedChanged: Settings.manualControl = groupContolBox.checked
 
-    checkBox_l.onToggled: {
-        board.setLed(checkBox_l.checked)
-        appSettings.ledOff = !checkBox_l.checked
-    }
+    // The engine keeps what the board confirms.
+    checkBox_l.onToggled: Board.setLed(checkBox_l.checked)
+    checkBox_p.onToggled: Board.setSuspended(checkBox_p.checked)
 
-    checkBox_p.onToggled: {
-        board.setSuspended(checkBox_p.checked)
-        appSettings.timerSuspended = checkBox_p.checked
-    }
+    remote_btn_m1.onClicked: Board.remoteReset()
+    remote_btn_m2.onClicked: Board.remotePower()
 
-    remote_btn_m1.onClicked: board.remoteReset()
-    remote_btn_m2.onClicked: board.remotePower()
+    ch1Switch.onToggled: Board.setChannel(1, ch1Switch.checked)
+    ch2Switch.onToggled: Board.setChannel(2, ch2Switch.checked)
 
-    ch1Switch.onToggled: board.setChannel(1, ch1Switch.checked)
-    ch2Switch.onToggled: board.setChannel(2, ch2Switch.checked)
-
-    pingTimeoutSlider.onValueChanged: appSettings.pingTimeout = Math.round(pingTimeoutSlider.value)
+    pingTimeoutSlider.onValueChanged: Settings.pingTimeout = Math.round(pingTimeoutSlider.value)
 
     Loader {
         id: extras
@@ -233,7 +227,7 @@ Page1Form {
                     tableBackground: "#eaffcd"
 
                     onSelectProcess: {
-                        appSettings.processOwner = owner
+                        Settings.processOwner = owner
                         page.monitorField.text = name
                         selectProcessDialog.close()
                     }

@@ -22,7 +22,7 @@ Page2Form {
     readonly property var t1Choices: choiceTexts(0)
 
     // Compatibility mode can send reset times up to 9 minutes only.
-    t1Box.model: appSettings.legacyMode ? t1Choices.slice(0, board.compatibilityT1Max + 1)
+    t1Box.model: Settings.legacyMode ? t1Choices.slice(0, Board.compatibilityT1Max + 1)
                                         : t1Choices
     t2Box.model: choiceTexts(1)
     t3Box.model: choiceTexts(2)
@@ -34,13 +34,13 @@ Page2Form {
     p9Box.model: choiceTexts(8)
 
     // A read the board did not answer says so on the button that reads again.
-    readbutton.text: !appSettings.legacyMode && board.settingsUnanswered
+    readbutton.text: !Settings.legacyMode && Board.settingsUnanswered
                      ? "<font color=\"red\">" + qsTr("No reply") + "</font>" : qsTr("Read")
 
     // The main window calls this each time its page stack switches to this page.
     function tabEntered() {
-        if (appSettings.legacyMode) {
-            t1Box.currentIndex = Math.min(appSettings.legacyT1, board.compatibilityT1Max)
+        if (Settings.legacyMode) {
+            t1Box.currentIndex = Math.min(Settings.legacyT1, Board.compatibilityT1Max)
             readbutton.enabled = false
             t2Group.enabled = false
             t2Box.currentIndex = 2
@@ -62,7 +62,7 @@ Page2Form {
     // show before is no reading of the board.
     function readSettings() {
         writebutton.enabled = false
-        board.readSettings()
+        Board.readSettings()
     }
 
     function boxValues() {
@@ -72,12 +72,12 @@ Page2Form {
     }
 
     function writeSettings() {
-        if (appSettings.legacyMode) {
-            appSettings.legacyT1 = t1Box.currentIndex
-            board.writeSettings([t1Box.currentIndex], false)
+        if (Settings.legacyMode) {
+            Settings.legacyT1 = t1Box.currentIndex
+            Board.writeSettings([t1Box.currentIndex], false)
             return
         }
-        board.writeSettings(boxValues(), t3Group.enabled)
+        Board.writeSettings(boxValues(), t3Group.enabled)
     }
 
     // What the board reported: the long form fills every box, the short one
@@ -139,7 +139,7 @@ Page2Form {
     }
 
     Connections {
-        target: board
+        target: Board
         function onSettingsRead(form, values) {
             page2.showSettings(form, values)
         }

@@ -3,8 +3,7 @@ import QtQuick.Controls 2.3
 import QtQuick.Layouts 1.3
 import QtQuick.Controls.Material 2.1
 import Qt.labs.platform 1.0 as Platform
-import Updater 1.0
-import FileOpener 1.0
+import Tovel3 1.0
 
 Page3Form {
     id: page3
@@ -30,7 +29,7 @@ Page3Form {
     property alias notesDialog: notesDialog
 
     function aboutText() {
-        return "<h3>" + qsTr("Tovel") + " v" + appversion + " (" + __DATE__ + ")</h3>"
+        return "<h3>" + qsTr("Tovel") + " v" + App.version + " (" + App.buildDate + ")</h3>"
                 + qsTr("Brennic LLC") + "<br><a href=\"" + supportUrl + "\" " + linkStyle + ">"
                 + supportHost + "</a>"
     }
@@ -72,7 +71,7 @@ Page3Form {
     }
 
     function openLogFile() {
-        var file = journal.file
+        var file = App.journal.file
         if (fileOpener.isFile(file)) {
             fileOpener.open(file)
             return true
@@ -82,8 +81,8 @@ Page3Form {
     }
 
     function languageChosen(index) {
-        appSettings.language = index === 1 ? "ru" : "en"
-        if ((lang_current === "en" && index === 1) || (lang_current === "ru" && index === 0))
+        Settings.language = index === 1 ? "ru" : "en"
+        if ((App.language === "en" && index === 1) || (App.language === "ru" && index === 0))
             warn(qsTr("Restart the app to change language"))
         else
             langWarn.text = ""
@@ -105,14 +104,14 @@ Page3Form {
     function applyLogSetup() {
         var size = commitSpin(logSizeSpin)
         var count = commitSpin(logBkpSpin)
-        appSettings.logSizeMb = size
-        appSettings.logBackups = count
-        appSettings.logNetwork = logNetSwitch.checked
-        appSettings.logProcess = logProcSwitch.checked
+        Settings.logSizeMb = size
+        Settings.logBackups = count
+        Settings.logNetwork = logNetSwitch.checked
+        Settings.logProcess = logProcSwitch.checked
     }
 
     Component.onCompleted: {
-        langCombo.currentIndex = lang_current === "ru" ? 1 : 0
+        langCombo.currentIndex = App.language === "ru" ? 1 : 0
         text1.text = aboutText()
         logSetupText.text = arrowLink("cfg://logging", qsTr("Configure"))
         logViewText.text = arrowLink("cfg://logview", qsTr("Open"))
@@ -122,7 +121,7 @@ Page3Form {
     Connections {
         target: hideSwitch
         function onCheckedChanged() {
-            appSettings.showAtStart = !hideSwitch.checked
+            Settings.showAtStart = !hideSwitch.checked
         }
     }
 
@@ -136,8 +135,8 @@ Page3Form {
     Connections {
         target: softwareSwitch
         function onCheckedChanged() {
-            appSettings.softwareRendering = softwareSwitch.checked
-            if (softwareSwitch.checked !== software_rendering)
+            Settings.softwareRendering = softwareSwitch.checked
+            if (softwareSwitch.checked !== App.softwareRendering)
                 warn(qsTr("Restart the app to change rendering method"))
             else
                 langWarn.text = ""
@@ -147,14 +146,14 @@ Page3Form {
     Connections {
         target: legacySwitch
         function onCheckedChanged() {
-            appSettings.legacyMode = legacySwitch.checked
+            Settings.legacyMode = legacySwitch.checked
         }
     }
 
     Connections {
         target: logSwitch
         function onCheckedChanged() {
-            appSettings.loggingEnabled = logSwitch.checked
+            Settings.loggingEnabled = logSwitch.checked
         }
     }
 
@@ -344,10 +343,10 @@ Page3Form {
         onAccepted: page3.applyLogSetup()
 
         Component.onCompleted: {
-            logSizeSpin.value = appSettings.logSizeMb
-            logBkpSpin.value = appSettings.logBackups
-            logNetSwitch.checked = appSettings.logNetwork
-            logProcSwitch.checked = appSettings.logProcess
+            logSizeSpin.value = Settings.logSizeMb
+            logBkpSpin.value = Settings.logBackups
+            logNetSwitch.checked = Settings.logNetwork
+            logProcSwitch.checked = Settings.logProcess
         }
 
         GridLayout {

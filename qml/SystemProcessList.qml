@@ -2,7 +2,7 @@ import QtQuick 2.10
 import QtQuick.Controls 2.3
 import QtQuick.Controls.Material 2.1
 import QtQuick.Layouts 1.3
-import brennic.systemprocess 1.0
+import Tovel3 1.0
 
 ListView {
     id: sysProcList

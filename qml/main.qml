@@ -5,10 +5,7 @@ import QtQuick.Layouts 1.3
 import QtQuick.Extras 1.4
 import Qt.labs.platform 1.0 as Platform
 import QtQuick.Controls.Material 2.1
-import AutoStarter 1.0
-import Settings 1.0
-import brennic.qmlsystray 1.0
-import brennic.keyboard 1.0
+import Tovel3 1.0
 
 ApplicationWindow {
     id: mainwindow
@@ -19,7 +16,7 @@ ApplicationWindow {
     maximumWidth: width
     height: 540
     visible: false
-    title: qsTr("USB Tovel v%1").arg(appversion)
+    title: qsTr("USB Tovel v%1").arg(App.version)
 
     Material.theme: Material.Light
     Material.primary: Material.Indigo
@@ -117,7 +114,7 @@ ApplicationWindow {
         // Declared in this order because QML assigns them last to first: the
         // icon has to exist before the tray entry is shown.
         visible: true
-        lamp: heartbeat.lamp
+        lamp: HeartbeatState.lamp
 
         onIconClicked: {
             if (mainwindow.visible) {
@@ -149,7 +146,7 @@ ApplicationWindow {
     }
 
     Connections {
-        target: appServer
+        target: App.server
         function onIncomingMessage(msg) {
             console.log("Got message from local socket: " + msg)
             if (msg === "show")
@@ -200,7 +197,7 @@ ApplicationWindow {
     // Without a tray a hidden window could not be brought back: each cycle
     // shows it again.
     Connections {
-        target: heartbeat
+        target: HeartbeatState
         function onValueChanged(key, value) {
             if (key === "cycle" && !mainwindow.visible && !trayIcon.available)
                 mainwindow.show()
@@ -233,7 +230,7 @@ ApplicationWindow {
 
     function initialise() {
         if (trayIcon.available)
-            mainwindow.visible = appSettings.showAtStart
+            mainwindow.visible = Settings.showAtStart
         else
             mainwindow.visible = true
         if (!mainwindow.visible)
@@ -242,11 +239,11 @@ ApplicationWindow {
     }
 
     function initialiseApplicationPage() {
-        page3.hideSwitch.checked = !appSettings.showAtStart
+        page3.hideSwitch.checked = !Settings.showAtStart
         page3.autostartSwitch.checked = astarter.autostartSet()
-        page3.softwareSwitch.checked = appSettings.softwareRendering
-        page3.legacySwitch.checked = appSettings.legacyMode
-        page3.logSwitch.checked = appSettings.loggingEnabled
+        page3.softwareSwitch.checked = Settings.softwareRendering
+        page3.legacySwitch.checked = Settings.legacyMode
+        page3.logSwitch.checked = Settings.loggingEnabled
     }
 
     function trayAction(action) {
@@ -259,10 +256,10 @@ ApplicationWindow {
             mainwindow.show()
             break
         case "T1":
-            board.testReset()
+            Board.testReset()
             break
         case "T2":
-            board.testPower()
+            Board.testPower()
             break
         case "ES":
             fileDialog.ifexport = true
@@ -276,7 +273,7 @@ ApplicationWindow {
             applicationPage().openLogFile()
             break
         case "D":
-            board.firmwareUpdate()
+            Board.firmwareUpdate()
             break
         case "A":
             mainwindow.show()

@@ -13,11 +13,6 @@
 #include <QLocalSocket>
 #include <QTextStream>
 
-#ifdef Q_OS_UNIX
-#include <pwd.h>
-#include <unistd.h>
-#endif
-
 ControlClient::ControlClient(QTextStream &out, QTextStream &err)
     : m_out(out)
     , m_err(err)

@@ -25,14 +25,6 @@ public:
     // The command the entry must hold for the given program file.
     static QString expectedCommand(const QString &program);
 
-    // The XDG entry's parts (autostarter_linux.cpp; not on Windows).
-    // The user's entry file, in $XDG_CONFIG_HOME/autostart.
-    static QString entryFile();
-    // A complete desktop entry starting the given program.
-    static QByteArray desktopEntry(const QString &program);
-    // Quoting of one argument for the Exec key, before string escaping.
-    static QString execQuote(const QString &argument);
-
 private:
     QString readCommand() const;
     void writeCommand(const QString &command);

@@ -1,5 +1,6 @@
 // The autostart entry as an XDG autostart desktop file.
 #include "integration/autostarter.h"
+#include "integration/xdgautostart.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -162,7 +163,7 @@ QString systemEntryFile()
 
 DesktopEntry effectiveEntry()
 {
-    const DesktopEntry user = readEntry(AutoStarter::entryFile());
+    const DesktopEntry user = readEntry(XdgAutostart::entryFile());
     if (user.exists)
         return user;
     const QString system = systemEntryFile();
@@ -183,7 +184,7 @@ QByteArray entryText(const QString &command)
 
 bool writeFile(const QByteArray &content)
 {
-    const QString path = AutoStarter::entryFile();
+    const QString path = XdgAutostart::entryFile();
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly))
@@ -205,10 +206,10 @@ QString AutoStarter::executablePath()
 
 QString AutoStarter::expectedCommand(const QString &program)
 {
-    return execQuote(program);
+    return XdgAutostart::execQuote(program);
 }
 
-QString AutoStarter::entryFile()
+QString XdgAutostart::entryFile()
 {
     QString config = QFile::decodeName(qgetenv("XDG_CONFIG_HOME"));
     if (config.isEmpty() || QDir::isRelativePath(config))
@@ -216,7 +217,7 @@ QString AutoStarter::entryFile()
     return config + QLatin1String("/autostart/") + fileName();
 }
 
-QString AutoStarter::execQuote(const QString &argument)
+QString XdgAutostart::execQuote(const QString &argument)
 {
     QString out = QStringLiteral("\"");
     for (const QChar c : argument) {
@@ -232,9 +233,9 @@ QString AutoStarter::execQuote(const QString &argument)
     return out;
 }
 
-QByteArray AutoStarter::desktopEntry(const QString &program)
+QByteArray XdgAutostart::desktopEntry(const QString &program)
 {
-    return entryText(execQuote(program));
+    return entryText(XdgAutostart::execQuote(program));
 }
 
 QString AutoStarter::readCommand() const
@@ -250,7 +251,7 @@ void AutoStarter::writeCommand(const QString &command)
 
 void AutoStarter::removeCommand()
 {
-    QFile::remove(entryFile());
+    QFile::remove(XdgAutostart::entryFile());
     if (effectiveEntry().enabled())
         writeFile(
             QByteArrayLiteral("[Desktop Entry]\nType=Application\nName=Tovel3\nHidden=true\n"));

@@ -31,4 +31,10 @@ public:
 signals:
     void failed(const QString &target);
     void opened(const QString &target);
+
+private:
+    // The system's half (fileopener_<system>.cpp): starts the system's own
+    // opener, whose end is watched, and returns true; false when there is
+    // none and QDesktopServices is asked instead.
+    bool startWatchedOpener(const QString &target);
 };

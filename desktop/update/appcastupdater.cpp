@@ -1,6 +1,7 @@
 #include "update/appcastupdater.h"
 
 #include "integration/autostarter.h"
+#include "storage/appsettings.h"
 #include "update/buildversion.h"
 #include "update/signatureverifier.h"
 #include "update/updater.h"
@@ -14,15 +15,9 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QProcess>
 #include <QSaveFile>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace
 {
@@ -35,7 +30,6 @@ Q_LOGGING_CATEGORY(lcUpdate, "tovel3.update")
 
 namespace
 {
-const char lastCheckKey[] = "Update/LastCheck";
 const int transferTimeoutMs = 30000;
 const int feedTimeoutMs = 60000;
 
@@ -50,38 +44,11 @@ bool isAcceptedAddress(const QUrl &url)
     return url.scheme() == QLatin1String("http") &&
            (url.host() == QLatin1String("localhost") || QHostAddress(url.host()).isLoopback());
 }
-
-#ifdef Q_OS_WIN
-const char thisSystem[] = "windows";
-
-// The installer replaces the program's files, which it cannot while they
-// run: it starts and this instance ends.
-void restartWhenEnded(const QString &installer)
-{
-    QProcess::startDetached(installer, {});
-    QCoreApplication::quit();
-}
-#else
-const char thisSystem[] = "linux";
-
-void restartWhenEnded(const QString &program)
-{
-    // The new start must not meet this instance, or it would only hand it
-    // "show" and leave; so it waits (at most 30 s) until this process is gone.
-    const QString script = QStringLiteral(
-        "i=0; while kill -0 \"$1\" 2>/dev/null && [ $i -lt 150 ]; do sleep 0.2; i=$((i+1)); done; "
-        "exec \"$0\"");
-    QProcess::startDetached(QStringLiteral("/bin/sh"),
-                            {QStringLiteral("-c"), script, program,
-                             QString::number(QCoreApplication::applicationPid())});
-    QCoreApplication::quit();
-}
-#endif
 } // namespace
 
 AppcastUpdater::AppcastUpdater(const QString &feedUrl, int startDelay)
     : m_feedUrl(feedUrl)
-    , m_system(QLatin1String(thisSystem))
+    , m_system(thisSystem())
     , m_currentVersion(QCoreApplication::applicationVersion())
     , m_restart(restartWhenEnded)
     , m_dailyTimer(new QTimer(this))
@@ -148,11 +115,7 @@ bool AppcastUpdater::canReplace(const QString &path, QString *reason)
             return refuse(tr("The program is installed for the whole system; update it with the "
                              "system's package manager."));
     }
-    bool mayWrite = fi.isWritable() && QFileInfo(fi.absolutePath()).isWritable();
-#ifdef Q_OS_UNIX
-    mayWrite = mayWrite && fi.ownerId() == uint(geteuid());
-#endif
-    if (!mayWrite)
+    if (!fi.isWritable() || !QFileInfo(fi.absolutePath()).isWritable() || !isOwnFile(fi))
         return refuse(tr("You may not replace the program file %1.").arg(canonical));
     return true;
 }
@@ -192,13 +155,12 @@ QNetworkReply *AppcastUpdater::get(const QUrl &url, qint64 maxSize, int overallT
 
 void AppcastUpdater::checkIfDue()
 {
-    QSettings settings;
+    AppSettings settings;
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const QDateTime last =
-        QDateTime::fromString(settings.value(QLatin1String(lastCheckKey)).toString(), Qt::ISODate);
+    const QDateTime last = settings.lastUpdateCheck();
     if (!last.isValid()) {
         // A fresh installation is the newest; the first look is due a day later.
-        settings.setValue(QLatin1String(lastCheckKey), now.toString(Qt::ISODate));
+        settings.setLastUpdateCheck(now);
         return;
     }
     if (qAbs(last.secsTo(now)) >= checkInterval)
@@ -209,8 +171,7 @@ void AppcastUpdater::checkUpdate()
 {
     if (isChecking())
         return;
-    QSettings().setValue(QLatin1String(lastCheckKey),
-                         QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    AppSettings().setLastUpdateCheck(QDateTime::currentDateTimeUtc());
     const QUrl url(m_feedUrl);
     if (!isAcceptedAddress(url)) {
         qCWarning(lcUpdate).noquote() << "Update check refused: the feed address" << m_feedUrl

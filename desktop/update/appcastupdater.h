@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 
+class QFileInfo;
 class QNetworkAccessManager;
 
 class QTimer;
@@ -90,6 +91,14 @@ signals:
     void updateFinished(bool installed);
 
 private:
+    // The system's half (appcastupdater_<system>.cpp): the system's name in
+    // the feed, what takes over once an update is in place (the default
+    // restart handler), and whether a program file is this user's own where
+    // the system has owners.
+    static QString thisSystem();
+    static void restartWhenEnded(const QString &program);
+    static bool isOwnFile(const QFileInfo &file);
+
     QNetworkReply *get(const QUrl &url, qint64 maxSize, int overallTimeoutMs);
     void feedFinished();
     void notesFinished();

@@ -4,28 +4,17 @@
 #include "storage/appsettings.h"
 #include "update/brennicupdater.h"
 
-#include <QCoreApplication>
-
-#ifdef Q_OS_WIN
-#include "update/sparkleupdater.h"
-#endif
-
 Updater::Updater(QObject *parent)
     : QObject(parent)
 {
     QString url = AppSettings(nullptr).updateUrl();
     if (url.isEmpty())
         url = defaultFeedUrl();
-#ifdef Q_OS_WIN
-    // WinSparkle, where it is installed beside the program, has its own
-    // dialogues; without it the appcast is read as on Linux.
-    WinSparkleApi api;
-    if (SparkleUpdater::load(
-            QCoreApplication::applicationDirPath() + QLatin1String("/WinSparkle.dll"), &api)) {
-        backend = new SparkleUpdater(api, url);
+    // The system's own mechanism where there is one (WinSparkle on Windows,
+    // when installed), else the appcast.
+    backend = systemBackend(url);
+    if (backend)
         return;
-    }
-#endif
     // A test hook, as TOVEL3_CYCLE_MS: the first automatic look sooner, never
     // later.
     bool delaySet = false;
@@ -52,12 +41,8 @@ const char updateServer[] = "https://update.brennic.example";
 
 QString Updater::defaultFeedUrl()
 {
-#ifdef Q_OS_WIN
-    return QLatin1String(updateServer) + QLatin1String("/software/tovel3/updates/win/appcast.xml");
-#else
-    return QLatin1String(updateServer) +
-           QLatin1String("/software/tovel3/updates/linux/appcast.xml");
-#endif
+    return QLatin1String(updateServer) + QLatin1String("/software/tovel3/updates/") + feedFolder() +
+           QLatin1String("/appcast.xml");
 }
 
 QUrl Updater::downloadPageUrl()

@@ -44,5 +44,11 @@ public:
     Q_INVOKABLE void doUpdate();
 
 private:
+    // The system's half (updater_<system>.cpp): an update mechanism of the
+    // system's own, when one is installed (null otherwise: the appcast is
+    // read), and the folder of this system's feed on the update server.
+    static BrennicUpdater *systemBackend(const QString &feedUrl);
+    static QLatin1String feedFolder();
+
     BrennicUpdater *backend = nullptr;
 };

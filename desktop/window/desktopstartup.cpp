@@ -20,12 +20,10 @@
 #include <QMessageBox>
 #include <QQmlAbstractUrlInterceptor>
 #include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QSessionManager>
-#include <QSettings>
 #include <QTranslator>
 
 #include <cstdio>
@@ -120,8 +118,10 @@ int DesktopStartup::run(int argc, char **argv, QQmlAbstractUrlInterceptor *inter
     parser.addVersionOption();
     CommandLine::addDesktopOptions(parser);
     parser.process(app);
-    QSettings settings;
-    CommandLine::applyDesktopOptions(parser, settings);
+    {
+        AppSettings settings;
+        CommandLine::applyDesktopOptions(parser, settings);
+    }
 
     QTranslator *translator = loadTranslations(&app, nullptr, QStringLiteral("lang"));
 
@@ -147,8 +147,8 @@ int DesktopStartup::run(int argc, char **argv, QQmlAbstractUrlInterceptor *inter
         if (interceptor)
             engine.setUrlInterceptor(interceptor);
         MaterialFixes::install(&engine);
-        QmlHost::publishContext(engine.rootContext(), &guard, journal);
-        host.publish(engine.rootContext());
+        QmlHost::publishApp(&engine, &guard, journal);
+        host.publish(&engine);
         QObject::connect(&engine, &QQmlApplicationEngine::quit, &app, &QCoreApplication::quit);
         host.loadWindow(&engine);
 

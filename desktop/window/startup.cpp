@@ -21,11 +21,7 @@ bool Startup::needsOffscreenPlatform(int argc, char **argv)
             std::strncmp(arg, "-platform=", 10) == 0 || std::strncmp(arg, "--platform=", 11) == 0)
             return false;
     }
-#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
-    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-#else
-    return false;
-#endif
+    return !hasDisplay();
 }
 
 bool Startup::chooseHeadlessPlatform(int argc, char **argv)

@@ -7,6 +7,9 @@ namespace Startup
 // platform (neither QT_QPA_PLATFORM nor a -platform argument): then it has to
 // run on the offscreen platform with the software renderer.
 bool needsOffscreenPlatform(int argc, char **argv);
+// The system's half of it (startup_<system>.cpp): whether the session offers
+// a display at all (X11 or Wayland; on Windows always).
+bool hasDisplay();
 
 // Applies the decision above to the environment, before the application
 // object exists. Returns whether it switched to the offscreen platform.

@@ -8,9 +8,9 @@
 #include "storage/appsettings.h"
 #include "window/boardview.h"
 #include "window/objectmirror.h"
+#include "window/qmlhost.h"
 
 #include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQuickWindow>
 #include <QThread>
 
@@ -31,11 +31,11 @@ WindowHost::~WindowHost()
     delete m_engine;
 }
 
-void WindowHost::publish(QQmlContext *context) const
+void WindowHost::publish(QQmlEngine *engine) const
 {
-    context->setContextProperty(QStringLiteral("appSettings"), m_settings);
-    context->setContextProperty(QStringLiteral("board"), m_board);
-    context->setContextProperty(QStringLiteral("heartbeat"), m_heartbeat);
+    QmlHost::publish(engine, "Settings", m_settings);
+    QmlHost::publish(engine, "Board", m_board);
+    QmlHost::publish(engine, "HeartbeatState", m_heartbeat);
 }
 
 void WindowHost::startEngine()

@@ -7,12 +7,12 @@ class BoardView;
 class Journal;
 class ObjectMirror;
 class QQmlApplicationEngine;
-class QQmlContext;
+class QQmlEngine;
 class Engine;
 
 // The engine behind the window: the typed settings, the watchdog engine on
 // its own thread, and the views of its board and heartbeat cycle that the
-// pages bind to ("appSettings", "board", "heartbeat").
+// pages bind to (the QML singletons Settings, Board and HeartbeatState).
 class WindowHost : public QObject
 {
     Q_OBJECT
@@ -23,8 +23,8 @@ public:
     AppSettings *settings() const { return m_settings; }
     Engine *engine() const { return m_engine; }
 
-    // Sets the three context properties; call before loading the window.
-    void publish(QQmlContext *context) const;
+    // Gives the engine the three singletons; call before loading the window.
+    void publish(QQmlEngine *engine) const;
     // Starts the engine: the saved port, then the cycle. Returns once the
     // engine has restored the port.
     void start();

@@ -472,10 +472,6 @@ void ControlServer::onSwitchReported(bool led, bool state)
                 .arg(state ? QStringLiteral("on") : QStringLiteral("off"))));
         return;
     }
-    if (led)
-        emit ledSet(state);
-    else
-        emit suspendSet(state);
     QJsonObject message = success();
     message.insert(QStringLiteral("led"), m_board->led());
     message.insert(QStringLiteral("suspended"), m_board->isSuspended());

@@ -66,11 +66,9 @@ public:
     }
 
 signals:
-    // The board confirmed a client's switch of the LED or the suspension, or
-    // a client wrote the reset time in compatibility mode: the owner stores
-    // it as the pages do.
-    void ledSet(bool on);
-    void suspendSet(bool on);
+    // A client wrote the reset time in compatibility mode: the owner stores
+    // it as the pages do. (The LED and the suspension the board confirms are
+    // kept by the engine from the board's own signals.)
     void compatibilityT1Set(int t1);
 
 private:

@@ -10,6 +10,8 @@
 #include <QSerialPortInfo>
 #include <QTimer>
 
+#include <utility>
+
 using namespace BoardProtocol;
 
 namespace
@@ -418,6 +420,7 @@ void Board::dropPort()
     m_framer.clear();
     m_quietTimer->stop();
     m_heartbeatPending = false;
+    m_ledAsked = m_suspendAsked = -1;
     clearIdentity();
 }
 
@@ -485,6 +488,10 @@ bool Board::write(const Exchange &exchange)
     if (exchange.kind == Exchange::Command) {
         if (bytes.startsWith("~W") && !m_compatibility)
             m_writeTimer->start(); // the confirmation is awaited from now
+        if (bytes == BoardProtocol::led(true) || bytes == BoardProtocol::led(false))
+            m_ledAsked = bytes == BoardProtocol::led(true);
+        if (bytes == suspend(true) || bytes == suspend(false))
+            m_suspendAsked = bytes == suspend(true);
         emit commandSent(bytes);
     }
     return true;
@@ -502,6 +509,8 @@ void Board::exchangeEnded()
 {
     m_exchangeTimer->stop();
     m_awaited.clear();
+    // A switch the board did not answer within its exchange stays unconfirmed.
+    m_ledAsked = m_suspendAsked = -1;
     // A lost identity is asked for once more.
     if (m_current == Exchange::Identify && m_letter.isEmpty() && m_identifyAsks < identifyAsks &&
         m_channel->isOpen()) {
@@ -662,6 +671,8 @@ void Board::handle(const QByteArray &piece)
             emit ledChanged(m_led);
         }
         emit ledReported(reply.on);
+        if (std::exchange(m_ledAsked, -1) == int(reply.on))
+            emit ledConfirmed(reply.on);
         break;
     case Reply::Suspend:
         if (m_suspended != reply.on) {
@@ -669,6 +680,8 @@ void Board::handle(const QByteArray &piece)
             emit suspendedChanged(m_suspended);
         }
         emit suspendReported(reply.on);
+        if (std::exchange(m_suspendAsked, -1) == int(reply.on))
+            emit suspendConfirmed(reply.on);
         break;
     case Reply::Identity:
         handleIdentity(reply.identity);

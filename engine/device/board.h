@@ -164,6 +164,11 @@ signals:
     // Every "~L" / "~P" reply, also one that changes nothing.
     void ledReported(bool on);
     void suspendReported(bool on);
+    // The board's reply to a setLed() / setSuspended() command that asked
+    // for just this state: what the owner keeps. A handshake, a contradicting
+    // reply or one nobody asked for confirms nothing.
+    void ledConfirmed(bool on);
+    void suspendConfirmed(bool on);
     void settingsRead(const BoardProtocol::BoardSettings &settings);
     // The board answered a write with its settings, or did not within the
     // write timeout (800 ms): how long that is shown is the window's affair.
@@ -272,6 +277,10 @@ private:
 
     bool m_led = true;
     bool m_suspended = false;
+    // The state the last written "~L" / "~P" command asked for, until the
+    // board's reply: -1 when none is awaited.
+    int m_ledAsked = -1;
+    int m_suspendAsked = -1;
     bool m_channelClosed[2] = {false, false};
     BoardProtocol::InputReading m_input;
     BoardProtocol::BoardSettings m_settings;

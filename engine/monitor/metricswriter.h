@@ -98,6 +98,18 @@ public:
 private:
     struct Shared;
 
+    static constexpr char FileName[] = "tovel3.prom";
+
+    // The system's half (metricswriter_<system>.cpp), run on the writer
+    // thread. Puts `content` in the place of the file at `path` whole, by
+    // way of `temporary` where the system needs it; the error, empty on
+    // success.
+    static QString writeFile(const QString &path, const QString &temporary,
+                             const QByteArray &content);
+    // Removes the temporary files that writers killed mid-write left in the
+    // directory.
+    static void removeStaleTemporaryFiles(const QString &directory);
+
     // Takes in what the writer thread reports; true when its last write failed.
     bool collectOutcome();
 

@@ -3,7 +3,6 @@
 #include "storage/appsettings.h"
 
 #include <QCommandLineParser>
-#include <QSettings>
 
 namespace
 {
@@ -39,27 +38,24 @@ void CommandLine::addDesktopOptions(QCommandLineParser &parser)
     parser.addOption({legacy, QStringLiteral("Run in tovel2 compability mode")});
 }
 
-void CommandLine::applyDesktopOptions(const QCommandLineParser &parser, QSettings &settings)
+void CommandLine::applyDesktopOptions(const QCommandLineParser &parser, AppSettings &settings)
 {
     settleLanguage(settings, parser.isSet(lang), parser.value(lang));
     if (parser.isSet(softgl))
-        settings.setValue(AppSettings::keyName(AppSettings::Key::SoftwareRendering), true);
+        settings.setSoftwareRendering(true);
     if (parser.isSet(legacy))
-        settings.setValue(AppSettings::keyName(AppSettings::Key::LegacyMode), true);
-    settings.sync();
+        settings.setLegacyMode(true);
 }
 
-QString CommandLine::settleLanguage(QSettings &settings, bool given, const QString &value,
+QString CommandLine::settleLanguage(AppSettings &settings, bool given, const QString &value,
                                     const QLocale &system)
 {
-    const QString key = AppSettings::keyName(AppSettings::Key::Language);
     if (given) {
-        settings.setValue(key, value);
-    } else if (!settings.contains(key)) {
+        settings.setLanguage(value);
+    } else if (!settings.contains(AppSettings::Key::Language)) {
         const QString code = system.name().section(QLatin1Char('_'), 0, 0);
         const bool known = code == QLatin1String("en") || code == QLatin1String("ru");
-        settings.setValue(key, known ? code : QStringLiteral("en"));
+        settings.setLanguage(known ? code : QStringLiteral("en"));
     }
-    settings.sync();
-    return settings.value(key).toString();
+    return settings.language();
 }

@@ -3,8 +3,8 @@
 #include <QLocale>
 #include <QString>
 
+class AppSettings;
 class QCommandLineParser;
-class QSettings;
 
 // The command-line options, declared once for both programs: tovel3d takes
 // the service's; the desktop program takes its own, with a window or, without
@@ -20,12 +20,12 @@ QString socketPath(const QCommandLineParser &parser);
 void addDesktopOptions(QCommandLineParser &parser);
 // Stores what the desktop options given ask for: the interface language
 // (settled as settleLanguage() says), software rendering, compatibility mode.
-void applyDesktopOptions(const QCommandLineParser &parser, QSettings &settings);
+void applyDesktopOptions(const QCommandLineParser &parser, AppSettings &settings);
 
 // Settles "UI/Language": an explicit value is stored unchanged; otherwise a
 // store without the entry gets the system's language when it is "en" or "ru",
 // else "en"; an existing entry (even empty) is left alone. Returns the value
 // now stored.
-QString settleLanguage(QSettings &settings, bool given, const QString &value,
+QString settleLanguage(AppSettings &settings, bool given, const QString &value,
                        const QLocale &system = QLocale::system());
 } // namespace CommandLine

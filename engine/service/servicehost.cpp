@@ -25,14 +25,8 @@
 #include <QTimer>
 #include <QTranslator>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace
 {
@@ -94,16 +88,6 @@ QString settingsFileProblem(const QString &path)
                 .arg(QString::fromUtf8(line.left(80)));
     }
     return QStringLiteral("syntax error in %1").arg(path);
-}
-
-// Why a port does not open, as far as we can tell without opening it.
-QString portProblem(const QString &port)
-{
-#ifdef Q_OS_UNIX
-    if (::access(QFile::encodeName(port).constData(), R_OK | W_OK) != 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
-#endif
-    return QStringLiteral("in use by another program, or not a serial port");
 }
 } // namespace
 
@@ -278,7 +262,11 @@ void ServiceHost::portOpenFailed(const QString &port)
     if (port == m_portWarned)
         return;
     m_portWarned = port;
-    say(Warning, QStringLiteral("cannot open the port %1: %2").arg(port, portProblem(port)));
+    // Why, as far as we can tell without opening it.
+    QString problem = portAccessProblem(port);
+    if (problem.isEmpty())
+        problem = QStringLiteral("in use by another program, or not a serial port");
+    say(Warning, QStringLiteral("cannot open the port %1: %2").arg(port, problem));
 }
 
 void ServiceHost::reload()
@@ -399,10 +387,10 @@ int ServiceHost::run(const QStringList &arguments, Options options)
     ServiceHost host(
         resolvePaths(CommandLine::configPath(parser), CommandLine::socketPath(parser)));
     if (options == DesktopOptions) {
-        std::unique_ptr<QSettings> settings(
+        std::unique_ptr<AppSettings> settings(
             host.m_paths.config.isEmpty()
-                ? new QSettings
-                : new QSettings(host.m_paths.config, QSettings::IniFormat));
+                ? new AppSettings
+                : new AppSettings(QSettings::IniFormat, host.m_paths.config));
         CommandLine::applyDesktopOptions(parser, *settings);
     }
     QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested,

@@ -71,6 +71,10 @@ private:
     void listen();
     void warnAboutSettings();
     void portOpenFailed(const QString &port);
+    // The system's half (servicehost_<system>.cpp): why this process may not
+    // use the port, as far as the system tells without opening it; empty
+    // when nothing speaks against it.
+    static QString portAccessProblem(const QString &port);
 
     Paths m_paths;
     QString m_error;

@@ -8,7 +8,8 @@ class QSocketNotifier;
 // that a termination request ends the event loop normally and a hang-up
 // (a daemon's request to reload) is handled as its owner decides. The
 // handler only writes the signal number into a pipe; everything else happens
-// in Qt.
+// in Qt. On Windows it stays inactive (the halves are
+// unixsignalwatcher_<system>.cpp).
 class UnixSignalWatcher : public QObject
 {
     Q_OBJECT

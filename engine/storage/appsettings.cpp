@@ -1,22 +1,12 @@
 #include "storage/appsettings.h"
 #include "logging.h"
-#include <QCoreApplication>
-#include <QFileInfo>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include "storage/journal.h"
 
 #include <QMetaMethod>
 #include <QMetaProperty>
 
-#include <cerrno>
-#include <cstring>
 #include <iterator>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace
 {
@@ -258,30 +248,9 @@ QString AppSettings::storeProblem() const
 {
     const QSettings *store = m_state ? m_state : m_store;
     const QString path = store->fileName();
-#ifdef Q_OS_UNIX
-    // The file is replaced through a new one beside it, in a directory that
-    // is made when missing: the file, when it exists, and the nearest
-    // directory that exists must let us write.
-    const auto refused = [&path](const QString &target) {
-        if (::access(QFile::encodeName(target).constData(), W_OK) == 0)
-            return QString();
-        return QStringLiteral("cannot write %1: %2")
-            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-    };
-    if (QFileInfo::exists(path)) {
-        const QString reason = refused(path);
-        if (!reason.isEmpty())
-            return reason;
-    }
-    QString dir = QFileInfo(path).absolutePath();
-    while (!QFileInfo::exists(dir) && QFileInfo(dir).absolutePath() != dir)
-        dir = QFileInfo(dir).absolutePath();
-    if (!QFileInfo(dir).isDir())
-        return QStringLiteral("cannot write %1: %2 is not a directory").arg(path, dir);
-    const QString reason = refused(dir);
-    if (!reason.isEmpty())
-        return reason;
-#endif
+    const QString refused = writeProblem(path);
+    if (!refused.isEmpty())
+        return refused;
     if (store->status() == QSettings::AccessError)
         return QStringLiteral("cannot write %1").arg(path);
     return QString();
@@ -374,35 +343,4 @@ void AppSettings::refresh(Key key)
         notify.invoke(this, Qt::DirectConnection, Q_ARG(QDateTime, now.toDateTime()));
         break;
     }
-}
-
-QString AppSettings::userStorePath()
-{
-#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QLatin1Char('/') + QCoreApplication::organizationName() + QLatin1Char('/') +
-           QCoreApplication::applicationName() + QStringLiteral(".conf");
-#else
-    return QSettings().fileName();
-#endif
-}
-
-bool AppSettings::divertIrregularUserStore()
-{
-#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
-    const QString path = userStorePath();
-    const QFileInfo file(path);
-    if (!file.exists() || file.isFile())
-        return false;
-    static QTemporaryDir elsewhere;
-    if (!elsewhere.isValid())
-        return false;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, elsewhere.path());
-    qCWarning(lcSettings,
-              "Settings file %s is not a regular file: settings are kept for this run only",
-              qPrintable(path));
-    return true;
-#else
-    return false;
-#endif
 }

@@ -215,6 +215,11 @@ signals:
     void extraPortsChanged(const QString &names);
 
 private:
+    // The system's half (appsettings_<system>.cpp): why the file at `path`
+    // could not be replaced, as far as the system tells before a write;
+    // empty when it could.
+    static QString writeProblem(const QString &path);
+
     void start();
     void convertOldPingAddress();
     void refresh(Key key);

@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QQmlComponent>
-#include <QQmlContext>
 #include <QQmlEngine>
 #include <QQmlExpression>
 #include <QQuickItem>
@@ -37,8 +36,8 @@ bool QmlPageWindow::create(const QByteArray &qml, const QUrl &url, Journal *jour
     m_host.reset(new WindowHost(journal));
     m_engine.reset(new QQmlEngine);
     m_fixes = MaterialFixes::install(m_engine.get());
-    QmlHost::publishContext(m_engine->rootContext(), nullptr, journal);
-    m_host->publish(m_engine->rootContext());
+    QmlHost::publishApp(m_engine.get(), nullptr, journal);
+    m_host->publish(m_engine.get());
     QQmlComponent component(m_engine.get());
     component.setData(qml, url);
     return finish(component.create(), component.errorString());
@@ -50,8 +49,8 @@ bool QmlPageWindow::create(const QUrl &url, Journal *journal)
     m_host.reset(new WindowHost(journal));
     m_engine.reset(new QQmlEngine);
     m_fixes = MaterialFixes::install(m_engine.get());
-    QmlHost::publishContext(m_engine->rootContext(), nullptr, journal);
-    m_host->publish(m_engine->rootContext());
+    QmlHost::publishApp(m_engine.get(), nullptr, journal);
+    m_host->publish(m_engine.get());
     QQmlComponent component(m_engine.get(), url);
     return finish(component.create(), component.errorString());
 }

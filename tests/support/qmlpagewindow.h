@@ -17,7 +17,7 @@ class QQuickWindow;
 class WindowHost;
 
 // A window built from the real QML of the resources with the application's
-// native types and context properties, as the program sets them up, for
+// QML module and its singletons, as the program sets them up, for
 // driving one page (or the whole main window) the way a user does.
 class QmlPageWindow
 {

@@ -211,8 +211,8 @@ public:
         host.reset(new WindowHost(&journal));
         engine.reset(new QQmlApplicationEngine);
         MaterialFixes::install(engine.get());
-        QmlHost::publishContext(engine->rootContext(), &server, &journal);
-        host->publish(engine->rootContext());
+        QmlHost::publishApp(engine.get(), &server, &journal);
+        host->publish(engine.get());
         QObject::connect(engine.get(), &QQmlEngine::quit, [this] { quitRequested = true; });
         engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
         if (engine->rootObjects().isEmpty())

@@ -1,4 +1,5 @@
 #include "integration/autostarter.h"
+#include "integration/xdgautostart.h"
 #include "support/testenvironment.h"
 #include "support/testfiles.h"
 
@@ -125,7 +126,7 @@ void TestAutoStarter::initTestCase()
 {
     QVERIFY(systemDirs.isValid());
     qputenv("XDG_CONFIG_DIRS", QFile::encodeName(systemDirs.path()));
-    entry = AutoStarter::entryFile();
+    entry = XdgAutostart::entryFile();
     program = QCoreApplication::applicationFilePath();
     QVERIFY(entry.startsWith(TestEnvironment::home()));
 }
@@ -293,7 +294,7 @@ void TestAutoStarter::execQuoting_data()
 void TestAutoStarter::execQuoting()
 {
     QFETCH(QString, path);
-    const QByteArray content = AutoStarter::desktopEntry(path);
+    const QByteArray content = XdgAutostart::desktopEntry(path);
     const QString exec = rawKey(content, "Exec");
     QVERIFY(exec.startsWith('"'));
     QCOMPARE(splitExec(unescapeString(exec)), QStringList{path});

@@ -68,9 +68,9 @@ struct Rig : BoardRig {
         : BoardRig(model)
     {
         socket = dir.filePath(QStringLiteral("control"));
-        QObject::connect(&server, &ControlServer::ledSet,
+        QObject::connect(&board, &Board::ledConfirmed,
                          [this](bool on) { stored << QStringLiteral("led=%1").arg(on); });
-        QObject::connect(&server, &ControlServer::suspendSet,
+        QObject::connect(&board, &Board::suspendConfirmed,
                          [this](bool on) { stored << QStringLiteral("suspend=%1").arg(on); });
         QObject::connect(&server, &ControlServer::compatibilityT1Set,
                          [this](int t1) { stored << QStringLiteral("t1=%1").arg(t1); });
@@ -88,7 +88,7 @@ struct Rig : BoardRig {
     Heartbeat heartbeat{&board};
     ControlServer server{&board, &heartbeat};
     QString socket;
-    QStringList stored; // settings the server asked its owner to keep
+    QStringList stored; // what the board confirmed or the server asked its owner to keep
     bool ok = false;
 };
 

@@ -1,7 +1,7 @@
 // The engine on its own thread: a GUI thread that blocks does not delay a
 // heartbeat, the real period is 3 s, settings changed on the GUI thread reach
-// the cycle, the port the board settles on is stored, and the views' copies
-// follow the engine.
+// the cycle, the port and the switches the board settles on are stored, and
+// the views' copies follow the engine.
 #include "boardsim/boardsimulator.h"
 #include "device/board.h"
 #include "engine.h"
@@ -235,7 +235,7 @@ private slots:
         QTRY_VERIFY(!onEngine<bool>(watchdog, [&] { return heartbeat->networkCheck(); }));
     }
 
-    void portTheBoardSettlesOnIsStoredAndMirrored()
+    void portAndSwitchesTheBoardSettlesOnAreStoredAndMirrored()
     {
         const QString link = m_dir.path() + "/board2";
         BoardThread board(link);
@@ -258,6 +258,16 @@ private slots:
         // Enumerations reach the views as numbers.
         QTRY_VERIFY(beat.value("lamp").userType() == QMetaType::Int);
         QVERIFY(!changes.isEmpty());
+
+        // The board's answers to the handshake keep nothing; the switches it
+        // confirms are kept, whoever asked for them.
+        QVERIFY(!settings.contains(AppSettings::Key::LedOff));
+        QVERIFY(!settings.contains(AppSettings::Key::TimerSuspended));
+        Board *b = watchdog.board();
+        QVERIFY(onEngine<bool>(watchdog, [b] { return b->setLed(false) && b->setSuspended(true); }));
+        QTRY_VERIFY(settings.ledOff());
+        QTRY_VERIFY(settings.timerSuspended());
+        QTRY_VERIFY(!board2.value("led").toBool());
     }
 };
 

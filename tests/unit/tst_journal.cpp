@@ -5,6 +5,7 @@
 #ifdef Q_OS_UNIX
 #include "support/unprivileged.h"
 #endif
+#include "window/qmlhost.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -13,7 +14,6 @@
 #include <QFile>
 #include <QLocale>
 #include <QQmlComponent>
-#include <QQmlContext>
 #include <QQmlEngine>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -565,25 +565,27 @@ private slots:
     {
         Journal journal(nullptr, QString());
         journal.setup(dir->path(), "qml.log");
+        QmlHost::registerTypes();
         QQmlEngine engine;
-        engine.rootContext()->setContextProperty("journal", &journal);
+        QmlHost::publishApp(&engine, nullptr, &journal);
         QQmlComponent component(&engine);
         component.setData("import QtQml 2.0\n"
+                          "import Tovel3 1.0\n"
                           "QtObject {\n"
-                          "  property string file: journal.file\n"
+                          "  property string file: App.journal.file\n"
                           "  property bool before\n"
                           "  Component.onCompleted: {\n"
-                          "    before = journal.time\n"
-                          "    journal.time = false\n"
-                          "    journal.backups = 500\n"
-                          "    journal.size = 1\n"
-                          "    journal.log('from qml')\n"
-                          "    journal.setPaused(true)\n"
-                          "    journal.log('paused')\n"
-                          "    journal.pause = false\n"
-                          "    journal.log('Журнал')\n"
-                          "    journal.setBackupCount(7)\n"
-                          "    journal.setMaxSizeMB(3)\n"
+                          "    before = App.journal.time\n"
+                          "    App.journal.time = false\n"
+                          "    App.journal.backups = 500\n"
+                          "    App.journal.size = 1\n"
+                          "    App.journal.log('from qml')\n"
+                          "    App.journal.setPaused(true)\n"
+                          "    App.journal.log('paused')\n"
+                          "    App.journal.pause = false\n"
+                          "    App.journal.log('Журнал')\n"
+                          "    App.journal.setBackupCount(7)\n"
+                          "    App.journal.setMaxSizeMB(3)\n"
                           "  }\n"
                           "}\n",
                           QUrl("qrc:/journaltest.qml"));

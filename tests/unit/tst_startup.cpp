@@ -3,6 +3,7 @@
 // journal.
 #include "integration/singleapphandler.h"
 #include "service/commandline.h"
+#include "storage/appsettings.h"
 #include "storage/journal.h"
 #include "support/testenvironment.h"
 #include "window/qmlhost.h"
@@ -11,9 +12,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QProcess>
 #include <QQmlComponent>
-#include <QQmlContext>
 #include <QQmlEngine>
 #include <QRegularExpression>
 #include <QSettings>
@@ -152,8 +153,8 @@ private slots:
     void initTestCase();
     void qmlElements_data();
     void qmlElements();
-    void contextProperties_data();
-    void contextProperties();
+    void appSingleton_data();
+    void appSingleton();
     void standardOptions_data();
     void standardOptions();
     void languageSettled_data();
@@ -181,7 +182,6 @@ void TestStartup::initTestCase()
 
 void TestStartup::qmlElements_data()
 {
-    QTest::addColumn<QString>("module");
     QTest::addColumn<QString>("element");
     QTest::addColumn<QString>("className"); // empty: not creatable
     QTest::addColumn<QString>("error");
@@ -189,48 +189,37 @@ void TestStartup::qmlElements_data()
     // The serial port and the ping belong to the engine: QML cannot make
     // another one that would talk to the board or probe on its own.
     QTest::newRow("no serial channel")
-        << "SerialChannel"
-        << "SerialChannel" << QString() << "module \"SerialChannel\" is not installed";
-    QTest::newRow("no ping") << "PingProcess"
-                             << "PingProcess" << QString()
-                             << "module \"PingProcess\" is not installed";
+        << "SerialChannel" << QString() << "SerialChannel is not a type";
+    QTest::newRow("no ping") << "PingProcess" << QString() << "PingProcess is not a type";
     QTest::newRow("autostart") << "AutoStarter"
-                               << "AutoStarter"
                                << "AutoStarter" << QString();
-    QTest::newRow("settings export and import") << "Settings"
-                                                << "SettingsTransfer"
+    QTest::newRow("settings export and import") << "SettingsTransfer"
                                                 << "SettingsTransfer" << QString();
     QTest::newRow("updater") << "Updater"
-                             << "Updater"
                              << "Updater" << QString();
-    QTest::newRow("tray icon") << "brennic.qmlsystray"
-                               << "QmlSystray"
+    QTest::newRow("tray icon") << "QmlSystray"
                                << "TrayIcon" << QString();
-    QTest::newRow("process") << "brennic.systemprocess"
-                             << "SystemProcess"
+    QTest::newRow("process") << "SystemProcess"
                              << "SystemProcess" << QString();
-    QTest::newRow("process model") << "brennic.systemprocess"
-                                   << "SystemProcessModel"
+    QTest::newRow("process model") << "SystemProcessModel"
                                    << "SystemProcessListModel" << QString();
     QTest::newRow("single-instance guard")
-        << "brennic.SingleAppHandler"
         << "SingleAppHandler" << QString()
         << "Cannot create an instance of SingleAppHandler from QML";
-    QTest::newRow("journal") << "brennic.qjournal"
-                             << "Journal" << QString()
+    QTest::newRow("journal") << "Journal" << QString()
                              << "Cannot create an instance of Journal from QML";
+    QTest::newRow("heartbeat") << "Heartbeat" << QString() << "The engine owns the heartbeat";
 }
 
 void TestStartup::qmlElements()
 {
-    QFETCH(QString, module);
     QFETCH(QString, element);
     QFETCH(QString, className);
     QFETCH(QString, error);
 
     QQmlEngine engine;
     QQmlComponent component(&engine);
-    component.setData(QString("import %1 1.0\n%2 {}\n").arg(module, element).toUtf8(), QUrl());
+    component.setData(QString("import Tovel3 1.0\n%1 {}\n").arg(element).toUtf8(), QUrl());
     QScopedPointer<QObject> object(component.create());
     if (className.isEmpty()) {
         QVERIFY(!object);
@@ -241,7 +230,7 @@ void TestStartup::qmlElements()
     }
 }
 
-void TestStartup::contextProperties_data()
+void TestStartup::appSingleton_data()
 {
     QTest::addColumn<QVariantMap>("preset");
     QTest::addColumn<bool>("softwareRendering");
@@ -253,7 +242,7 @@ void TestStartup::contextProperties_data()
         << QVariantMap{{"softgl", "false"}, {"UI/Language", "ru"}} << false << "ru";
 }
 
-void TestStartup::contextProperties()
+void TestStartup::appSingleton()
 {
     QFETCH(QVariantMap, preset);
     QFETCH(bool, softwareRendering);
@@ -267,31 +256,41 @@ void TestStartup::contextProperties()
     }
     SingleAppHandler server;
     Journal journal;
-    QQmlEngine engine;
-    QmlHost::publishContext(engine.rootContext(), &server, &journal);
-    QSettings().clear();
+    auto *board = new QObject; // stands for the window host's view of the board
+    QPointer<QObject> boardAlive(board);
+    {
+        QQmlEngine engine;
+        QmlHost::publishApp(&engine, &server, &journal);
+        QmlHost::publish(&engine, "Board", board);
+        // What the program started with, not what is stored later.
+        QSettings().clear();
 
-    QQmlContext *context = engine.rootContext();
-    QCOMPARE(context->contextProperty("appversion").toString(), QString("3.3.4"));
-    QVERIFY(QRegularExpression("^[A-Z][a-z]{2} [ 123]\\d \\d{4}$")
-                .match(context->contextProperty("__DATE__").toString())
-                .hasMatch());
-    QCOMPARE(context->contextProperty("appServer").value<QObject *>(), &server);
-    QCOMPARE(context->contextProperty("journal").value<QObject *>(), &journal);
-    QCOMPARE(context->contextProperty("software_rendering").type(), QVariant::Bool);
-    QCOMPARE(context->contextProperty("software_rendering").toBool(), softwareRendering);
-    QCOMPARE(context->contextProperty("lang_current").toString(), language);
-
-    // What QML sees of them.
-    QQmlComponent component(&engine);
-    component.setData(
-        "import QtQml 2.2\nQtObject { property var v: [typeof appServer.incomingMessage,"
-        " typeof journal.log, software_rendering === " +
-            QByteArray(softwareRendering ? "true" : "false") + "] }\n",
-        QUrl());
-    QScopedPointer<QObject> object(component.create());
-    QVERIFY2(object, qPrintable(component.errorString()));
-    QCOMPARE(object->property("v").toStringList(), (QStringList{"function", "function", "true"}));
+        QQmlComponent component(&engine);
+        component.setData("import QtQml 2.2\nimport Tovel3 1.0\n"
+                          "QtObject { property var v: [App.version, App.buildDate, App.server,"
+                          " App.journal, App.softwareRendering, App.language,"
+                          " typeof App.server.incomingMessage, typeof App.journal.log, Board] }\n",
+                          QUrl());
+        QScopedPointer<QObject> object(component.create());
+        QVERIFY2(object, qPrintable(component.errorString()));
+        const QVariantList v = object->property("v").toList();
+        QCOMPARE(v.size(), 9);
+        QCOMPARE(v[0].toString(), QString("3.3.4"));
+        QVERIFY2(QRegularExpression("^[A-Z][a-z]{2} [ 123]\\d \\d{4}$")
+                     .match(v[1].toString())
+                     .hasMatch(),
+                 qPrintable(v[1].toString()));
+        QCOMPARE(v[2].value<QObject *>(), &server);
+        QCOMPARE(v[3].value<QObject *>(), &journal);
+        QCOMPARE(v[4].type(), QVariant::Bool);
+        QCOMPARE(v[4].toBool(), softwareRendering);
+        QCOMPARE(v[5].toString(), language);
+        QCOMPARE(v.mid(6, 2), (QVariantList{"function", "function"}));
+        QCOMPARE(v[8].value<QObject *>(), board);
+    }
+    // The engine leaves what it was given to its owner.
+    QVERIFY(boardAlive);
+    delete board;
 }
 
 void TestStartup::standardOptions_data()
@@ -383,11 +382,12 @@ void TestStartup::languageSettled()
     QFETCH(QString, settled);
 
     QTemporaryDir dir;
-    QSettings settings(dir.filePath("store.conf"), QSettings::IniFormat);
+    const QString path = dir.filePath("store.conf");
     if (stored.isValid())
-        settings.setValue("UI/Language", stored);
+        QSettings(path, QSettings::IniFormat).setValue("UI/Language", stored);
+    AppSettings settings(QSettings::IniFormat, path);
     QCOMPARE(CommandLine::settleLanguage(settings, given, value, QLocale(system)), settled);
-    QCOMPARE(settings.value("UI/Language").toString(), settled);
+    QCOMPARE(QSettings(path, QSettings::IniFormat).value("UI/Language").toString(), settled);
 }
 
 // The program applies its options and the system's language to the store.

@@ -1,5 +1,6 @@
 #include "monitor/systemprocess.h"
 #include "support/testenvironment.h"
+#include "window/qmlhost.h"
 #include "window/systemprocesslistmodel.h"
 
 #include <QAbstractItemModelTester>
@@ -361,9 +362,7 @@ private slots:
         const QString path = program("v", name);
         QVERIFY(run(path, 3));
 
-        qmlRegisterType<SystemProcess>("brennic.systemprocess", 1, 0, "SystemProcess");
-        qmlRegisterType<SystemProcessListModel>("brennic.systemprocess", 1, 0,
-                                                "SystemProcessModel");
+        QmlHost::registerTypes();
         QStringList problems;
         QQuickView view;
         view.setResizeMode(QQuickView::SizeRootObjectToView);

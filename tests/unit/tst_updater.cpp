@@ -8,6 +8,7 @@
 #include "update/signatureverifier.h"
 #include "update/updater.h"
 #include "update/versioncomparator.h"
+#include "window/qmlhost.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -642,10 +643,10 @@ void TestUpdater::qmlElement()
 {
     serveFeed("/qml.xml", feed("realistic.xml"));
     QSettings().setValue("Update/URL", server.url("/qml.xml"));
-    qmlRegisterType<Updater>("Updater", 1, 0, "Updater");
+    QmlHost::registerTypes();
     QQmlEngine engine;
     QQmlComponent component(&engine);
-    component.setData("import QtQml 2.2\nimport Updater 1.0\n"
+    component.setData("import QtQml 2.2\nimport Tovel3 1.0\n"
                       "Updater {\n"
                       "  property string shownVersion\n property string notes\n"
                       "  property string status\n"

@@ -452,7 +452,7 @@ private slots:
         QVERIFY(eval("page1.urlField.enabled").toBool());
         QCOMPARE(setting("ping/on"), QString("true"));
         QCOMPARE(eval("page1.urlField.text").toString(), QString("127.0.0.1"));
-        QTRY_VERIFY(eval("heartbeat.networkCheck").toBool());
+        QTRY_VERIFY(eval("HeartbeatState.networkCheck").toBool());
 
         // A typed address is saved when the field loses focus, and the cycle pings it.
         click("page1.urlField");
@@ -460,7 +460,7 @@ private slots:
         typeText("127.0.0.2");
         click("page1.monitorCheckBox");
         QCOMPARE(setting("ping/url"), QString("127.0.0.2"));
-        QTRY_COMPARE(eval("heartbeat.networkTarget").toString(), QString("127.0.0.2"));
+        QTRY_COMPARE(eval("HeartbeatState.networkTarget").toString(), QString("127.0.0.2"));
 
         // An emptied field is not saved.
         eval("page1.urlField.text = ''; page1.urlField.editingFinished()");
@@ -471,7 +471,7 @@ private slots:
         click("page1.urlCheckBox");
         QCOMPARE(setting("ping/on"), QString("false"));
         QCOMPARE(eval("page1.urlField.text").toString(), QString("disabled"));
-        QTRY_VERIFY(!eval("heartbeat.networkCheck").toBool());
+        QTRY_VERIFY(!eval("HeartbeatState.networkCheck").toBool());
         eval("page1.urlField.editingFinished()");
         QCOMPARE(setting("ping/url"), QString("127.0.0.2"));
         click("page1.urlCheckBox");
@@ -489,19 +489,19 @@ private slots:
         QCOMPARE(setting("monitoron"), QString("true"));
         QVERIFY(eval("page1.monitorField.enabled").toBool());
         QVERIFY(eval("page1.processListTool.enabled").toBool());
-        QTRY_VERIFY(eval("heartbeat.processCheck").toBool());
+        QTRY_VERIFY(eval("HeartbeatState.processCheck").toBool());
 
         click("page1.monitorField");
         typeText("sshd");
         QCOMPARE(setting("monitor"), QString("sshd"));
         QTest::keyClick(window(), Qt::Key_Backspace);
         QCOMPARE(setting("monitor"), QString("ssh"));
-        QTRY_COMPARE(eval("heartbeat.processName").toString(), QString("ssh"));
+        QTRY_COMPARE(eval("HeartbeatState.processName").toString(), QString("ssh"));
 
         click("page1.monitorCheckBox");
         QCOMPARE(setting("monitoron"), QString("false"));
         QVERIFY(!eval("page1.processListTool.enabled").toBool());
-        QTRY_VERIFY(!eval("heartbeat.processCheck").toBool());
+        QTRY_VERIFY(!eval("HeartbeatState.processCheck").toBool());
     }
 
     // The ping timeout row is faded and takes no input while the network
@@ -535,7 +535,7 @@ private slots:
         QCOMPARE(eval("page1.pingTimeoutSlider.value").toDouble(), double(value));
         QCOMPARE(setting("ping/timeout"), QString::number(value));
         QCOMPARE(eval("page1.pingTimeoutText.text").toString(), QString("%1ms").arg(value));
-        QTRY_COMPARE(eval("heartbeat.pingTimeout").toInt(), value);
+        QTRY_COMPARE(eval("HeartbeatState.pingTimeout").toInt(), value);
     }
 
     void contextMenuOpensOnRightClick()

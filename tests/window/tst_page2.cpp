@@ -330,7 +330,7 @@ private slots:
             QVERIFY2(!enabled(id), qPrintable(id));
         QCOMPARE(shown(), (QVariantList{9, 2, -1, -1, -1, 1, 0, 0, 0, 0}));
 
-        auto *view = qobject_cast<QQmlPropertyMap *>(eval("board").value<QObject *>());
+        auto *view = qobject_cast<QQmlPropertyMap *>(eval("Board").value<QObject *>());
         QVERIFY(view);
         QSignalSpy changes(view, &QQmlPropertyMap::valueChanged);
         eval("page2.t1Box.currentIndex = 4");

@@ -49,8 +49,7 @@ const char *harness = R"(
 import QtQuick 2.10
 import QtQuick.Controls 2.3
 import QtQuick.Controls.Material 2.1
-import Settings 1.0
-import AutoStarter 1.0
+import Tovel3 1.0
 ApplicationWindow {
     id: mainwindow
     width: 580

@@ -335,12 +335,12 @@ private slots:
         // A short cycle until the board is identified and has sent its
         // reading, then the usual one.
         h.setCycle(200);
-        QTRY_VERIFY_WITH_TIMEOUT(eval("board.model !== ''").toBool(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(eval("Board.model !== ''").toBool(), 10000);
         // Once its settings are read the board's input shows its reading.
-        QSignalSpy settingsRead(eval("board").value<QObject *>(),
+        QSignalSpy settingsRead(eval("Board").value<QObject *>(),
                                 SIGNAL(settingsRead(int, QVariantList)));
-        eval("board.readSettings()");
-        QTRY_VERIFY_WITH_TIMEOUT(eval("board.inputKind > 0").toBool(), 10000);
+        eval("Board.readSettings()");
+        QTRY_VERIFY_WITH_TIMEOUT(eval("Board.inputKind > 0").toBool(), 10000);
         h.setCycle(Heartbeat::defaultInterval);
 
         // Each tab, what it waits for, and the dialogs it opens besides its
@@ -380,7 +380,7 @@ private slots:
             eval(QString("tabBar.currentIndex = %1").arg(i));
             QTRY_VERIFY_WITH_TIMEOUT(tab.ready(), 10000);
             if (i == 2) // the longest notice, beside the language box
-                eval("page3.languageChosen(lang_current === 'ru' ? 0 : 1)");
+                eval("page3.languageChosen(App.language === 'ru' ? 0 : 1)");
             QTest::qWait(100);
             note(ScreenCheck(window, screen).problems());
 

@@ -210,8 +210,7 @@ private slots:
         const QString harness = QString(R"(
 import QtQuick 2.10
 import QtQuick.Controls 2.3
-import Settings 1.0
-import AutoStarter 1.0
+import Tovel3 1.0
 ApplicationWindow {
     width: 580; height: 540; visible: true
     SettingsTransfer { id: settings }

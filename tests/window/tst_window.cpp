@@ -130,7 +130,7 @@ private slots:
                                               {"page1.monitorCheckBox.checked", false},
                                               {"page1.groupContolBox.checked", false},
                                               {"page1.pingTimeoutSlider.value", 1000},
-                                              {"heartbeat.networkCheck", false}}
+                                              {"HeartbeatState.networkCheck", false}}
                                << false;
         QTest::newRow("stored")
             << QVariantMap{{"visible", false},  {"softgl", true},       {"legacy", true},
@@ -150,10 +150,10 @@ private slots:
                            {"page1.urlCheckBox.checked", true},
                            {"page1.urlField.text", "127.0.0.1"},
                            {"page1.pingTimeoutSlider.value", 1350},
-                           {"heartbeat.networkCheck", true},
-                           {"heartbeat.pingTimeout", 1350},
-                           {"heartbeat.processName", "someprocess"},
-                           {"heartbeat.logNetwork", true}}
+                           {"HeartbeatState.networkCheck", true},
+                           {"HeartbeatState.pingTimeout", 1350},
+                           {"HeartbeatState.processName", "someprocess"},
+                           {"HeartbeatState.logNetwork", true}}
             << true;
         QTest::newRow("old address converted")
             << QVariantMap{{"url", "10.0.0.1"}}
@@ -168,7 +168,7 @@ private slots:
             << QVariantMap{{"ping/url", ""}, {"ping/on", true}}
             << QVariantMap{{"page1.urlCheckBox.checked", false},
                            {"page1.urlField.text", "disabled"},
-                           {"heartbeat.networkCheck", false}}
+                           {"HeartbeatState.networkCheck", false}}
             << true;
         QTest::newRow("process check without a name")
             << QVariantMap{{"monitoron", true}, {"ping/url", "127.0.0.1"}}
@@ -219,7 +219,7 @@ private slots:
         };
         // Taken once the window has seen each change of the cycle's lamp.
         QVector<Event> events;
-        auto *cycle = qobject_cast<QQmlPropertyMap *>(h.eval("heartbeat").value<QObject *>());
+        auto *cycle = qobject_cast<QQmlPropertyMap *>(h.eval("HeartbeatState").value<QObject *>());
         QVERIFY(cycle);
         QObject::connect(cycle, &QQmlPropertyMap::valueChanged, [&](const QString &key) {
             if (key == QLatin1String("lamp"))
@@ -268,7 +268,7 @@ private slots:
         QTest::qWait(300);
         QVERIFY(h.eval("page3 === null && page1.urlFieldMenu === null").toBool());
         QVERIFY(h.eval("applicationPage() !== null && page3.objectName === 'page3'").toBool());
-        QVERIFY(h.eval("page3.hideSwitch.checked === !appSettings.showAtStart").toBool());
+        QVERIFY(h.eval("page3.hideSwitch.checked === !Settings.showAtStart").toBool());
         h.eval("page1.ensureExtras()");
         QVERIFY(
             h.eval("page1.urlFieldMenu !== null && page1.selectProcessDialog !== null").toBool());
@@ -280,13 +280,13 @@ private slots:
     {
         Harness h;
         QVERIFY(h.load());
-        QCOMPARE(h.eval("heartbeat.logNetwork").toBool(), false);
+        QCOMPARE(h.eval("HeartbeatState.logNetwork").toBool(), false);
         h.eval("page3.logSetupDialog.open()");
         QTRY_VERIFY(h.eval("page3.logSetupDialog.opened").toBool());
         h.eval("page3.logSetupDialog.logNetSwitch.checked = true");
         h.eval("page3.logSetupDialog.accept()");
-        QTRY_VERIFY(h.eval("heartbeat.logNetwork").toBool());
-        QVERIFY(!h.eval("heartbeat.logProcess").toBool());
+        QTRY_VERIFY(h.eval("HeartbeatState.logNetwork").toBool());
+        QVERIFY(!h.eval("HeartbeatState.logProcess").toBool());
     }
 
     void trayCommandsReachTheBoard()

@@ -1,8 +1,9 @@
+// The handler writes the signal's number into a socket pair that a
+// QSocketNotifier reads on the owner's thread.
 #include "service/unixsignalwatcher.h"
 
 #include <QSocketNotifier>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -23,12 +24,10 @@ void onSignal(int signalNumber)
     errno = savedErrno;
 }
 } // namespace
-#endif
 
 UnixSignalWatcher::UnixSignalWatcher(QObject *parent)
     : QObject(parent)
 {
-#ifdef Q_OS_UNIX
     if (pipeFds[0] >= 0)
         return; // one watcher per process
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pipeFds) != 0) {
@@ -44,12 +43,10 @@ UnixSignalWatcher::UnixSignalWatcher(QObject *parent)
         action.sa_flags = SA_RESTART;
         ::sigaction(signalNumber, &action, nullptr);
     }
-#endif
 }
 
 UnixSignalWatcher::~UnixSignalWatcher()
 {
-#ifdef Q_OS_UNIX
     if (!notifier)
         return;
     for (int signalNumber : watchedSignals) {
@@ -63,22 +60,18 @@ UnixSignalWatcher::~UnixSignalWatcher()
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
     pipeFds[0] = pipeFds[1] = -1;
-#endif
 }
 
 void UnixSignalWatcher::ignoreBrokenPipe()
 {
-#ifdef Q_OS_UNIX
     struct sigaction action = {};
     action.sa_handler = SIG_IGN;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGPIPE, &action, nullptr);
-#endif
 }
 
 void UnixSignalWatcher::readSignal()
 {
-#ifdef Q_OS_UNIX
     unsigned char byte = 0;
     while (::read(pipeFds[1], &byte, 1) == 1) {
         if (byte == SIGHUP)
@@ -86,5 +79,4 @@ void UnixSignalWatcher::readSignal()
         else
             emit terminationRequested(byte);
     }
-#endif
 }
