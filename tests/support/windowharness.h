@@ -11,12 +11,15 @@
 #include "monitor/heartbeat.h"
 #include "service/loadtranslations.h"
 #include "storage/journal.h"
+#include "support/pingstandin.h"
 #include "support/qmlpagewindow.h"
 #include "window/materialfixes.h"
 #include "window/qmlhost.h"
 #include "window/windowhost.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QMessageBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -324,67 +327,13 @@ public:
     bool quitRequested = false;
 };
 
-// A directory with a stand-in `ping` put first on PATH: it answers for
-// loopback targets by running the real tool and fails at once, without
-// sending anything, for every other target and whenever the file `down`
-// exists. Each run is recorded as "<ms> <exit code>" in `runs`.
-class PingStandIn
+// The message box on screen, if any.
+inline QMessageBox *shownMessageBox()
 {
-public:
-    PingStandIn()
-    {
-        const QString script = dir.path() + QStringLiteral("/ping");
-        QFile f(script);
-        if (f.open(QIODevice::WriteOnly)) {
-            const QString real = QStringLiteral("/usr/bin/ping");
-            f.write(QStringLiteral("#!/bin/sh\n"
-                                   "d=$(dirname \"$0\")\n"
-                                   "for last; do :; done\n"
-                                   "rc=1\n"
-                                   "if [ ! -e \"$d/down\" ]; then\n"
-                                   "  case \"$last\" in\n"
-                                   "    127.0.0.1|localhost) %1 \"$@\" >/dev/null 2>&1; rc=$? ;;\n"
-                                   "  esac\n"
-                                   "fi\n"
-                                   "echo \"$(date +%s%3N) $rc\" >> \"$d/runs\"\n"
-                                   "exit $rc\n")
-                        .arg(real)
-                        .toUtf8());
-            f.close();
-            f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        }
-        oldPath = qgetenv("PATH");
-        qputenv("PATH", QFile::encodeName(dir.path()) + ":" + oldPath);
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
+            return box;
     }
-    ~PingStandIn() { qputenv("PATH", oldPath); }
-
-    void setDown(bool down)
-    {
-        const QString flag = dir.path() + QStringLiteral("/down");
-        if (down) {
-            QFile f(flag);
-            f.open(QIODevice::WriteOnly);
-        } else {
-            QFile::remove(flag);
-        }
-    }
-
-    // (time in ms, exit code) of every run so far
-    QVector<QPair<qint64, int>> runs() const
-    {
-        QVector<QPair<qint64, int>> out;
-        QFile f(dir.path() + QStringLiteral("/runs"));
-        if (!f.open(QIODevice::ReadOnly))
-            return out;
-        for (const QByteArray &line : f.readAll().split('\n')) {
-            const QList<QByteArray> parts = line.split(' ');
-            if (parts.size() == 2)
-                out.append({parts[0].toLongLong(), parts[1].toInt()});
-        }
-        return out;
-    }
-
-    QTemporaryDir dir;
-    QByteArray oldPath;
-};
+    return nullptr;
+}
 } // namespace WindowTest

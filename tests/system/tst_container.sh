@@ -22,6 +22,7 @@ set -euo pipefail
 src=${TOVEL3_SOURCE_DIR:?}
 build=${TOVEL3_BUILD_DIR:?}
 sim=${TOVEL3_BOARDSIM:?}
+pkg=${TOVEL3_PACKAGES:?} # made by the fixture "packages" (support/packages.sh)
 source "$src/tests/support/container.sh"
 started=$(date +%s)
 
@@ -37,7 +38,9 @@ work=$store/run.$$
 mkdir "$work"
 sim_pid=""
 cleanup() {
+  local t=$SECONDS
   container_stop
+  echo "container stopped in $((SECONDS - t)) s"
   [ -z "$sim_pid" ] || { kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; } || true
   rm -rf "$work"
 }
@@ -62,15 +65,14 @@ wait_for() {
 
 # --- the root (made once), this run's copy, the packages and what they need
 container_base "$store"
-(cd "$build" && cpack -G DEB -B "$work/pkg" >"$work/cpack.log") || { cat "$work/cpack.log"; exit 1; }
-deb=$(cd "$work/pkg" && ls tovel3d_*.deb)
+deb=$(cd "$pkg" && ls tovel3d_*.deb)
 container_copy "$store" "$work/root"
-container_fetch "$store" "$work/root" "$work/pkg" "$deb"
+container_fetch "$store" "$work/root" "$pkg" "$deb"
 flock -u 9
 echo "root ready after $(($(date +%s) - started)) s"
 
-# --- the board: 2 s per board minute, so its reset time (5 min) is 10 s
-"$sim" --model x2 --link "$work/board" --time-scale 2 --verbose >"$work/board.log" 2>&1 &
+# --- the board: 1 s per board minute, so its reset time (5 min) is 5 s
+"$sim" --model x2 --link "$work/board" --time-scale 1 --verbose >"$work/board.log" 2>&1 &
 sim_pid=$!
 echo "$sim_pid" >"$work/sim.pid"
 wait_for 5 test -L "$work/board" || { cat "$work/board.log"; exit 1; }
@@ -82,7 +84,7 @@ board_lines() { wc -l <"$work/board.log"; }
 received() { tail -n +$(($1 + 1)) "$work/board.log" | awk '$2 == "<<" { print $3 }' | paste -sd' '; }
 beats_since() { [ "$(tail -n +$(($1 + 1)) "$work/board.log" | grep -c ' << ~U$')" -ge "${2:-1}" ]; }
 
-if ! container_boot "$work/root" "$work/boot.log" --bind-ro="$work/pkg:/mnt/pkg" --bind="$pts:/dev/ttyTOVEL0"; then
+if ! container_boot "$work/root" "$work/boot.log" --bind-ro="$pkg:/mnt/pkg" --bind="$pts:/dev/ttyTOVEL0"; then
   tail -n 20 "$work/boot.log"
   echo "SKIP: systemd-nspawn cannot boot a container here"
   exit 77
@@ -236,11 +238,11 @@ wait_for 20 beats_since "$from" || bad "no heartbeats before the removal"
 from=$(board_lines)
 in_container apt-get remove -y tovel3d >"$work/remove.log" 2>&1 || { cat "$work/remove.log"; exit 1; }
 grep -i 'suspend' "$work/remove.log" && ok "the removal says it suspends the board" || bad "the removal says nothing of the board"
-sleep 15 # 1.5 times the board's reset time
+sleep 8 # 1.5 times the board's reset time
 got=$(received "$from")
 after=$(tail -n +$((from + 1)) "$work/board.log" | grep -c 'RESET' || true)
 [[ " $got " == *" ~P1 "* ]] && [[ " ${got##*~P1} " != *" ~U "* ]] && [ "$after" -eq 0 ] &&
-  ok "removal: the board got '$got', no heartbeat after ~P1, no reset in 15 s" ||
+  ok "removal: the board got '$got', no heartbeat after ~P1, no reset in 8 s" ||
   bad "removal: the board got '$got', $after resets"
 in_container test -e "$prom" && bad "tovel3.prom stays after the removal"
 in_container apt-get purge -y tovel3d >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; exit 1; }

@@ -94,17 +94,8 @@ done
 socat_pid=$!
 pids+=("$socat_pid")
 wait_for 5 test -S "$work/pub/control" || fail "the other user's socket is not there"
-# ping as a service without the right to open its socket: when told to.
-cat >"$work/bin/ping" <<EOF
-#!/bin/sh
-if [ -e "$work/ping-denied" ]; then
-  echo "ping: socktype: SOCK_RAW" >&2
-  echo "ping: socket: Operation not permitted" >&2
-  exit 2
-fi
-exec /usr/bin/ping "\$@"
-EOF
-chmod 755 "$work/bin/ping"
+# The stand-in ping (support/ping-standin.sh), to be denied its socket below.
+install -m 755 "$TOVEL3_SOURCE_DIR/tests/support/ping-standin.sh" "$work/bin/ping"
 head -c 200000 /dev/zero | tr '\0' x >"$work/logs/tovel3.log"
 cat >"$work/root.conf" <<EOF
 [General]
@@ -145,12 +136,16 @@ controlled() { "$ctl" --socket "$work/pub/control" status >/dev/null 2>&1; }
 wait_for 15 controlled || fail "the control socket is not taken once it is free"
 ok "the control socket is taken once the other user lets go"
 
-touch "$work/ping-denied"
+# ping as a service without the right to open its socket
+printf 'ping: socktype: SOCK_RAW\\nping: socket: Operation not permitted\\n' >"$work/bin/err"
+echo 2 >"$work/bin/code"
 denied="<4>Network check: ping 127.0.0.1 fails: ping: socktype: SOCK_RAW ping: socket: Operation not permitted"
 wait_for 5 says "$work/root.err" "$denied" || fail "the ping's reason is not said"
-sleep 2
+runs() { wc -l <"$work/bin/runs"; }
+more_runs() { [ "$(runs)" -ge "$1" ]; }
+wait_for 5 more_runs $(($(runs) + 3)) || fail "the denied ping is not run again"
 [ "$(count "$work/root.err" "$denied")" -eq 1 ] || fail "the ping's reason is said more than once"
-rm "$work/ping-denied"
+rm "$work/bin/code"
 ok "a ping without permission is said once, with its reason"
 
 sed -i 's/^network=true/network=false/' "$work/root.conf"

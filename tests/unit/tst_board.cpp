@@ -4,9 +4,7 @@
 // merged replies, noise, the order of exchanges, a lock file planted by
 // another user, and never taking another device for the board.
 
-#include "boardsim/boardsimulator.h"
-#include "device/board.h"
-#include "storage/journal.h"
+#include "support/boardrig.h"
 #include "support/testenvironment.h"
 
 #include <QCoreApplication>
@@ -67,29 +65,12 @@ void setExtraPorts(const QStringList &ports)
     qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(ports.join(QLatin1Char(':'))));
 }
 
-// One simulated board, the Board on its port and a journal file.
-struct Rig {
+// The shared rig, its console cleared, and bytes sent as the board.
+struct Rig : BoardRig {
     explicit Rig(BoardSimulator::Model model = BoardSimulator::X2)
-        : sim(model)
+        : BoardRig(model)
     {
-        journal.setLogFile(dir.path() + QStringLiteral("/tovel3.log"));
-        journal.setPaused(false);
-        started = sim.start(dir.path() + QStringLiteral("/board"));
-        setExtraPorts({sim.portPath()});
         console().clear();
-    }
-    ~Rig() { qunsetenv("TOVEL3_EXTRA_PORTS"); }
-
-    // Selected, identified, fed once and the handshake answered.
-    bool identify()
-    {
-        QSignalSpy handshake(&board, &Board::suspendReported);
-        board.setPort(sim.portPath());
-        if (!board.sendHeartbeat())
-            return false;
-        const QString letter(QLatin1Char(sim.typeLetter()));
-        return QTest::qWaitFor([&] { return board.modelLetter() == letter && handshake.count(); },
-                               2000);
     }
 
     // Bytes from the board, as if it sent them now; true once they arrived.
@@ -99,25 +80,6 @@ struct Rig {
         sim.sendRaw(bytes);
         return arrived.wait(1000);
     }
-
-    int received(const QByteArray &text) const { return sim.receivedTexts().count(text); }
-
-    int journalCount(const QString &text) const
-    {
-        QFile f(journal.getLogFile());
-        if (!f.open(QIODevice::ReadOnly))
-            return 0;
-        int n = 0;
-        for (const QString &line : QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n")))
-            n += line.endsWith(QLatin1Char(' ') + text) ? 1 : 0;
-        return n;
-    }
-
-    QTemporaryDir dir;
-    Journal journal;
-    BoardSimulator sim;
-    Board board{&journal};
-    bool started = false;
 };
 
 // Another ordinary user of this machine, made for one test and removed

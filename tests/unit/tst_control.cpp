@@ -5,10 +5,9 @@
 // anything is sent; who may connect; and clients that send garbage, hang,
 // never read their answers or crowd.
 
-#include "boardsim/boardsimulator.h"
 #include "control/controlserver.h"
-#include "device/board.h"
 #include "monitor/heartbeat.h"
+#include "support/boardrig.h"
 #include "support/testenvironment.h"
 
 #include <QCoreApplication>
@@ -59,18 +58,16 @@ Result ctl(const QStringList &arguments, const QStringList &prefix = {})
     return r;
 }
 
-// A simulated board, with its cycle (not running) and a control server on a
+// The shared rig with the cycle (not running) and a control server on a
 // socket of its own; identified and fed once (the handshake answered), only
 // identified, or neither.
-struct Rig {
+struct Rig : BoardRig {
     enum Start { Fed, Identified, Unidentified };
 
     explicit Rig(BoardSimulator::Model model, Start start = Fed)
-        : sim(model)
+        : BoardRig(model)
     {
         socket = dir.filePath(QStringLiteral("control"));
-        ok = sim.start(dir.filePath(QStringLiteral("board")));
-        qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(sim.portPath()));
         QObject::connect(&board, &Board::ledConfirmed,
                          [this](bool on) { stored << QStringLiteral("led=%1").arg(on); });
         QObject::connect(&board, &Board::suspendConfirmed,
@@ -78,29 +75,16 @@ struct Rig {
         QObject::connect(&server, &ControlServer::compatibilityT1Set,
                          [this](int t1) { stored << QStringLiteral("t1=%1").arg(t1); });
         board.setCompatibilityMode(model == BoardSimulator::LegacyS);
-        QSignalSpy handshake(&board, &Board::suspendReported);
-        sim.setSilent(start == Unidentified);
-        board.setPort(sim.portPath());
-        const QString letter(QLatin1Char(sim.typeLetter()));
-        if (start == Fed)
-            ok = ok && board.sendHeartbeat();
-        if (start == Unidentified)
+        if (start == Unidentified) {
+            sim.setSilent(true);
+            board.setPort(sim.portPath());
             QTest::qWait(2 * Board::ExchangeTimeoutMs + 100); // both asks unanswered
-        else
-            ok = ok && QTest::qWaitFor(
-                           [&] {
-                               return board.modelLetter() == letter &&
-                                      (start != Fed || handshake.count());
-                           },
-                           3000);
-        sim.setSilent(false);
-        ok = ok && server.listen(socket);
+            sim.setSilent(false);
+        }
+        ok = started && (start == Unidentified || identify(start == Fed)) && server.listen(socket);
         sim.clearReceived();
     }
 
-    QTemporaryDir dir;
-    BoardSimulator sim;
-    Board board;
     Heartbeat heartbeat{&board};
     ControlServer server{&board, &heartbeat};
     QString socket;

@@ -5,11 +5,10 @@
 // a real child process stopped and continued), probes that must not count,
 // noise from the board, and a run on a thread of its own.
 
-#include "boardsim/boardsimulator.h"
-#include "device/board.h"
 #include "monitor/heartbeat.h"
 #include "monitor/pingprocess.h"
-#include "storage/journal.h"
+#include "support/boardrig.h"
+#include "support/pingstandin.h"
 #include "support/testenvironment.h"
 
 #include <QCoreApplication>
@@ -70,54 +69,6 @@ int warningCount(const QString &part)
     return messages().warnings.filter(part).size();
 }
 
-// A stand-in `ping` first on PATH: it runs the real tool for the loopback
-// address, fails at once for anything else or while the file `down` exists,
-// and first sleeps as many seconds as the file `slow` says.
-class PingStandIn
-{
-public:
-    PingStandIn()
-    {
-        QFile f(m_dir.filePath(QStringLiteral("ping")));
-        f.open(QIODevice::WriteOnly);
-        f.write("#!/bin/sh\n"
-                "d=$(dirname \"$0\")\n"
-                "[ -e \"$d/slow\" ] && sleep \"$(cat \"$d/slow\")\" </dev/null >/dev/null 2>&1\n"
-                "for last; do :; done\n"
-                "[ -e \"$d/down\" ] && exit 1\n"
-                "case \"$last\" in\n"
-                "  127.0.0.1) exec /usr/bin/ping \"$@\" >/dev/null 2>&1 ;;\n"
-                "esac\n"
-                "exit 1\n");
-        f.close();
-        f.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-        m_path = qgetenv("PATH");
-        qputenv("PATH", QFile::encodeName(m_dir.path()) + ':' + m_path);
-    }
-    ~PingStandIn() { qputenv("PATH", m_path); }
-
-    void setDown(bool down) { flag(QStringLiteral("down"), down ? "1" : nullptr); }
-    void setSlow(const char *seconds) { flag(QStringLiteral("slow"), seconds); }
-    // No ping anywhere on PATH.
-    void hideTool() { qputenv("PATH", QFile::encodeName(m_empty.path())); }
-
-private:
-    void flag(const QString &name, const char *content)
-    {
-        QFile f(m_dir.filePath(name));
-        if (!content) {
-            f.remove();
-            return;
-        }
-        f.open(QIODevice::WriteOnly);
-        f.write(content);
-    }
-
-    QTemporaryDir m_dir;
-    QTemporaryDir m_empty;
-    QByteArray m_path;
-};
-
 // A uniquely named copy of sleep, so that no other process on the machine
 // carries its image name.
 class WatchedChild
@@ -146,44 +97,29 @@ private:
     QProcess m_process;
 };
 
-// A real Board on a simulated board, the cycle on top, a journal in a
-// temporary directory.
-struct Rig {
+// The shared rig with the Board on the port and the cycle on top.
+struct Rig : BoardRig {
     explicit Rig(BoardSimulator::Model model = BoardSimulator::X2, int interval = 100)
-        : sim(model)
+        : BoardRig(model)
     {
-        journal.setWriteTimeStamp(false);
-        journal.setLogFile(dir.filePath(QStringLiteral("tovel3.log")));
-        journal.setPaused(false);
-        started = sim.start(dir.filePath(QStringLiteral("board")));
-        qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(sim.portPath()));
         board.setPort(sim.portPath());
         hb.setInterval(interval);
         hb.setJournal(&journal);
     }
-    ~Rig() { qunsetenv("TOVEL3_EXTRA_PORTS"); }
 
-    int received(const QByteArray &text) const { return sim.receivedTexts().count(text); }
-    int journalCount(const QString &line) const
+    // The network check (on the loopback address) and the process check,
+    // journaled or not.
+    void setChecks(bool network, bool process, const QString &processName, bool logging)
     {
-        QFile f(journal.getLogFile());
-        if (!f.open(QIODevice::ReadOnly))
-            return 0;
-        return QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n")).count(line);
-    }
-    QStringList journalLines() const
-    {
-        QFile f(journal.getLogFile());
-        f.open(QIODevice::ReadOnly);
-        return QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        hb.setNetworkCheck(network);
+        hb.setNetworkTarget(QStringLiteral("127.0.0.1"));
+        hb.setProcessCheck(process);
+        hb.setProcessName(processName);
+        hb.setLogNetwork(logging);
+        hb.setLogProcess(logging);
     }
 
-    QTemporaryDir dir;
-    Journal journal;
-    BoardSimulator sim;
-    Board board{&journal};
     Heartbeat hb{&board};
-    bool started = false;
 };
 
 // Random and mutated replies of the board.
@@ -467,12 +403,7 @@ private slots:
         WatchedChild child;
         Rig r(BoardSimulator::X2, 100);
         QVERIFY(r.started);
-        r.hb.setNetworkCheck(network);
-        r.hb.setNetworkTarget(QStringLiteral("127.0.0.1"));
-        r.hb.setProcessCheck(process);
-        r.hb.setProcessName(child.name);
-        r.hb.setLogNetwork(logging);
-        r.hb.setLogProcess(logging);
+        r.setChecks(network, process, child.name, logging);
         const QString failed =
             failNetwork ? QStringLiteral("Network address 127.0.0.1 is unreachable")
                         : QStringLiteral("Process %1 died or is hanging").arg(child.name);
@@ -524,12 +455,7 @@ private slots:
         child.setStopped(true);
         Rig r(BoardSimulator::X2, 100);
         QVERIFY(r.started);
-        r.hb.setNetworkCheck(true);
-        r.hb.setNetworkTarget(QStringLiteral("127.0.0.1"));
-        r.hb.setProcessCheck(true);
-        r.hb.setProcessName(child.name);
-        r.hb.setLogNetwork(true);
-        r.hb.setLogProcess(true);
+        r.setChecks(true, true, child.name, true);
         const QString died = QStringLiteral("Process %1 died or is hanging").arg(child.name);
 
         r.hb.start();
@@ -575,9 +501,9 @@ private slots:
         QFETCH(bool, networkOk);
         PingStandIn ping;
         if (!slowSeconds.isEmpty())
-            ping.setSlow(slowSeconds.constData());
+            ping.setSlow(slowSeconds);
         if (action == Action::NoTool)
-            ping.hideTool();
+            ping.setHidden(true);
         Rig r(BoardSimulator::X2, interval);
         QVERIFY(r.started);
         r.hb.setNetworkCheck(true);

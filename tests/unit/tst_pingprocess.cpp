@@ -1,5 +1,6 @@
 // Runs on Windows too.
 #include "monitor/pingprocess.h"
+#include "support/pingstandin.h"
 #include "support/testenvironment.h"
 
 #include <QCoreApplication>
@@ -14,58 +15,16 @@
 #include <QThread>
 
 #include <csignal>
+#include <memory>
 #include <sys/types.h>
-
-// A stand-in "ping" first on PATH records its arguments and behaves as the
-// environment tells it: STANDIN_EXIT, STANDIN_SLEEP, STANDIN_OUT, STANDIN_ERR.
-static const char standIn[] =
-    "#!/bin/sh\n"
-    "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args\"\n"
-    "echo $$ > \"$(dirname \"$0\")/pid\"\n"
-    "printf \"$STANDIN_OUT\"\n"
-    "printf \"$STANDIN_ERR\" >&2\n"
-    "if [ -n \"$STANDIN_SLEEP\" ]; then exec sleep \"$STANDIN_SLEEP\"; fi\n"
-    "exit ${STANDIN_EXIT:-0}\n";
 
 class PingProcessTest : public QObject
 {
     Q_OBJECT
 
 private:
-    QByteArray m_path;
-    QTemporaryDir *m_dir = nullptr;
-
-    QString installStandIn()
-    {
-        QFile script(m_dir->filePath("ping"));
-        if (!script.open(QIODevice::WriteOnly))
-            return QString();
-        script.write(standIn);
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv("PATH", QFile::encodeName(m_dir->path()) + ":" + m_path);
-        return m_dir->path();
-    }
-
-    QStringList recordedArguments()
-    {
-        QFile f(m_dir->filePath("args"));
-        if (!f.open(QIODevice::ReadOnly))
-            return {QStringLiteral("<no run>")};
-        QStringList args = QString::fromUtf8(f.readAll()).split('\n');
-        if (!args.isEmpty() && args.last().isEmpty())
-            args.removeLast();
-        return args;
-    }
-
-    // The process id the running stand-in wrote, or 0 while it has not yet.
-    qint64 standInPid()
-    {
-        QFile f(m_dir->filePath("pid"));
-        if (!f.open(QIODevice::ReadOnly))
-            return 0;
-        return f.readAll().trimmed().toLongLong();
-    }
+    // The stand-in of each case, answering "0" with no output.
+    std::unique_ptr<PingStandIn> m_ping;
 
     // Starts the probe with no tool to run and waits until its start has
     // failed; a finished() signal would follow at once.
@@ -96,23 +55,18 @@ private:
 private slots:
     void init()
     {
-        m_path = qgetenv("PATH");
-        m_dir = new QTemporaryDir;
-        for (const char *v : {"STANDIN_EXIT", "STANDIN_SLEEP", "STANDIN_OUT", "STANDIN_ERR"})
-            qunsetenv(v);
 #ifdef Q_OS_WIN
         if (qstrcmp(QTest::currentTestFunction(), "startsWithoutResult") != 0 &&
             qstrcmp(QTest::currentTestFunction(), "windowsReply") != 0)
             QSKIP("iputils ping: its arguments, a shell-script stand-in, signals, /proc");
+#else
+        m_ping = std::make_unique<PingStandIn>();
+        QVERIFY(m_ping->installed());
+        m_ping->setReply("", "", 0);
 #endif
     }
 
-    void cleanup()
-    {
-        qputenv("PATH", m_path);
-        delete m_dir;
-        m_dir = nullptr;
-    }
+    void cleanup() { m_ping.reset(); }
 
     void startsWithoutResult()
     {
@@ -142,6 +96,7 @@ private slots:
     {
         QFETCH(QString, address);
         QFETCH(int, timeout);
+        m_ping.reset(); // the real tool
         PingProcess probe;
         probe.setTimeout(timeout);
         QCOMPARE(runOnce(probe, address), 1);
@@ -189,13 +144,12 @@ private slots:
         QFETCH(int, timeout);
         QFETCH(QString, wait);
         QFETCH(QString, target);
-        installStandIn();
         PingProcess probe;
         probe.setTimeout(timeout);
         QCOMPARE(runOnce(probe, address), 1);
         QCOMPARE(probe.exitCode(), 0);
         const QStringList expected = {"-n", "-c", "1", "-W", wait, "--", target};
-        QCOMPARE(recordedArguments(), expected);
+        QCOMPARE(m_ping->arguments(), expected);
         QCOMPARE(probe.timeout(), timeout);
     }
 
@@ -230,10 +184,7 @@ private slots:
         QFETCH(QByteArray, exitCode);
         QFETCH(QString, output);
         QFETCH(int, code);
-        installStandIn();
-        qputenv("STANDIN_OUT", out);
-        qputenv("STANDIN_ERR", err);
-        qputenv("STANDIN_EXIT", exitCode);
+        m_ping->setReply(out, err, exitCode.toInt());
         PingProcess probe;
         QCOMPARE(runOnce(probe, "127.0.0.1"), 1);
         QCOMPARE(probe.output(), output);
@@ -242,8 +193,7 @@ private slots:
 
     void startWhileBusyKillsTheRun()
     {
-        installStandIn();
-        qputenv("STANDIN_SLEEP", "30");
+        m_ping->setSlow("30");
         PingProcess probe;
         QSignalSpy spy(&probe, &PingProcess::finished);
         QElapsedTimer clock;
@@ -251,7 +201,7 @@ private slots:
         probe.start("127.0.0.1");
         QVERIFY(clock.elapsed() < 1000); // returns at once
         QCOMPARE(spy.count(), 0);
-        QTRY_VERIFY(standInPid() > 0);
+        QTRY_VERIFY(m_ping->pid() > 0);
         QTest::qWait(100);
         QCOMPARE(spy.count(), 0); // still running
 
@@ -264,13 +214,12 @@ private slots:
         QVERIFY(clock.elapsed() < 10000);
 
         // the next start runs afresh
-        qunsetenv("STANDIN_SLEEP");
-        qputenv("STANDIN_OUT", "fresh");
-        QFile::remove(m_dir->filePath("args"));
+        m_ping->setSlow({});
+        m_ping->setReply("fresh", "", 0);
         QCOMPARE(runOnce(probe, "127.0.0.2"), 1);
         QCOMPARE(probe.exitCode(), 0);
         QCOMPARE(probe.output(), QStringLiteral("fresh\n"));
-        QCOMPARE(recordedArguments().value(6), QStringLiteral("127.0.0.2"));
+        QCOMPARE(m_ping->arguments().value(6), QStringLiteral("127.0.0.2"));
     }
 
     // The tool may end with success just before a new cycle's start() kills
@@ -278,8 +227,6 @@ private slots:
     // nothing about the network and must not let a heartbeat through.
     void startAfterAnUndeliveredSuccessReportsFailure()
     {
-        installStandIn();
-        qputenv("STANDIN_EXIT", "0");
         PingProcess probe;
         QSignalSpy spy(&probe, &PingProcess::finished);
         probe.start("127.0.0.1");
@@ -289,7 +236,7 @@ private slots:
         bool ended = false;
         while (!ended && clock.elapsed() < 5000) {
             QThread::msleep(20);
-            const qint64 pid = standInPid();
+            const qint64 pid = m_ping->pid();
             if (pid <= 0)
                 continue;
             QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -311,15 +258,14 @@ private slots:
 
     void crashOfTheToolIsReported()
     {
-        installStandIn();
-        qputenv("STANDIN_SLEEP", "30");
-        qputenv("STANDIN_OUT", "partial");
+        m_ping->setSlow("30");
+        m_ping->setReply("partial", "", 0);
         PingProcess probe;
         QSignalSpy spy(&probe, &PingProcess::finished);
         probe.start("127.0.0.1");
-        QTRY_VERIFY(standInPid() > 0);
+        QTRY_VERIFY(m_ping->pid() > 0);
 #ifndef Q_OS_WIN
-        ::kill(pid_t(standInPid()), SIGSEGV);
+        ::kill(pid_t(m_ping->pid()), SIGSEGV);
 #endif
         QVERIFY(spy.wait(5000));
         QTest::qWait(200);
@@ -330,15 +276,12 @@ private slots:
 
     void missingToolReportsNothing()
     {
-        installStandIn();
-        qputenv("STANDIN_OUT", "earlier");
-        qputenv("STANDIN_EXIT", "1");
+        m_ping->setReply("earlier", "", 1);
         PingProcess probe;
         QCOMPARE(runOnce(probe, "127.0.0.1"), 1);
         QCOMPARE(probe.exitCode(), 1);
 
-        QTemporaryDir empty;
-        qputenv("PATH", QFile::encodeName(empty.path()));
+        m_ping->setHidden(true);
         QSignalSpy spy(&probe, &PingProcess::finished);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ping could not be started"));
         QVERIFY(failToStart(probe, "127.0.0.1"));
@@ -347,8 +290,8 @@ private slots:
         QCOMPARE(probe.output(), QStringLiteral("earlier\n"));
 
         // the probe is not left busy: with the tool back, the next start runs
-        installStandIn();
-        qputenv("STANDIN_EXIT", "0");
+        m_ping->setHidden(false);
+        m_ping->setReply("", "", 0);
         QCOMPARE(runOnce(probe, "127.0.0.1"), 1);
         QCOMPARE(probe.exitCode(), 0);
     }
@@ -364,17 +307,16 @@ private slots:
                 if (type == QtWarningMsg && msg.contains("ping could not be started"))
                     ++warnings;
             });
-        QTemporaryDir empty;
         PingProcess probe;
-        qputenv("PATH", QFile::encodeName(empty.path()));
+        m_ping->setHidden(true);
         bool failed = true;
         for (int i = 0; i < 3; ++i)
             failed = failToStart(probe, "127.0.0.1") && failed;
         const int firstOutage = warnings;
 
-        installStandIn();
+        m_ping->setHidden(false);
         const int runs = runOnce(probe, "127.0.0.1");
-        qputenv("PATH", QFile::encodeName(empty.path()));
+        m_ping->setHidden(true);
         failed = failToStart(probe, "127.0.0.1") && failed;
         qInstallMessageHandler(previous);
 
@@ -386,8 +328,7 @@ private slots:
 
     void missingToolBeforeAnyRunKeepsInitialValues()
     {
-        QTemporaryDir empty;
-        qputenv("PATH", QFile::encodeName(empty.path()));
+        m_ping->setHidden(true);
         PingProcess probe;
         QSignalSpy spy(&probe, &PingProcess::finished);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ping could not be started"));
@@ -432,7 +373,8 @@ private slots:
         QFETCH(int, timeout);
         QFETCH(QString, arguments);
         QFETCH(int, code);
-        const QDir dir(m_dir->path());
+        QTemporaryDir tmp;
+        const QDir dir(tmp.path());
         QVERIFY(QFile::copy(qEnvironmentVariable("TOVEL3_PING"), dir.filePath("ping.exe")));
         QFile outFile(dir.filePath("ping.out"));
         QVERIFY(outFile.open(QIODevice::WriteOnly));
@@ -458,12 +400,11 @@ private slots:
 
     void destructionEndsARunningTool()
     {
-        installStandIn();
-        qputenv("STANDIN_SLEEP", "30");
+        m_ping->setSlow("30");
         auto *probe = new PingProcess;
         probe->start("127.0.0.1");
-        QTRY_VERIFY(standInPid() > 0);
-        const QByteArray pid = QByteArray::number(standInPid());
+        QTRY_VERIFY(m_ping->pid() > 0);
+        const QByteArray pid = QByteArray::number(m_ping->pid());
         QVERIFY(QFile::exists("/proc/" + pid));
         QElapsedTimer clock;
         clock.start();

@@ -80,13 +80,7 @@ public slots:
     void openUrl(const QUrl &url) { openedUrls << url; }
 
 private slots:
-    void initTestCase()
-    {
-        installMessageHandler();
-        // Whatever address a case stores, nothing is pinged beyond loopback.
-        ping.reset(new PingStandIn);
-    }
-    void cleanupTestCase() { ping.reset(); }
+    void initTestCase() { installMessageHandler(); }
     void init() { startCase(); }
     void cleanup() { verifyNoQmlProblems(); }
 
@@ -772,16 +766,9 @@ private:
         }
         return false;
     }
-    static QMessageBox *shownMessageBox()
-    {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
-                return box;
-        }
-        return nullptr;
-    }
 
-    std::unique_ptr<PingStandIn> ping;
+    // Whatever address a case stores, nothing is pinged beyond loopback.
+    PingStandIn ping;
     QList<QUrl> openedUrls;
 };
 
