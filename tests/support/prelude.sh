@@ -3,7 +3,7 @@
 # and shows the ends of the test's logs. A test adds to them:
 #   pids+=($!)         ended (with $stop_signal, KILL unless set), last
 #                      started first, and reaped at exit
-#   at_exit+=("cmd")   run at exit before that (evaluated; failures ignored)
+#   at_exit+=("cmd")   run at exit after that (evaluated; failures ignored)
 #   logs+=("glob")     files (relative to $work, or absolute) fail() shows
 #   log_lines=N        how many of their last lines (25)
 # TOVEL3_KEEP_WORK=1 keeps the work directory for a look afterwards.
@@ -18,11 +18,11 @@ stop_signal=KILL
 
 prelude_cleanup() {
   local c i
-  for c in "${at_exit[@]}"; do eval "$c" || true; done
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
     kill -"$stop_signal" "${pids[i]}" 2>/dev/null || true
     wait "${pids[i]}" 2>/dev/null || true
   done
+  for c in "${at_exit[@]}"; do eval "$c" || true; done
   [ -n "${TOVEL3_KEEP_WORK:-}" ] || rm -rf "$work"
 }
 trap prelude_cleanup EXIT

@@ -5,9 +5,7 @@
 set -euo pipefail
 src=${TOVEL3_SOURCE_DIR:?}
 build=${TOVEL3_BUILD_DIR:?}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+source "$src/tests/support/prelude.sh"
 
 DESTDIR="$work/root" cmake --install "$build" --prefix /usr >/dev/null
 root="$work/root"

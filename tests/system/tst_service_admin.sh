@@ -21,33 +21,16 @@ set -euo pipefail
 tovel3d=${TOVEL3D_BIN:?}
 ctl=${TOVEL3CTL_BIN:?}
 sim=${TOVEL3_BOARDSIM:?}
-source "${TOVEL3_SOURCE_DIR:?}/tests/support/waitfor.sh"
 if [ "$(id -u)" -ne 0 ]; then
   echo "skip: needs root for another user"
   exit 0
 fi
-
-work=$(mktemp -d)
+source "${TOVEL3_SOURCE_DIR:?}/tests/support/prelude.sh"
 chmod 711 "$work"
 user=tovel3t$$
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do
-    kill -KILL "$p" 2>/dev/null || true
-    wait "$p" 2>/dev/null || true
-  done
-  userdel "$user" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  for f in "$work"/*.err "$work"/logs/tovel3.log; do
-    [ -f "$f" ] && { echo "--- $f"; tail -n 20 "$f"; }
-  done
-  exit 1
-}
-ok() { echo "ok: $*"; }
+at_exit=('userdel "$user" 2>/dev/null')
+logs=("*.err" logs/tovel3.log)
+log_lines=20
 useradd -M -s /usr/sbin/nologin -U "$user"
 as_user=(setpriv "--reuid=$user" "--regid=$user" --clear-groups)
 
