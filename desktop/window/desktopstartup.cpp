@@ -118,21 +118,20 @@ int DesktopStartup::run(int argc, char **argv, QQmlAbstractUrlInterceptor *inter
     parser.addVersionOption();
     CommandLine::addDesktopOptions(parser);
     parser.process(app);
-    {
-        AppSettings settings;
-        CommandLine::applyDesktopOptions(parser, settings);
-    }
+    // One look at the store for what start-up needs before the window.
+    AppSettings settings;
+    CommandLine::applyDesktopOptions(parser, settings);
 
     QTranslator *translator = loadTranslations(&app, nullptr, QStringLiteral("lang"));
 
     QQuickStyle::setStyle(QStringLiteral("Material"));
-    if (AppSettings(nullptr).softwareRendering())
+    if (settings.softwareRendering())
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
     app.setQuitOnLastWindowClosed(false);
 
     journal = new Journal(nullptr, QString());
     journal->setup(QString(), QStringLiteral("tovel3.log"));
-    AppSettings(nullptr).applyToJournal(journal);
+    settings.applyToJournal(journal);
     journal->log(QCoreApplication::translate("Logger", "application started"));
 
     QObject::connect(
