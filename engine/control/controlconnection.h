@@ -3,8 +3,6 @@
 #include <QByteArray>
 #include <QObject>
 
-class QLocalSocket;
-
 // One client of the control socket, as ControlServer serves it: what came in
 // waits in a bounded buffer (nothing more is taken from the system while it
 // is full), what goes out is queued and sent as the client takes it.
@@ -16,11 +14,10 @@ class ControlConnection : public QObject
 {
     Q_OBJECT
 public:
-    // Takes over an accepted, non-blocking socket; closes it in the end.
-    // (Unix; the system's half defines the constructor of its system.)
-    explicit ControlConnection(int descriptor, QObject *parent = nullptr);
-    // Takes over a connection the local server accepted (Windows).
-    explicit ControlConnection(QLocalSocket *socket, QObject *parent = nullptr);
+    // Takes over what the system's listener accepted, and closes it in the
+    // end: a non-blocking socket's descriptor (Unix) or a named pipe's
+    // handle (Windows).
+    explicit ControlConnection(qintptr handle, QObject *parent = nullptr);
     ~ControlConnection() override;
 
     // The most that waits to be read; 64 KiB unless set.

@@ -32,9 +32,9 @@ struct ControlConnection::Transport : QObject {
     bool closing = false;
 };
 
-ControlConnection::ControlConnection(int descriptor, QObject *parent)
+ControlConnection::ControlConnection(qintptr handle, QObject *parent)
     : QObject(parent)
-    , d(new Transport(descriptor, this))
+    , d(new Transport(int(handle), this))
 {
     d->writer->setEnabled(false);
     connect(d->reader, &QSocketNotifier::activated, this, &ControlConnection::receive);

@@ -13,11 +13,12 @@ struct ControlConnection::Transport : QObject {
     QLocalSocket *socket;
 };
 
-ControlConnection::ControlConnection(QLocalSocket *socket, QObject *parent)
+ControlConnection::ControlConnection(qintptr handle, QObject *parent)
     : QObject(parent)
-    , d(new Transport(socket, this))
+    , d(new Transport(new QLocalSocket(this), this))
 {
-    socket->setParent(this);
+    QLocalSocket *socket = d->socket;
+    socket->setSocketDescriptor(handle);
     socket->setReadBufferSize(m_readBufferSize);
     connect(socket, &QLocalSocket::readyRead, this, &ControlConnection::receive);
     connect(socket, &QLocalSocket::disconnected, this, &ControlConnection::disconnected,

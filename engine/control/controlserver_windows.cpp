@@ -7,8 +7,18 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+// Keeps the pipes' handles as they come, rather than sockets made for them:
+// each becomes a ControlConnection.
 struct ControlServer::Listener : QLocalServer {
     using QLocalServer::QLocalServer;
+    QList<quintptr> accepted;
+
+protected:
+    void incomingConnection(quintptr handle) override
+    {
+        accepted.append(handle);
+        emit newConnection();
+    }
 };
 
 bool ControlServer::listen(const QString &path, Access access, const QString &group)
@@ -40,8 +50,8 @@ bool ControlServer::listen(const QString &path, Access access, const QString &gr
 
 void ControlServer::acceptConnections()
 {
-    while (QLocalSocket *socket = m_listener->nextPendingConnection())
-        addClient(new ControlConnection(socket, this));
+    while (!m_listener->accepted.isEmpty())
+        addClient(new ControlConnection(qintptr(m_listener->accepted.takeFirst()), this));
 }
 
 void ControlServer::closeListener()
