@@ -35,7 +35,7 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DTOVEL3_QT_MINGW="$qt" \
-  -DTOVEL3_HOST_BUILD_DIR="$(realpath -m "$host_build")"
+  -DTOVEL3_HOST_BUILD_DIR="$(realpath -m "$host_build")" -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 cmake --build "$build" -j"$(nproc)"
 (cd "$build" && cpack)
 ls -l "$build"/tovel3-*-win64.exe

@@ -120,10 +120,12 @@ in_container systemd-run --wait -q -p User=tovel3 -p NoNewPrivileges=yes ping -c
 in_container setpriv --reuid=nobody --regid=nogroup --clear-groups sh -c \
   'printf "1\nsystemd\n%s\n" "$(cat /proc/sys/kernel/hostname)" >/run/lock/LCK..ttyTOVEL0' ||
   bad "another user cannot write /run/lock here"
-# The PTY is not enumerated as a USB port.
+# The PTY is not enumerated as a USB port. systemd's watchdog waits 10 s
+# rather than the unit's 30 s: the service keeps to the shorter interval
+# throughout, and the SIGSTOP step below takes 20 s less.
 in_container mkdir -p /etc/systemd/system/tovel3d.service.d
-echo -e '[Service]\nEnvironment=TOVEL3_EXTRA_PORTS=/dev/ttyTOVEL0' |
-  in_container tee /etc/systemd/system/tovel3d.service.d/pty.conf >/dev/null
+echo -e '[Service]\nEnvironment=TOVEL3_EXTRA_PORTS=/dev/ttyTOVEL0\nWatchdogSec=10s' |
+  in_container tee /etc/systemd/system/tovel3d.service.d/test.conf >/dev/null
 settings 127.0.0.1
 mark=$(date +%s)
 from=$(board_lines)
@@ -188,14 +190,14 @@ else
   in_container systemctl restart tovel3d
 fi
 
-# --- SIGSTOP: systemd's watchdog (30 s) restarts the service (5 s later)
+# --- SIGSTOP: systemd's watchdog (10 s here) restarts the service (5 s later)
 from=$(board_lines)
 wait_for 20 beats_since "$from" || true
 pid=$(service MainPID)
 stopped=$(date +%s)
 in_container systemctl kill --kill-who=main --signal=SIGSTOP tovel3d
 gone() { [ "$(service MainPID)" != "$pid" ]; }
-if wait_for 60 gone; then
+if wait_for 30 gone; then
   # A killed opener leaves the PTY exclusive; a real ttyACM clears that on
   # its last close, so the test does it here.
   python3 -c 'import fcntl, os, sys, termios
@@ -210,7 +212,7 @@ os.close(fd)' "$pts"
   fi
   journal "$stopped" | grep -q 'Watchdog timeout' || bad "no watchdog timeout in the journal"
 else
-  bad "the stopped service was not restarted within 60 s"
+  bad "the stopped service was not restarted within 30 s"
   in_container systemctl kill --signal=SIGCONT tovel3d || true
 fi
 
