@@ -34,6 +34,7 @@ QString uniqueName(const QString &prefix, int randomChars)
     return s;
 }
 
+#ifndef Q_OS_WIN
 // The kernel's state letter of a process, or 0 when it is gone.
 char stateOf(qint64 pid)
 {
@@ -50,6 +51,7 @@ QByteArray commOf(qint64 pid)
     QFile f(QStringLiteral("/proc/%1/comm").arg(pid));
     return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
 }
+#endif
 } // namespace
 
 class ProcessWatcherTest : public QObject
@@ -320,6 +322,7 @@ private slots:
     void otherUsers()
     {
         QFETCH(bool, asNobody);
+        Q_UNUSED(asNobody) // only where other users' processes are started
         QFETCH(QString, owner);
         QFETCH(QStringList, copies);
         QFETCH(int, result);
