@@ -83,6 +83,8 @@ BoardRig::~BoardRig()
 
 bool BoardRig::identify(bool feed)
 {
+    if (!started)
+        return false;
     QSignalSpy handshake(&board, &Board::suspendReported);
     board.setPort(sim.portPath());
     if (feed && !board.sendHeartbeat())

@@ -30,8 +30,9 @@ struct BoardRig {
     BoardRig(const BoardRig &) = delete;
     BoardRig &operator=(const BoardRig &) = delete;
 
-    // The Board on the simulator's port and identified; with `feed` also fed
-    // once and its handshake answered.
+    // The Board on the simulator's port (false when the simulator did not
+    // start) and identified; with `feed` also fed once and its handshake
+    // answered.
     bool identify(bool feed = true);
 
     // How often the board received `text`.

@@ -198,7 +198,6 @@ private slots:
         QFETCH(bool, answerRead);
 
         Rig rig{BoardSimulator::Model(model)};
-        QVERIFY(rig.started);
         QVERIFY(rig.identify());
         const int before = rig.sim.receivedTexts().size();
         Console::clear();
@@ -261,7 +260,6 @@ private slots:
     void boardsWordIsTheState()
     {
         Rig rig;
-        QVERIFY(rig.started);
         QVERIFY(rig.identify());
         rig.sim.setSilent(true);
         QSignalSpy changes(&rig.board, &Board::channelStateChanged);
@@ -355,7 +353,6 @@ private slots:
     void readingOfThePreviousBoardIsDropped()
     {
         Rig rig;
-        QVERIFY(rig.started);
         QVERIFY(rig.identify());
         QVERIFY(rig.board.sendHeartbeat());
         QTRY_COMPARE(rig.board.inputKind(), int(InputReading::Temperature));
@@ -535,7 +532,6 @@ private slots:
     void lostBoardIsIdentifiedAgainWithoutAnnouncement()
     {
         Rig rig;
-        QVERIFY(rig.started);
         QVERIFY(rig.identify());
         QCOMPARE(rig.journalCount("Ostrel X2 v3.1U connected"), 1);
 
@@ -619,7 +615,6 @@ private slots:
     void randomRepliesNeverBringAHandshakeUnasked()
     {
         Rig rig;
-        QVERIFY(rig.started);
         QVERIFY(rig.identify(false));
         QSignalSpy acks(&rig.board, &Board::acknowledged);
         const quint32 seed = qEnvironmentVariableIsSet("TOVEL3_FUZZ_SEED")
@@ -822,7 +817,6 @@ private slots:
     void heartbeatGoesNextAndKeepsItsAnswer()
     {
         Rig rig;
-        QVERIFY(rig.started);
         QVERIFY(rig.identify());
         QSignalSpy acks(&rig.board, &Board::acknowledged);
         QSignalSpy replies(&rig.board, &Board::replyReceived);

@@ -346,7 +346,7 @@ private slots:
     // user) hold a heartbeat back by one exchange at most.
     void commandsNeverStarveTheHeartbeat()
     {
-        const int interval = 300;
+        const int interval = 200;
         Rig r(BoardSimulator::X2, interval);
         QVERIFY(r.started);
         QElapsedTimer clock;
