@@ -134,6 +134,14 @@ private slots:
         for (int i = 1; i < during.size(); ++i)
             worst = qMax(worst, during[i] - during[i - 1]);
         QVERIFY2(worst < interval + 150, qPrintable(QStringLiteral("gap %1 ms").arg(worst)));
+        // The board's answers were taken and counted on the engine's thread.
+        Heartbeat *hb = watchdog.heartbeat();
+        const auto counts = onEngine<QPair<int, int>>(
+            watchdog, [hb] { return qMakePair(hb->heartbeatsSent(), hb->acksReceived()); });
+        QVERIFY2(counts.first >= during.size() && counts.second >= counts.first - 1,
+                 qPrintable(QStringLiteral("%1 sent, %2 acknowledged")
+                                .arg(counts.first)
+                                .arg(counts.second)));
 
         // The real period: the first heartbeat 3 s after the start, the next
         // 3 s later.

@@ -3,8 +3,8 @@
 // that gate it (a real ping of the loopback address through a stand-in that
 // can fail or stall without sending anything, a real child process stopped
 // and continued), probes that must not count, commands, late replies and an
-// unplugged board beside it, and a run on a thread of its own. What the Board
-// does with the board's replies is tst_board's.
+// unplugged board beside it. What the Board does with the board's replies is
+// tst_board's; the cycle on the engine's own thread is tst_engine's.
 
 #include "monitor/heartbeat.h"
 #include "monitor/pingprocess.h"
@@ -14,15 +14,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 #include <csignal>
-#include <memory>
 
 namespace
 {
@@ -445,86 +442,6 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(wentDark(), 2000);
         QCOMPARE(r.board.modelLetter(), QStringLiteral("U"));
-    }
-
-    void runsOnAThreadOfItsOwn()
-    {
-        // The board on one thread, Board and the cycle on another, and this
-        // thread blocked for a while.
-        QTemporaryDir dir;
-        QThread boardThread;
-        QThread worker;
-        auto *sim = new BoardSimulator;
-        sim->moveToThread(&boardThread);
-        boardThread.start();
-        bool started = false;
-        QMetaObject::invokeMethod(
-            sim, [&] { started = sim->start(dir.filePath(QStringLiteral("board"))); },
-            Qt::BlockingQueuedConnection);
-        QVERIFY(started);
-        qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(sim->portPath()));
-
-        auto *board = new Board;
-        auto *hb = new Heartbeat(board);
-        hb->setInterval(50);
-        QElapsedTimer clock;
-        clock.start();
-        hb->setClock([&clock] { return clock.elapsed(); });
-        QMutex mutex;
-        QVector<qint64> beats;
-        QVector<qint64> acks;
-        auto record = [&](QVector<qint64> &to, qint64 when) {
-            QMutexLocker lock(&mutex);
-            to << when;
-        };
-        connect(
-            hb, &Heartbeat::heartbeatsSentChanged, hb, [&] { record(beats, hb->lastHeartbeat()); },
-            Qt::DirectConnection);
-        connect(
-            hb, &Heartbeat::acksReceivedChanged, hb, [&] { record(acks, hb->lastAck()); },
-            Qt::DirectConnection);
-        board->moveToThread(&worker);
-        hb->moveToThread(&worker);
-        worker.start();
-        const QString port = sim->portPath();
-        QMetaObject::invokeMethod(
-            hb,
-            [&] {
-                board->setPort(port);
-                hb->start();
-            },
-            Qt::BlockingQueuedConnection);
-
-        QThread::msleep(700);
-        int beatsAfter200 = 0;
-        int acksAfter200 = 0;
-        {
-            QMutexLocker lock(&mutex);
-            for (qint64 t : beats)
-                beatsAfter200 += t > 200 ? 1 : 0;
-            for (qint64 t : acks)
-                acksAfter200 += t > 200 ? 1 : 0;
-        }
-        QVERIFY2(beatsAfter200 >= 8, qPrintable(QString::number(beatsAfter200)));
-        QVERIFY2(acksAfter200 >= beatsAfter200 - 1, qPrintable(QString::number(acksAfter200)));
-
-        QString letter;
-        QMetaObject::invokeMethod(
-            hb,
-            [&] {
-                letter = board->modelLetter();
-                delete hb;
-                delete board;
-            },
-            Qt::BlockingQueuedConnection);
-        worker.quit();
-        worker.wait();
-        QCOMPARE(letter, QStringLiteral("U"));
-        QMetaObject::invokeMethod(
-            sim, [&] { delete sim; }, Qt::BlockingQueuedConnection);
-        boardThread.quit();
-        boardThread.wait();
-        qunsetenv("TOVEL3_EXTRA_PORTS");
     }
 };
 
