@@ -16,9 +16,9 @@ namespace Console
 {
 void capture();
 void clear();
-int count(const QString &line);          // lines reading `line`
-int starting(const QString &prefix);     // lines starting with `prefix`
-int warnings(const QString &part);       // warnings containing `part`
+int count(const QString &line);      // lines reading `line`
+int starting(const QString &prefix); // lines starting with `prefix`
+int warnings(const QString &part);   // warnings containing `part`
 } // namespace Console
 
 // A simulated board on a pseudo-terminal in a temporary directory, its port

@@ -128,16 +128,17 @@ public:
 private:
     QByteArray pick()
     {
-        static const QList<QByteArray> corpus = {
-            "~A",   "~F5242512A37d", "~F52", "~F123", "~I3.1U", "~I2.7L", "~I",     "~I3",
-            "~GI001", "~GO000",      "~G0235", "~G-055", "~GE000", "~Gxyzw", "~S1",   "~S2",
-            "~R1",  "~R2",           "~L0",  "~L1",   "~P0",    "~P1",    "~T1",    "~M2",
-            "~D",   "~",             "~W5242", "~G",  "~F",     "~S",     "~R9",    "~I12345678U"};
+        static const QList<QByteArray> corpus =
+            QByteArray("~A ~F5242512A37d ~F52 ~F123 ~I3.1U ~I2.7L ~I ~I3 ~GI001 ~GO000 ~G0235 "
+                       "~G-055 ~GE000 ~Gxyzw ~S1 ~S2 ~R1 ~R2 ~L0 ~L1 ~P0 ~P1 ~T1 ~M2 ~D ~ "
+                       "~W5242 ~G ~F ~S ~R9 ~I12345678U")
+                .split(' ');
         return corpus[m_rng.bounded(corpus.size())];
     }
     char byte()
     {
-        static const QByteArray bytes("~AFLPIGSRUWTMD0123456789abcdefXYZ\n\r \t\x01\x7f\x80\xff\xe9\0", 43);
+        static const QByteArray bytes(
+            "~AFLPIGSRUWTMD0123456789abcdefXYZ\n\r \t\x01\x7f\x80\xff\xe9\0", 43);
         return bytes[m_rng.bounded(bytes.size())];
     }
 
@@ -722,7 +723,8 @@ private slots:
         QVERIFY(QFile::link(rig.sim.slavePath(), link));
         BoardSimulator stranger;
         QVERIFY(stranger.start(rig.dir.path() + QStringLiteral("/stranger")));
-        const QString strangerLink = byId.filePath(QStringLiteral("usb-Brennic_Ostrel_X2_0043-if00"));
+        const QString strangerLink =
+            byId.filePath(QStringLiteral("usb-Brennic_Ostrel_X2_0043-if00"));
         QVERIFY(QFile::link(stranger.slavePath(), strangerLink));
         QCOMPARE(Board::stablePortName(rig.sim.portPath(), byId.path()), link);
         QCOMPARE(Board::stablePortName(rig.sim.slavePath(), byId.path()), link);

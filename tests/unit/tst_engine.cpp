@@ -138,10 +138,10 @@ private slots:
         Heartbeat *hb = watchdog.heartbeat();
         const auto counts = onEngine<QPair<int, int>>(
             watchdog, [hb] { return qMakePair(hb->heartbeatsSent(), hb->acksReceived()); });
-        QVERIFY2(counts.first >= during.size() && counts.second >= counts.first - 1,
-                 qPrintable(QStringLiteral("%1 sent, %2 acknowledged")
-                                .arg(counts.first)
-                                .arg(counts.second)));
+        QVERIFY2(
+            counts.first >= during.size() && counts.second >= counts.first - 1,
+            qPrintable(
+                QStringLiteral("%1 sent, %2 acknowledged").arg(counts.first).arg(counts.second)));
 
         // The real period: the first heartbeat 3 s after the start, the next
         // 3 s later.
@@ -275,7 +275,8 @@ private slots:
         QVERIFY(!settings.contains(AppSettings::Key::LedOff));
         QVERIFY(!settings.contains(AppSettings::Key::TimerSuspended));
         Board *b = watchdog.board();
-        QVERIFY(onEngine<bool>(watchdog, [b] { return b->setLed(false) && b->setSuspended(true); }));
+        QVERIFY(
+            onEngine<bool>(watchdog, [b] { return b->setLed(false) && b->setSuspended(true); }));
         QTRY_VERIFY(settings.ledOff());
         QTRY_VERIFY(settings.timerSuspended());
         QTRY_VERIFY(!board2.value("led").toBool());
