@@ -1,8 +1,70 @@
 #include "support/boardrig.h"
 
 #include <QFile>
+#include <QMutex>
 #include <QSignalSpy>
 #include <QTest>
+
+namespace
+{
+struct Messages {
+    QMutex mutex;
+    QStringList console;
+    QStringList warnings;
+    QtMessageHandler previous = nullptr;
+};
+
+Messages &messages()
+{
+    static Messages m;
+    return m;
+}
+
+void handler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
+{
+    Messages &m = messages();
+    const bool console = type == QtDebugMsg || type == QtInfoMsg;
+    {
+        QMutexLocker lock(&m.mutex);
+        (console ? m.console : m.warnings) << msg;
+    }
+    if (!console || !qEnvironmentVariableIsEmpty("TOVEL3_TEST_VERBOSE"))
+        m.previous(type, context, msg);
+}
+} // namespace
+
+void Console::capture()
+{
+    messages().previous = qInstallMessageHandler(handler);
+}
+
+void Console::clear()
+{
+    QMutexLocker lock(&messages().mutex);
+    messages().console.clear();
+    messages().warnings.clear();
+}
+
+int Console::count(const QString &line)
+{
+    QMutexLocker lock(&messages().mutex);
+    return messages().console.count(line);
+}
+
+int Console::starting(const QString &prefix)
+{
+    QMutexLocker lock(&messages().mutex);
+    int n = 0;
+    for (const QString &line : qAsConst(messages().console))
+        n += line.startsWith(prefix) ? 1 : 0;
+    return n;
+}
+
+int Console::warnings(const QString &part)
+{
+    QMutexLocker lock(&messages().mutex);
+    return messages().warnings.filter(part).size();
+}
 
 BoardRig::BoardRig(BoardSimulator::Model model)
     : sim(model)
@@ -21,6 +83,8 @@ BoardRig::~BoardRig()
 
 bool BoardRig::identify(bool feed)
 {
+    if (!started)
+        return false;
     QSignalSpy handshake(&board, &Board::suspendReported);
     board.setPort(sim.portPath());
     if (feed && !board.sendHeartbeat())

@@ -132,7 +132,7 @@ void TestBoardSimulator::replies()
     QVERIFY(c.opened);
     c.send(write);
     QCOMPARE(c.read(reply.count('\n')), reply);
-    QCOMPARE(c.quiet(200), QByteArray()); // nothing more follows
+    QCOMPARE(c.quiet(100), QByteArray()); // nothing more follows
     QCOMPARE(c.chunks, 1);                // the replies of one write leave together
 }
 
@@ -311,7 +311,8 @@ void TestBoardSimulator::suspensionHoldsWatchdog()
     QVERIFY(!board.clockRunning());
     c.send("~U"); // a heartbeat does not wake a suspended clock
     c.read(1);
-    QTest::qWait(700);
+    QVERIFY(!board.clockRunning());
+    QTest::qWait(300);
     QCOMPARE(resets.size(), 0);
     c.send("~P0");
     QCOMPARE(c.read(1), QByteArray("~P0\n"));
@@ -326,9 +327,8 @@ void TestBoardSimulator::resetLimitAndDisabledClock()
     board.setTimeScale(0.1);                   // 100 ms
     QSignalSpy resets(&board, &BoardSimulator::resetFired);
     QVERIFY(board.start());
-    QTest::qWait(800);
+    QTRY_VERIFY(!board.clockRunning());
     QCOMPARE(board.resetCount(), 2);
-    QVERIFY(!board.clockRunning());
     Client c(board.portPath());
     c.send("~U");
     c.read(1);
@@ -341,7 +341,7 @@ void TestBoardSimulator::resetLimitAndDisabledClock()
     QVERIFY(!board.clockRunning());
     c.send("~U");
     c.read(1);
-    QTest::qWait(300);
+    QVERIFY(!board.clockRunning());
     QCOMPARE(board.resetCount(), 3);
 }
 

@@ -75,13 +75,15 @@ struct Rig : BoardRig {
         QObject::connect(&server, &ControlServer::compatibilityT1Set,
                          [this](int t1) { stored << QStringLiteral("t1=%1").arg(t1); });
         board.setCompatibilityMode(model == BoardSimulator::LegacyS);
+        bool unanswered = false; // both asks for the identity
         if (start == Unidentified) {
             sim.setSilent(true);
             board.setPort(sim.portPath());
-            QTest::qWait(2 * Board::ExchangeTimeoutMs + 100); // both asks unanswered
+            unanswered = QTest::qWaitFor([this] { return received("~I") == 2; }, 3000);
             sim.setSilent(false);
         }
-        ok = started && (start == Unidentified || identify(start == Fed)) && server.listen(socket);
+        ok = started && (start == Unidentified ? unanswered : identify(start == Fed)) &&
+             server.listen(socket);
         sim.clearReceived();
     }
 

@@ -103,6 +103,7 @@ private slots:
         AppSettings realSettings;
         Journal realJournal;
         Engine real(&realSettings, &realJournal, Engine::OwnThread);
+        const qint64 realStart = QDateTime::currentMSecsSinceEpoch();
         real.start();
         QTRY_COMPARE(realSettings.port(), realLink);
 
@@ -120,7 +121,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(board.times("~U").size() >= 2, 5000);
 
         const qint64 blockStart = QDateTime::currentMSecsSinceEpoch();
-        QThread::sleep(10); // the GUI thread is busy: a long layout, a slow dialog
+        QThread::sleep(7); // the GUI thread is busy: a long layout, a slow dialog
         const qint64 blockEnd = QDateTime::currentMSecsSinceEpoch();
 
         const QVector<qint64> beats = board.times("~U");
@@ -128,16 +129,26 @@ private slots:
         for (qint64 t : beats)
             if (t > blockStart && t < blockEnd)
                 during << t;
-        QVERIFY2(during.size() >= 18, qPrintable(QString::number(during.size())));
+        QVERIFY2(during.size() >= 12, qPrintable(QString::number(during.size())));
         qint64 worst = 0;
         for (int i = 1; i < during.size(); ++i)
             worst = qMax(worst, during[i] - during[i - 1]);
         QVERIFY2(worst < interval + 150, qPrintable(QStringLiteral("gap %1 ms").arg(worst)));
+        // The board's answers were taken and counted on the engine's thread.
+        Heartbeat *hb = watchdog.heartbeat();
+        const auto counts = onEngine<QPair<int, int>>(
+            watchdog, [hb] { return qMakePair(hb->heartbeatsSent(), hb->acksReceived()); });
+        QVERIFY2(
+            counts.first >= during.size() && counts.second >= counts.first - 1,
+            qPrintable(
+                QStringLiteral("%1 sent, %2 acknowledged").arg(counts.first).arg(counts.second)));
 
-        // The real period: three heartbeats by now (the first 3 s after the
-        // start), 3 s apart.
+        // The real period: the first heartbeat 3 s after the start, the next
+        // 3 s later.
         const QVector<qint64> slow = realBoard.times("~U");
-        QVERIFY2(slow.size() >= 3, qPrintable(QString::number(slow.size())));
+        QVERIFY2(slow.size() >= 2, qPrintable(QString::number(slow.size())));
+        QVERIFY2(slow[0] - realStart >= 2700,
+                 qPrintable(QStringLiteral("first after %1 ms").arg(slow[0] - realStart)));
         for (int i = 1; i < slow.size(); ++i) {
             const qint64 gap = slow[i] - slow[i - 1];
             QVERIFY2(gap >= 2700 && gap <= 3300, qPrintable(QStringLiteral("gap %1 ms").arg(gap)));
@@ -264,7 +275,8 @@ private slots:
         QVERIFY(!settings.contains(AppSettings::Key::LedOff));
         QVERIFY(!settings.contains(AppSettings::Key::TimerSuspended));
         Board *b = watchdog.board();
-        QVERIFY(onEngine<bool>(watchdog, [b] { return b->setLed(false) && b->setSuspended(true); }));
+        QVERIFY(
+            onEngine<bool>(watchdog, [b] { return b->setLed(false) && b->setSuspended(true); }));
         QTRY_VERIFY(settings.ledOff());
         QTRY_VERIFY(settings.timerSuspended());
         QTRY_VERIFY(!board2.value("led").toBool());
