@@ -208,11 +208,6 @@ QByteArray remoteReset(const BoardModel *model)
     return model ? model->remoteReset : testReset();
 }
 
-QByteArray remotePower()
-{
-    return QByteArrayLiteral("~M2");
-}
-
 QByteArray channel(int n, bool closed)
 {
     return (closed ? QByteArrayLiteral("~S") : QByteArrayLiteral("~R")) + QByteArray::number(n);

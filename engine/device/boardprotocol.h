@@ -115,7 +115,6 @@ QByteArray suspend(bool on);                     // "~P1" / "~P0"
 QByteArray testReset();                          // "~T1"
 QByteArray testPower();                          // "~T2"
 QByteArray remoteReset(const BoardModel *model); // "~M1" (X2), "~T1" otherwise
-QByteArray remotePower();                        // "~M2"
 QByteArray channel(int n, bool closed);          // "~S1" closes, "~R2" opens
 QByteArray identify();                           // "~I"
 QByteArray readSettings();                       // "~F"

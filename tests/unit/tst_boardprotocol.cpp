@@ -65,7 +65,6 @@ private slots:
         QTest::newRow("remote reset X2") << remoteReset(x2()) << QByteArray("~M1");
         QTest::newRow("remote reset S2") << remoteReset(s2()) << QByteArray("~T1");
         QTest::newRow("remote reset unknown") << remoteReset(nullptr) << QByteArray("~T1");
-        QTest::newRow("remote power") << remotePower() << QByteArray("~M2");
         QTest::newRow("close 1") << channel(1, true) << QByteArray("~S1");
         QTest::newRow("open 2") << channel(2, false) << QByteArray("~R2");
         QTest::newRow("identify") << identify() << QByteArray("~I");
