@@ -85,10 +85,8 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<int>("timeout");
         QTest::newRow("loopback, 1 s") << "127.0.0.1" << 1000;
-        QTest::newRow("empty address means loopback") << "" << 1000;
         QTest::newRow("shortest wait") << "127.0.0.1" << 200;
         QTest::newRow("fractional wait") << "127.0.0.1" << 1010;
-        QTest::newRow("below the floor") << "127.0.0.1" << 0;
         QTest::newRow("longest slider wait") << "127.0.0.1" << 2500;
     }
 
@@ -276,13 +274,23 @@ private slots:
 
     void missingToolReportsNothing()
     {
-        m_ping->setReply("earlier", "", 1);
+        // Before any run the initial values stay, after one its results.
+        m_ping->setHidden(true);
         PingProcess probe;
+        QSignalSpy spy(&probe, &PingProcess::finished);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ping could not be started"));
+        QVERIFY(failToStart(probe, ""));
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(probe.exitCode(), 255);
+        QCOMPARE(probe.output(), QStringLiteral("Not Running"));
+
+        m_ping->setHidden(false);
+        m_ping->setReply("earlier", "", 1);
         QCOMPARE(runOnce(probe, "127.0.0.1"), 1);
         QCOMPARE(probe.exitCode(), 1);
 
         m_ping->setHidden(true);
-        QSignalSpy spy(&probe, &PingProcess::finished);
+        spy.clear();
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ping could not be started"));
         QVERIFY(failToStart(probe, "127.0.0.1"));
         QCOMPARE(spy.count(), 0);
@@ -324,18 +332,6 @@ private slots:
         QCOMPARE(firstOutage, 1);
         QCOMPARE(runs, 1);
         QCOMPARE(warnings, 2); // warned again after the tool had worked
-    }
-
-    void missingToolBeforeAnyRunKeepsInitialValues()
-    {
-        m_ping->setHidden(true);
-        PingProcess probe;
-        QSignalSpy spy(&probe, &PingProcess::finished);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ping could not be started"));
-        QVERIFY(failToStart(probe, ""));
-        QCOMPARE(spy.count(), 0);
-        QCOMPARE(probe.exitCode(), 255);
-        QCOMPARE(probe.output(), QStringLiteral("Not Running"));
     }
 
     // Windows' ping exits with 0 for a router's error message and a timeout
