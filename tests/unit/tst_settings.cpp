@@ -188,7 +188,8 @@ private slots:
         const QString in = "@/in.ini";
         QTest::newRow("missing file") << in << QByteArray() << true;
         QTest::newRow("empty file") << in << QByteArray("") << true;
-        QTest::newRow("comments and blank lines") << in << QByteArray("; note\n\n# other\n") << true;
+        QTest::newRow("comments and blank lines")
+            << in << QByteArray("; note\n\n# other\n") << true;
         QTest::newRow("unclosed section") << in << QByteArray("[logging\nsize=1\n") << false;
         QTest::newRow("line without assignment")
             << in << QByteArray("monitor=x\nthis is not ini\n") << false;

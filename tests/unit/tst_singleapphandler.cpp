@@ -151,9 +151,8 @@ void TestSingleAppHandler::oneHandlerClaimsServesAndReleases()
         QVERIFY(!second.claimInstance());
         const QFileInfo info(socketPath());
         QVERIFY(info.exists());
-        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup |
-                                          QFile::ExeGroup | QFile::ReadOther |
-                                          QFile::WriteOther | QFile::ExeOther;
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                          QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
         QCOMPARE(info.permissions() & others, QFile::Permissions());
         QCOMPARE(info.ownerId(), uint(::getuid()));
 
