@@ -33,10 +33,10 @@ QString socketPath()
     return SingleAppHandler::serverAddress();
 }
 
-// Environment for a child start: the case's HOME (inherited: one user) and
-// settings and journal directories of its own, so that whatever the child
-// writes can be seen.
-QProcessEnvironment childEnvironment(const QString &home)
+// Starts the real program with the case's HOME (inherited: one user) and
+// settings and journal directories of its own, so that whatever it writes
+// can be seen.
+void start(QProcess &p, const QString &home, const QStringList &args = {})
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", home + "/.config");
@@ -44,7 +44,18 @@ QProcessEnvironment childEnvironment(const QString &home)
     env.insert("XDG_CACHE_HOME", home + "/.cache");
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("QT_QUICK_BACKEND", "software");
-    return env;
+    p.setProcessEnvironment(env);
+    p.start(binary(), args);
+}
+
+// Waits for the program's end, after a SIGTERM (a service manager's stop)
+// when asked to: true when it exited normally with 0.
+bool endsCleanly(QProcess &p, bool terminate = false)
+{
+    if (terminate)
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    return (p.state() == QProcess::NotRunning || p.waitForFinished(20000)) &&
+           p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 bool waitForSocketFile(const QProcess *p = nullptr)
@@ -408,14 +419,12 @@ void TestSingleAppHandler::secondStartDeliversShow()
 
     QTemporaryDir home;
     QProcess second;
-    second.setProcessEnvironment(childEnvironment(home.path()));
     QElapsedTimer t;
     t.start();
-    second.start(binary(), args);
+    start(second, home.path(), args);
     QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20000);
     const qint64 elapsed = t.elapsed();
-    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(endsCleanly(second));
     QTRY_COMPARE(received.count(), 1);
     QCOMPARE(received.at(0).at(0).toString(), QString("show"));
     // Nothing of the ordinary start happened: no help text, no setting.
@@ -432,39 +441,31 @@ void TestSingleAppHandler::secondStartWithStoppedInstanceExits()
     // the second start hands over what it can and still exits with 0.
     QTemporaryDir home;
     QProcess first;
-    first.setProcessEnvironment(childEnvironment(home.path()));
-    first.start(binary(), QStringList());
-    QVERIFY(first.waitForStarted());
+    start(first, home.path());
     QVERIFY(waitForSocketFile(&first));
     ::kill(static_cast<pid_t>(first.processId()), SIGSTOP);
 
     QProcess second;
-    second.setProcessEnvironment(childEnvironment(home.path()));
     QElapsedTimer t;
     t.start();
-    second.start(binary(), QStringList());
+    start(second, home.path());
     const bool finished = second.waitForFinished(20000);
     const qint64 elapsed = t.elapsed();
     ::kill(static_cast<pid_t>(first.processId()), SIGCONT);
     QVERIFY(finished);
-    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(endsCleanly(second));
     QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
 
     // The stopped instance was not taken for a dead one.
     QCOMPARE(first.state(), QProcess::Running);
-    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
-    QVERIFY(first.waitForFinished(20000));
-    QCOMPARE(first.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(first.exitCode(), 0);
+    QVERIFY(endsCleanly(first, true));
 }
 
 void TestSingleAppHandler::killedInstanceDoesNotBlock()
 {
     QTemporaryDir home;
     QProcess killed;
-    killed.setProcessEnvironment(childEnvironment(home.path()));
-    killed.start(binary(), QStringList());
+    start(killed, home.path());
     QVERIFY(waitForSocketFile(&killed));
     ::kill(static_cast<pid_t>(killed.processId()), SIGKILL);
     QVERIFY(killed.waitForFinished(10000));
@@ -478,10 +479,8 @@ void TestSingleAppHandler::killedInstanceDoesNotBlock()
     QVERIFY(next.claimInstance());
     QSignalSpy received(&next, &SingleAppHandler::incomingMessage);
     QProcess later;
-    later.setProcessEnvironment(childEnvironment(home.path()));
-    later.start(binary(), QStringList());
-    QVERIFY(later.waitForFinished(20000));
-    QCOMPARE(later.exitCode(), 0);
+    start(later, home.path());
+    QVERIFY(endsCleanly(later));
     QTRY_COMPARE(received.count(), 1);
     QCOMPARE(received.at(0).at(0).toString(), QString("show"));
 }
@@ -494,14 +493,10 @@ void TestSingleAppHandler::semaphoreOfEarlierVersionsDoesNotBlock()
                            QSystemSemaphore::Create);
     QCOMPARE(taken.error(), QSystemSemaphore::NoError);
     QTemporaryDir home;
-    QProcess start;
-    start.setProcessEnvironment(childEnvironment(home.path()));
-    start.start(binary(), QStringList());
-    QVERIFY(waitForSocketFile(&start));
-    ::kill(static_cast<pid_t>(start.processId()), SIGTERM);
-    QVERIFY(start.waitForFinished(20000));
-    QCOMPARE(start.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(start.exitCode(), 0);
+    QProcess instance;
+    start(instance, home.path());
+    QVERIFY(waitForSocketFile(&instance));
+    QVERIFY(endsCleanly(instance, true));
 }
 
 void TestSingleAppHandler::simultaneousStarts()
@@ -509,44 +504,21 @@ void TestSingleAppHandler::simultaneousStarts()
     for (int round = 0; round < 3; ++round) {
         QTemporaryDir home;
         std::vector<std::unique_ptr<QProcess>> starts;
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 3; ++i)
             starts.emplace_back(new QProcess);
-            starts.back()->setProcessEnvironment(childEnvironment(home.path()));
-        }
         for (auto &p : starts)
-            p->start(binary(), QStringList());
+            start(*p, home.path());
         QVERIFY(waitForSocketFile());
         // The others hand over and exit; exactly one keeps running.
-        QElapsedTimer t;
-        t.start();
-        int running = 3;
-        while (t.elapsed() < 20000) {
-            running = 0;
-            for (auto &p : starts)
-                running += p->state() != QProcess::NotRunning;
-            if (running <= 1)
-                break;
-            QTest::qWait(50);
-        }
+        const auto running = [&] {
+            return std::count_if(starts.begin(), starts.end(),
+                                 [](const auto &p) { return p->state() != QProcess::NotRunning; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(running() <= 1, 20000);
         QTest::qWait(500);
-        running = 0;
-        for (auto &p : starts) {
-            if (p->state() != QProcess::NotRunning) {
-                ++running;
-                continue;
-            }
-            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
-            QCOMPARE(p->exitCode(), 0);
-        }
-        QCOMPARE(running, 1);
-        for (auto &p : starts) {
-            if (p->state() == QProcess::NotRunning)
-                continue;
-            ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
-            QVERIFY(p->waitForFinished(20000));
-            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
-            QCOMPARE(p->exitCode(), 0);
-        }
+        QCOMPARE(running(), 1L);
+        for (auto &p : starts)
+            QVERIFY(endsCleanly(*p, p->state() != QProcess::NotRunning));
         // The instance that ended normally leaves nothing behind.
         QVERIFY(!QFileInfo::exists(socketPath()));
     }
