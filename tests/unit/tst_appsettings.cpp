@@ -213,7 +213,6 @@ private slots:
         QTest::addColumn<QString>("address");
 
         QTest::newRow("localhost") << QVariant("localhost") << QString() << false << "127.0.0.1";
-        QTest::newRow("empty") << QVariant("") << QString() << false << "127.0.0.1";
         QTest::newRow("address") << QVariant("192.0.2.7") << QString() << true << "192.0.2.7";
         QTest::newRow("address with spaces")
             << QVariant(" 192.0.2.7 ") << QString() << true << "192.0.2.7";
