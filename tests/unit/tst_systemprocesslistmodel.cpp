@@ -342,7 +342,9 @@ private slots:
         QTest::qWait(100); // no late delivery to a deleted model
     }
 
-    void viewShowsTheCardsAndReportsAClick()
+    // What a click on a card picks, the name and the owner, tst_page1's
+    // process dialog checks.
+    void viewShowsTheCards()
     {
         const QString name = uniqueName("tovel3-view-");
         const QString path = program("v", name);
@@ -364,7 +366,6 @@ private slots:
 
         QQuickItem *list = view.rootObject();
         QVERIFY(list);
-        QCOMPARE(list->property("tableBackground").value<QColor>(), QColor("white"));
         auto *model = qobject_cast<SystemProcessListModel *>(
             list->property("sysProcModel").value<QObject *>());
         QVERIFY(model);
@@ -391,13 +392,6 @@ private slots:
         const QList<QQuickItem *> squares = card->findChildren<QQuickItem *>("statusSquare");
         QCOMPARE(squares.size(), 1);
         QVERIFY(!squares.first()->isVisible());
-
-        QSignalSpy selected(list, SIGNAL(selectProcess(QVariant, QVariant)));
-        const QPointF centre = card->mapToScene(QPointF(card->width() / 2, card->height() / 2));
-        QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-        QTRY_COMPARE(selected.count(), 1);
-        QCOMPARE(selected.first().first().toString(), name);
-        QCOMPARE(selected.first().last().toString(), ownName());
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
     }
 };
