@@ -8,13 +8,10 @@
 #include "update/signatureverifier.h"
 #include "update/updater.h"
 #include "update/versioncomparator.h"
-#include "window/qmlhost.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QNetworkProxy>
-#include <QQmlComponent>
-#include <QQmlEngine>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
@@ -98,7 +95,6 @@ private slots:
     void automaticCheckAfterStart();
 
     void feedAddress();
-    void qmlElement();
 
     void buildSaysItsVersion();
     void canReplace_data();
@@ -626,39 +622,6 @@ void TestUpdater::feedAddress()
     QCOMPARE(QSettings().value("Update/URL").toString(), server.url("/custom.xml"));
     QSettings().setValue("Update/URL", "not a url");
     QCOMPARE(feedOf(), QString("not a url"));
-}
-
-void TestUpdater::qmlElement()
-{
-    serveFeed("/qml.xml", feed("realistic.xml"));
-    QSettings().setValue("Update/URL", server.url("/qml.xml"));
-    QmlHost::registerTypes();
-    QQmlEngine engine;
-    QQmlComponent component(&engine);
-    component.setData("import QtQml 2.2\nimport Tovel3 1.0\n"
-                      "Updater {\n"
-                      "  property string shownVersion\n property string notes\n"
-                      "  property string status\n"
-                      "  onNewVersion: { shownVersion = version; notes = changelog }\n"
-                      "  onUpdateStatus: status = text\n"
-                      "}\n",
-                      QUrl());
-    QScopedPointer<QObject> object(component.create());
-    QVERIFY2(object, qPrintable(component.errorString()));
-    QVERIFY(QMetaObject::invokeMethod(object.data(), "checkUpdate"));
-    QTRY_COMPARE_WITH_TIMEOUT(object->property("shownVersion").toString(),
-                              QString("3.3.10 (October build)"), 20000);
-    QVERIFY(object->property("notes").toString().contains("\u2022 Journal rotation keeps every"));
-
-    // A build without a key verifies nothing: the user gets the maker's page.
-    auto *backend =
-        dynamic_cast<AppcastUpdater *>(qobject_cast<Updater *>(object.data())->updaterBackend());
-    backend->setPublicKey(QByteArray());
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Update not installed:"));
-    QVERIFY(QMetaObject::invokeMethod(object.data(), "doUpdate"));
-    QTRY_VERIFY(object->property("status").toString().contains("has been opened"));
-    QVERIFY(object->property("status").toString().contains("failed verification"));
-    QCOMPARE(openedUrls(), QList<QUrl>{Updater::downloadPageUrl()});
 }
 
 void TestUpdater::buildSaysItsVersion()
