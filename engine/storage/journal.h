@@ -35,8 +35,6 @@ public slots:
     void log(const QString &data);
     // An entry about something going wrong (a check failing, no board).
     void warn(const QString &data);
-    void pause();
-    void resume();
 
 public:
     void setup(const QString &logdir, const QString &fileName);

@@ -376,13 +376,13 @@ private slots:
         const QByteArray over = tagged("cur", int(Limit) + 5);
         QVERIFY(writeFile(logFile, over));
 
-        journal.pause();
+        journal.setPaused(true);
         QVERIFY(journal.isPaused());
         journal.log("while paused");
         QCOMPARE(contents(logFile), over);
         QVERIFY(!QFile::exists(logFile + ".0"));
 
-        journal.resume();
+        journal.setPaused(false);
         QVERIFY(!journal.isPaused());
         journal.log("resumed");
         QCOMPARE(contents(logFile), QByteArray("resumed\r\n"));
