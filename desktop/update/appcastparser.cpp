@@ -31,7 +31,6 @@ void readEnclosure(QXmlStreamReader &xml, AppcastItem &item)
     bool ok = false;
     const qint64 length = a.value(QLatin1String("length")).toLongLong(&ok);
     e.length = ok && length >= 0 ? length : -1;
-    e.type = a.value(QLatin1String("type")).toString();
     e.edSignature = a.value(ns, QLatin1String("edSignature")).toString().trimmed();
     e.version = a.value(ns, QLatin1String("version")).toString().trimmed();
     e.shortVersion = a.value(ns, QLatin1String("shortVersionString")).toString().trimmed();
@@ -45,15 +44,11 @@ void readItem(QXmlStreamReader &xml, QList<AppcastItem> &items)
     AppcastItem item;
     bool notesLinkHasLanguage = false;
     while (xml.readNextStartElement()) {
-        if (isPlain(xml, QStringLiteral("title"))) {
-            item.title = xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
-        } else if (isPlain(xml, QStringLiteral("description"))) {
+        if (isPlain(xml, QStringLiteral("description"))) {
             const QStringRef format =
                 xml.attributes().value(AppcastParser::sparkleNamespace, QLatin1String("format"));
             item.description = xml.readElementText(QXmlStreamReader::IncludeChildElements);
             item.descriptionIsHtml = format.isEmpty() || format == QLatin1String("html");
-        } else if (isPlain(xml, QStringLiteral("link"))) {
-            item.link = QUrl(xml.readElementText().trimmed());
         } else if (isPlain(xml, QStringLiteral("enclosure"))) {
             readEnclosure(xml, item);
         } else if (isSparkle(xml, QStringLiteral("version"))) {

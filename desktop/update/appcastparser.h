@@ -10,7 +10,6 @@
 struct AppcastEnclosure {
     QUrl url;
     qint64 length = -1;
-    QString type;
     QString edSignature;
     QString version;
     QString shortVersion;
@@ -18,13 +17,11 @@ struct AppcastEnclosure {
 };
 
 struct AppcastItem {
-    QString title;
     QString version;
     QString shortVersion;
     QString description;
     bool descriptionIsHtml = true;
     QUrl releaseNotesLink;
-    QUrl link;
     QString os;
     QString channel;
     QList<AppcastEnclosure> enclosures;

@@ -94,16 +94,6 @@ void Journal::write(const QString &data, Priority priority)
     out.close();
 }
 
-void Journal::pause()
-{
-    setPaused(true);
-}
-
-void Journal::resume()
-{
-    setPaused(false);
-}
-
 void Journal::setup(const QString &logdir, const QString &fileName)
 {
     QMutexLocker lock(&m_mutex);

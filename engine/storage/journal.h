@@ -11,11 +11,8 @@
 class Journal : public QObject
 {
     Q_OBJECT
+    // The pages show where the journal is; the rest is the programs' to set.
     Q_PROPERTY(QString file READ getLogFile WRITE setLogFile NOTIFY fileChanged)
-    Q_PROPERTY(bool pause READ isPaused WRITE setPaused NOTIFY paused)
-    Q_PROPERTY(quint64 size READ getMaxSize WRITE setMaxSize)
-    Q_PROPERTY(bool time READ getWriteTimeStamp WRITE setWriteTimeStamp)
-    Q_PROPERTY(quint32 backups READ getBackupCount WRITE setBackupCount)
 
 public:
     static constexpr quint64 MinSize = 131072;
@@ -38,22 +35,20 @@ public slots:
     void log(const QString &data);
     // An entry about something going wrong (a check failing, no board).
     void warn(const QString &data);
-    void pause();
-    void resume();
 
 public:
-    Q_INVOKABLE void setup(const QString &logdir, const QString &fileName);
-    Q_INVOKABLE QString getLogFile() const;
-    Q_INVOKABLE void setLogFile(const QString &file);
-    Q_INVOKABLE bool isPaused() const;
-    Q_INVOKABLE void setPaused(bool on);
-    Q_INVOKABLE quint64 getMaxSize() const;
-    Q_INVOKABLE void setMaxSizeMB(quint64 mb);
-    Q_INVOKABLE void setMaxSize(quint64 ms);
-    Q_INVOKABLE bool getWriteTimeStamp() const;
-    Q_INVOKABLE void setWriteTimeStamp(bool on);
-    Q_INVOKABLE quint32 getBackupCount() const;
-    Q_INVOKABLE void setBackupCount(quint32 cnt);
+    void setup(const QString &logdir, const QString &fileName);
+    QString getLogFile() const;
+    void setLogFile(const QString &file);
+    bool isPaused() const;
+    void setPaused(bool on);
+    quint64 getMaxSize() const;
+    void setMaxSizeMB(quint64 mb);
+    void setMaxSize(quint64 ms);
+    bool getWriteTimeStamp() const;
+    void setWriteTimeStamp(bool on);
+    quint32 getBackupCount() const;
+    void setBackupCount(quint32 cnt);
 
 private:
     void write(const QString &data, Priority priority);

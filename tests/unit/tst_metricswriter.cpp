@@ -342,7 +342,8 @@ private slots:
         const qint64 took = clock.elapsed();
         qInstallMessageHandler(previous);
 
-        QVERIFY2(took < 1000, qPrintable(QString("two updates took %1 ms").arg(took)));
+        // Below one wait's 5 s: nothing blocked, however loaded the machine.
+        QVERIFY2(took < 4000, qPrintable(QString("two updates took %1 ms").arg(took)));
         QCOMPARE(TestFiles::contents(victim), QByteArray("untouched"));
         QCOMPARE(firstWritten, writes);
         QCOMPARE(secondWritten, writes);
@@ -379,27 +380,37 @@ private slots:
                                   "--process",  QString(10240, '"'), "--network",
                                   "a\\b\"c\nd", "--temperature",     "-12"};
         QSet<QByteArray> seen;
+        QByteArray previous;
         int reads = 0;
         int killedWhileWriting = 0;
         for (int round = 0; round < 20; ++round) {
             QProcess writer;
             writer.start(feed, args);
             QVERIFY(writer.waitForStarted());
-            const int killAfter = random.bounded(5, 150);
+            // Killed after it replaced the file a few times under our eyes, and
+            // then at a random moment: a loaded machine slows the writer's
+            // start and its pace, never what is counted here.
+            const int replacements = random.bounded(1, 6);
+            const int killAfter = random.bounded(0, 50);
+            int fresh = 0;
             QElapsedTimer clock;
             clock.start();
-            while (clock.elapsed() < killAfter || (round == 0 && !QFile::exists(path))) {
-                QVERIFY2(clock.elapsed() < 10000, "the writer wrote nothing");
+            QElapsedTimer sinceFresh;
+            while (fresh < replacements || sinceFresh.elapsed() < killAfter) {
+                QVERIFY2(clock.elapsed() < 20000, "the writer wrote nothing");
                 QFile file(path);
                 if (!file.open(QIODevice::ReadOnly)) {
-                    QVERIFY2(round == 0 && seen.isEmpty(), "the file was missing for a moment");
+                    QVERIFY2(previous.isEmpty(), "the file was missing for a moment");
                     continue;
                 }
                 const QByteArray text = file.readAll();
                 const QString reason = incomplete(text);
                 QVERIFY2(reason.isEmpty(), qPrintable(reason));
-                seen.insert(text.left(text.indexOf("\n# HELP tovel3_acks")));
                 ++reads;
+                if (text != previous && ++fresh == replacements)
+                    sinceFresh.start();
+                previous = text;
+                seen.insert(text);
             }
             QCOMPARE(::kill(pid_t(writer.processId()), SIGKILL), 0);
             QVERIFY(writer.waitForFinished());
@@ -411,7 +422,6 @@ private slots:
         }
         qInfo("%d reads saw %d different files; %d of 20 kills left a file half made", reads,
               int(seen.size()), killedWhileWriting);
-        QVERIFY2(seen.size() >= 10, "the writer hardly wrote while being read");
         const QString verdict = promtoolRejects(TestFiles::contents(path));
         QVERIFY2(verdict.isEmpty(), qPrintable(verdict));
     }

@@ -48,24 +48,30 @@ class TestSettings : public QObject
 {
     Q_OBJECT
 
+    // Each case's folder for the files it exports and imports.
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<SettingsTransfer> transfer;
+
+    QString file(const QString &name) const { return dir->path() + "/" + name; }
+
 private slots:
+    // Every case starts from a store of two keys.
     void init()
     {
         QSettings store;
         store.clear();
+        store.setValue("monitor", "svc");
+        store.setValue("logging/size", 64);
         store.sync();
         QCOMPARE(store.status(), QSettings::NoError);
-    }
-
-    void storeLivesInUserConfiguration()
-    {
-        QCOMPARE(storePath(), TestEnvironment::home() + "/.config/Brennic/Tovel3.conf");
+        dir = std::make_unique<QTemporaryDir>(TestEnvironment::home() + "/transfer XXXXXX");
+        QVERIFY(dir->isValid());
+        transfer = std::make_unique<SettingsTransfer>();
     }
 
     void exportImportRoundTrip()
     {
-        QTemporaryDir dir(TestEnvironment::home() + "/export XXXXXX");
-        SettingsTransfer settings;
+        QCOMPARE(storePath(), TestEnvironment::home() + "/.config/Brennic/Tovel3.conf");
         write({{"UI/Language", "ru"},
                {"monitor", "Служба наблюдения"},
                {"ping/url", "127.0.0.1"},
@@ -76,10 +82,10 @@ private slots:
                {"ratio", 0.25},
                {"tab", "a\tb\nc"}});
 
-        QVERIFY(settings.exportSettings(url(dir.path() + "/backup")));
-        const QString exported = dir.path() + "/backup.ini";
+        QVERIFY(transfer->exportSettings(url(file("backup"))));
+        const QString exported = file("backup.ini");
         QVERIFY(QFile::exists(exported));
-        QVERIFY(!QFile::exists(dir.path() + "/backup"));
+        QVERIFY(!QFile::exists(file("backup")));
         // Readable text, not escapes.
         QVERIFY(contents(exported).contains("Служба наблюдения"));
 
@@ -89,7 +95,7 @@ private slots:
         store.setValue("monitor", "other");
         store.sync();
 
-        QVERIFY(settings.importSettings(url(exported)));
+        QVERIFY(transfer->importSettings(url(exported)));
         QCOMPARE(read("UI/Language"), QString("ru"));
         QCOMPARE(read("monitor"), QString("Служба наблюдения"));
         QCOMPARE(read("ping/url"), QString("127.0.0.1"));
@@ -103,7 +109,7 @@ private slots:
         QCOMPARE(read("tab"), QString("a\tb\nc"));
 
         // Committed: a store read from disk alone sees the imported values.
-        const QString copy = dir.path() + "/store-copy.ini";
+        const QString copy = file("store-copy.ini");
         QVERIFY(QFile::copy(storePath(), copy));
         QSettings fromDisk(copy, QSettings::IniFormat);
         QCOMPARE(fromDisk.value("monitor").toString(), QString("Служба наблюдения"));
@@ -133,151 +139,105 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(QString, written);
-        QTemporaryDir dir(TestEnvironment::home() + "/export-XXXXXX");
-        SettingsTransfer settings;
-        write({{"monitor", "svc"}});
-        QVERIFY(settings.exportSettings(url(dir.path() + "/" + name)));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{written});
-        QVERIFY(contents(dir.path() + "/" + written).contains("monitor=svc"));
+        QVERIFY(transfer->exportSettings(url(file(name))));
+        QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{written});
+        QVERIFY(contents(file(written)).contains("monitor=svc"));
     }
 
     void exportKeepsKeysAlreadyInFile()
     {
-        QTemporaryDir dir(TestEnvironment::home() + "/export-XXXXXX");
-        const QString path = dir.path() + "/old.ini";
-        QVERIFY(writeFile(path, "[General]\nforeign=1\nmonitor=old\n"));
-        SettingsTransfer settings;
-        write({{"monitor", "new"}});
-        settings.exportSettings(url(path));
-        QSettings ini(path, QSettings::IniFormat);
+        QVERIFY(writeFile(file("old.ini"), "[General]\nforeign=1\nmonitor=old\n"));
+        QVERIFY(transfer->exportSettings(url(file("old.ini"))));
+        QSettings ini(file("old.ini"), QSettings::IniFormat);
         QCOMPARE(ini.value("foreign").toString(), QString("1"));
-        QCOMPARE(ini.value("monitor").toString(), QString("new"));
+        QCOMPARE(ini.value("monitor").toString(), QString("svc"));
     }
 
     void exportToNonFileUrlWritesNothing()
     {
-        QTemporaryDir dir(TestEnvironment::home() + "/cwd-XXXXXX");
         const QString before = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        SettingsTransfer settings;
-        write({{"monitor", "svc"}});
-        QVERIFY(!settings.exportSettings("not a url"));
-        QVERIFY(!settings.exportSettings(""));
+        QDir::setCurrent(dir->path());
+        QVERIFY(!transfer->exportSettings("not a url"));
+        QVERIFY(!transfer->exportSettings(""));
         // Under a regular file nothing can be written either: said, not hidden.
-        QVERIFY(writeFile(dir.path() + "/file", "x"));
-        QVERIFY(!settings.exportSettings(url(dir.path() + "/file/settings.ini")));
-        QFile::remove(dir.path() + "/file");
-        const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        QVERIFY(writeFile(file("file"), "x"));
+        QVERIFY(!transfer->exportSettings(url(file("file/settings.ini"))));
+        QFile::remove(file("file"));
+        const QStringList left = QDir(dir->path()).entryList(QDir::Files | QDir::Hidden);
         QDir::setCurrent(before);
         QVERIFY2(left.isEmpty(), qPrintable(left.join(',')));
     }
 
     void importMergesAndAcceptsByteOrderMark()
     {
-        QTemporaryDir dir(TestEnvironment::home() + "/import-XXXXXX");
-        const QString path = dir.path() + "/in.ini";
-        QVERIFY(writeFile(path, "\xEF\xBB\xBFping/url=127.0.0.2\n[logging]\nsize=32\n"));
-        SettingsTransfer settings;
-        write({{"monitor", "svc"}});
+        QVERIFY(writeFile(file("in.ini"), "\xEF\xBB\xBFping/url=127.0.0.2\n[logging]\nsize=32\n"));
         write({{"ping/url", "127.0.0.1"}});
-        QVERIFY(settings.importSettings(url(path)));
+        QVERIFY(transfer->importSettings(url(file("in.ini"))));
         QCOMPARE(read("ping/url"), QString("127.0.0.2"));
         QCOMPARE(read("logging/size"), QString("32"));
         QCOMPARE(read("monitor"), QString("svc"));
     }
 
-    void importOfNothingSucceedsUnchanged_data()
+    // Nothing to import succeeds, anything else not an INI file is refused:
+    // either way the store stays as it was.
+    void importLeavesStoreAlone_data()
     {
-        QTest::addColumn<bool>("create");
-        QTest::addColumn<QByteArray>("data");
-        QTest::newRow("missing file") << false << QByteArray();
-        QTest::newRow("empty file") << true << QByteArray();
-        QTest::newRow("comments and blank lines") << true << QByteArray("; note\n\n# other\n");
+        QTest::addColumn<QString>("address"); // "@": the case's folder as a file URL
+        QTest::addColumn<QByteArray>("data"); // of @/in.ini; null: no such file
+        QTest::addColumn<bool>("accepted");
+        const QString in = "@/in.ini";
+        QTest::newRow("missing file") << in << QByteArray() << true;
+        QTest::newRow("empty file") << in << QByteArray("") << true;
+        QTest::newRow("comments and blank lines")
+            << in << QByteArray("; note\n\n# other\n") << true;
+        QTest::newRow("unclosed section") << in << QByteArray("[logging\nsize=1\n") << false;
+        QTest::newRow("line without assignment")
+            << in << QByteArray("monitor=x\nthis is not ini\n") << false;
+        QTest::newRow("plain text") << in << QByteArray("Dear user,\nhello.\n") << false;
+        QTest::newRow("binary") << in << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR=\x01\x02", 20)
+                                << false;
+        QTest::newRow("NUL in value") << in << QByteArray("monitor=a\0b\n", 12) << false;
+        QTest::newRow("not UTF-8") << in << QByteArray("monitor=\xe9t\xe9\n") << false;
+        const QByteArray ini("monitor=x\n");
+        QTest::newRow("not a url") << "in.ini" << ini << false;
+        QTest::newRow("empty") << "" << ini << false;
+        QTest::newRow("web address") << "http://127.0.0.1/in.ini" << ini << false;
+        QTest::newRow("directory") << "@" << ini << false;
     }
 
-    void importOfNothingSucceedsUnchanged()
+    void importLeavesStoreAlone()
     {
-        QFETCH(bool, create);
+        QFETCH(QString, address);
         QFETCH(QByteArray, data);
-        QTemporaryDir dir(TestEnvironment::home() + "/import-XXXXXX");
-        const QString path = dir.path() + "/in.ini";
-        if (create)
-            QVERIFY(writeFile(path, data));
-        SettingsTransfer settings;
-        write({{"monitor", "svc"}});
-        const QByteArray before = contents(storePath());
-        QVERIFY(settings.importSettings(url(path)));
-        QCOMPARE(contents(storePath()), before);
-        QCOMPARE(read("monitor"), QString("svc"));
-        QCOMPARE(QFile::exists(path), create);
-    }
-
-    void importRefused_data()
-    {
-        QTest::addColumn<QByteArray>("data");
-        QTest::newRow("unclosed section") << QByteArray("[logging\nsize=1\n");
-        QTest::newRow("line without assignment") << QByteArray("monitor=x\nthis is not ini\n");
-        QTest::newRow("plain text") << QByteArray("Dear user,\nhello.\n");
-        QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR=\x01\x02", 20);
-        QTest::newRow("NUL in value") << QByteArray("monitor=a\0b\n", 12);
-        QTest::newRow("not UTF-8") << QByteArray("monitor=\xe9t\xe9\n");
-    }
-
-    void importRefused()
-    {
-        QFETCH(QByteArray, data);
-        QTemporaryDir dir(TestEnvironment::home() + "/import-XXXXXX");
-        const QString path = dir.path() + "/in.ini";
-        QVERIFY(writeFile(path, data));
-        SettingsTransfer settings;
-        write({{"monitor", "svc"}});
-        write({{"logging/size", 64}});
+        QFETCH(bool, accepted);
+        if (!data.isNull())
+            QVERIFY(writeFile(file("in.ini"), data));
+        address.replace("@", url(dir->path()));
         const QByteArray before = contents(storePath());
 
         // Trying again, as one does after "Settings import failed", fails again.
-        QVERIFY(!settings.importSettings(url(path)));
-        QVERIFY(!settings.importSettings(url(path)));
-        QVERIFY(!SettingsTransfer().importSettings(url(path)));
+        QCOMPARE(transfer->importSettings(address), accepted);
+        QCOMPARE(transfer->importSettings(address), accepted);
+        QCOMPARE(SettingsTransfer().importSettings(address), accepted);
         QCOMPARE(contents(storePath()), before);
+        QCOMPARE(QSettings().allKeys(), (QStringList{"logging/size", "monitor"}));
         QCOMPARE(read("monitor"), QString("svc"));
         QCOMPARE(read("logging/size"), QString("64"));
-        QCOMPARE(QSettings().allKeys().size(), 2);
-    }
-
-    void importRefusesWhatIsNoFile_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::newRow("not a url") << "in.ini";
-        QTest::newRow("empty") << "";
-        QTest::newRow("web address") << "http://127.0.0.1/in.ini";
-        QTest::newRow("directory") << url(TestEnvironment::home());
-    }
-
-    void importRefusesWhatIsNoFile()
-    {
-        QFETCH(QString, file);
-        SettingsTransfer settings;
-        write({{"monitor", "svc"}});
-        const QByteArray before = contents(storePath());
-        QVERIFY(!settings.importSettings(file));
-        QCOMPARE(contents(storePath()), before);
+        QCOMPARE(QFile::exists(file("in.ini")), !data.isNull());
     }
 
     // A FIFO never yields an end of file: opening or reading it would hang the
     // GUI thread, and with it the heartbeat.
     void fifoIsNeitherImportedNorExported()
     {
-        QTemporaryDir dir(TestEnvironment::home() + "/fifo-XXXXXX");
-        const QString fifo = dir.path() + "/in.ini";
+        const QString fifo = file("in.ini");
         QCOMPARE(::mkfifo(QFile::encodeName(fifo), 0600), 0);
         // Held open so that nothing blocks even if the FIFO were used.
         const int fd = ::open(QFile::encodeName(fifo), O_RDWR | O_NONBLOCK);
         QVERIFY(fd >= 0);
-        SettingsTransfer settings;
-        write({{"monitor", "svc"}});
         const QByteArray before = contents(storePath());
-        QVERIFY(!settings.importSettings(url(fifo)));
-        QVERIFY(!settings.exportSettings(url(fifo)));
+        QVERIFY(!transfer->importSettings(url(fifo)));
+        QVERIFY(!transfer->exportSettings(url(fifo)));
         char c = 0;
         const ssize_t n = ::read(fd, &c, 1);
         ::close(fd);
@@ -293,28 +253,24 @@ private slots:
         if (Unprivileged::rerun("storeWithWrongPermissions"))
             return;
         const QString store = storePath();
-        SettingsTransfer settings;
-        write({{"monitor", "kept"}});
         const QByteArray original = contents(store);
-        QVERIFY(original.contains("monitor=kept"));
-
-        QTemporaryDir dir(TestEnvironment::home() + "/import-XXXXXX");
-        const QString importFile = dir.path() + "/in.ini";
-        QVERIFY(writeFile(importFile, "monitor=imported\n"));
+        QVERIFY(original.contains("monitor=svc"));
+        const QString importFile = url(file("in.ini"));
+        QVERIFY(writeFile(file("in.ini"), "monitor=imported\n"));
 
         // Read-only store: the import fails, the file stays.
         QVERIFY(QFile::setPermissions(store, QFile::ReadOwner));
-        QVERIFY(!settings.importSettings(url(importFile)));
-        QCOMPARE(read("monitor"), QString("kept"));
+        QVERIFY(!transfer->importSettings(importFile));
+        QCOMPARE(read("monitor"), QString("svc"));
 
         // Unreadable store: nothing overwrites what it holds.
         QVERIFY(QFile::setPermissions(store, QFile::WriteOwner));
-        QVERIFY(!SettingsTransfer().importSettings(url(importFile)));
+        QVERIFY(!SettingsTransfer().importSettings(importFile));
 
         QVERIFY(QFile::setPermissions(store, QFile::ReadOwner | QFile::WriteOwner));
         QCOMPARE(contents(store), original);
         // Once the permissions are right again the import goes through.
-        QVERIFY(settings.importSettings(url(importFile)));
+        QVERIFY(transfer->importSettings(importFile));
         QCOMPARE(read("monitor"), QString("imported"));
     }
 
@@ -325,13 +281,12 @@ private slots:
         QFile::remove(store);
         QVERIFY(QDir().mkpath(store));
         {
-            SettingsTransfer settings;
-            write({{"monitor", "svc"}});
-            QCOMPARE(read("monitor"), QString("svc"));
-            QTemporaryDir dir(TestEnvironment::home() + "/import-XXXXXX");
-            QVERIFY(writeFile(dir.path() + "/in.ini", "monitor=imported\n"));
-            QVERIFY(!settings.importSettings(url(dir.path() + "/in.ini")));
-            QCOMPARE(read("monitor"), QString("svc"));
+            SettingsTransfer blocked;
+            write({{"monitor", "kept"}});
+            QCOMPARE(read("monitor"), QString("kept"));
+            QVERIFY(writeFile(file("in.ini"), "monitor=imported\n"));
+            QVERIFY(!blocked.importSettings(url(file("in.ini"))));
+            QCOMPARE(read("monitor"), QString("kept"));
         }
         QVERIFY(QDir().rmdir(store));
     }
