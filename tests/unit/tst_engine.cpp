@@ -202,7 +202,11 @@ private slots:
                 QVERIFY(settings.setValue(k, value));
         }
         if (property.startsWith("journal.")) {
-            QTRY_COMPARE(m_journal.property(property.mid(8)), expected);
+            const QHash<QByteArray, std::function<QVariant()>> journal{
+                {"journal.pause", [this] { return QVariant(m_journal.isPaused()); }},
+                {"journal.size", [this] { return QVariant(m_journal.getMaxSize()); }},
+                {"journal.backups", [this] { return QVariant(m_journal.getBackupCount()); }}};
+            QTRY_COMPARE(journal.value(property)(), expected);
             return;
         }
         Heartbeat *heartbeat = watchdog.heartbeat();
