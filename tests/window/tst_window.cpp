@@ -258,8 +258,8 @@ private slots:
                      QStringLiteral("TEMP: 23.5\u2103"));
 
         // The tray menu's board commands reach it.
-        for (const auto &action : QList<QPair<QString, QByteArray>>{
-                 {"T1", "~T1"}, {"T2", "~T2"}, {"D", "~D"}}) {
+        for (const auto &action :
+             QList<QPair<QString, QByteArray>>{{"T1", "~T1"}, {"T2", "~T2"}, {"D", "~D"}}) {
             emit tray->triggered(action.first);
             QTRY_COMPARE(h.received(action.second), 1);
         }
