@@ -86,11 +86,13 @@ steps=(
   "log-setup-dialog-keys dialog:Tab,Tab 258 281 $soft_switch"
 )
 
-# snap WINDOW FILE: a picture of the window in FILE and, in FILE.grid, the
-# mean grey level of each of its 10 x 10 regions as "x,y level" lines: one
-# ImageMagick run for both, and every comparison reads the levels from there.
+# snap WINDOW FILE [look]: in FILE.grid, the mean grey level of each 10 x 10
+# region of the window as "x,y level" lines, which every comparison reads;
+# without "look", the picture itself in FILE too (one ImageMagick run).
 snap() {
-  convert "x:$1" -write "$2" -colorspace gray -scale 10% -depth 8 txt:- |
+  local keep=(-write "$2")
+  [ "${3:-}" = look ] && keep=()
+  convert "x:$1" "${keep[@]}" -colorspace gray -scale 10% -depth 8 txt:- |
     awk -F'[ ,:()]+' 'NR > 1 { print $1 "," $2, $3 }' >"$2.grid"
 }
 
@@ -154,21 +156,21 @@ settle() {
   return 1
 }
 
-# changes HOW WINDOW SHOT BEFORE [REGION...]: shoots the window every 0.1 s
+# changes HOW WINDOW SHOT BEFORE [REGION...]: looks at the window every 0.05 s
 # until it no longer shows BEFORE (HOW: "moved", any region moved; "opened",
-# more than 20 regions differ: something on top of the page), for about 8 s
+# more than 20 regions differ: something on top of the page), for about 10 s
 # at most, then settles. What was asked for shows before the shots settle:
 # a busy program that has not drawn it yet is not taken for a settled one.
 changes() {
   local how=$1 wid=$2 shot=$3 before=$4 i
   shift 4
-  for ((i = 0; i < 80; i++)); do
-    snap "$wid" "$shot" || return 1
+  for ((i = 0; i < 100; i++)); do
+    snap "$wid" "$shot" look || return 1
     case $how in
       moved) [ "$(moved "$before" "$shot" "$@")" -gt 0 ] && break ;;
       opened) [ "$(differs "$before" "$shot" "$@")" -gt 20 ] && break ;;
     esac
-    sleep 0.1
+    sleep 0.05
   done
   settle "$wid" "$shot" "$@"
 }
@@ -181,7 +183,7 @@ back_to() {
   shift 2
   rm -f "$run/then.png.grid"
   for ((i = 0; i < 80; i++)); do
-    snap "$wid" "$run/now.png" || return 1
+    snap "$wid" "$run/now.png" look || return 1
     [ "$(differs "$page" "$run/now.png" "$@")" -eq 0 ] && [ -f "$run/then.png.grid" ] &&
       [ "$(moved "$run/then.png" "$run/now.png" "$@")" -eq 0 ] && return 0
     mv "$run/now.png.grid" "$run/then.png.grid"
@@ -255,7 +257,7 @@ shoot() {
   # its window drawn but its stored choices not yet shown.
   local level last="" turns=0 i
   for ((i = 0; i < 100 && turns < 2; i++)); do
-    snap "$wid" "$run/lamp.png" || fail "$lang/$renderer: no picture of the window"
+    snap "$wid" "$run/lamp.png" look || fail "$lang/$renderer: no picture of the window"
     level=$(awk '$1 == "54,8" { print $2 }' "$run/lamp.png.grid")
     [ -n "$last" ] && [ $((level > last ? level - last : last - level)) -gt 20 ] && turns=$((turns + 1))
     last=$level
