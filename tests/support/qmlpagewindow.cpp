@@ -8,6 +8,7 @@
 #include "window/windowhost.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQmlExpression>
@@ -15,6 +16,7 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 
 QmlPageWindow::QmlPageWindow() = default;
@@ -147,8 +149,19 @@ void QmlPageWindow::render(const QString &name, int settleMs) const
     const QString dir = qEnvironmentVariable("TOVEL3_RENDER_DIR");
     if (dir.isEmpty())
         return;
-    if (settleMs > 0)
-        QTest::qWait(settleMs);
+    // Settled: a frame drawn and no other within 50 ms (transitions over),
+    // or settleMs gone by.
+    if (settleMs > 0) {
+        QElapsedTimer clock;
+        clock.start();
+        QSignalSpy frames(window(), &QQuickWindow::frameSwapped);
+        window()->update();
+        for (int seen = -1;
+             clock.elapsed() < settleMs && (frames.isEmpty() || frames.count() != seen);) {
+            seen = frames.count();
+            QTest::qWait(50);
+        }
+    }
     QDir().mkpath(dir);
     window()->screen()->grabWindow(window()->winId()).save(dir + "/" + name);
 }

@@ -63,7 +63,8 @@ public:
                Qt::MouseButton button = Qt::LeftButton);
 
     // With TOVEL3_RENDER_DIR set, saves a picture of the window there under
-    // name, after letting it settle for settleMs; otherwise does nothing.
+    // name once it has settled (no new frame), waiting settleMs at most for
+    // that; otherwise does nothing.
     void render(const QString &name, int settleMs = 0) const;
 
 private:

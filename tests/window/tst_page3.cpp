@@ -223,19 +223,7 @@ private slots:
         QVERIFY(!eval("astarter.autostartSet()").toBool());
     }
 
-    void loggingSwitchStoresAtOnce()
-    {
-        load();
-        eval("page3.logSwitch.checked = true");
-        QCOMPARE(stored("logging/enable").toString(), QString("true"));
-
-        clickAt(item("page3.logSwitch"));
-        QCOMPARE(stored("logging/enable").toString(), QString("false"));
-        QVERIFY(!eval("page3.logSetupText.visible").toBool());
-        QVERIFY(!eval("page3.logViewText.visible").toBool());
-    }
-
-    // The links that come with logging take no room from the switches.
+    // The links that come with logging take no room from the switches...
     void loggingSwitchMovesNothing()
     {
         load();
@@ -259,6 +247,10 @@ private slots:
         QVERIFY(eval("page3.logSetupText.visible").toBool());
         QVERIFY(drawn());
         QCOMPARE(places(), before);
+        // and go with it.
+        clickAt(item("page3.logSwitch"));
+        QVERIFY(!eval("page3.logSetupText.visible").toBool());
+        QVERIFY(!eval("page3.logViewText.visible").toBool());
     }
 
     void renderingNoticeFollowsTheSwitch_data()
@@ -474,9 +466,12 @@ private slots:
             QCOMPARE(text, none);
         } else {
             QVERIFY2(text.startsWith(failed) && text.size() > failed.size(), qPrintable(text));
-            // Said once the check has failed, and said to stay.
-            QTest::qWait(2500);
-            QCOMPARE(eval("page3.updateText.text").toString(), text);
+            // Said once the check has failed, and said to stay (the same in
+            // both languages: waited for once).
+            if (language == "en") {
+                QTest::qWait(2500);
+                QCOMPARE(eval("page3.updateText.text").toString(), text);
+            }
         }
         QVERIFY(statusReadWithoutScrolling());
         QVERIFY(inSight("page3.updateLink"));

@@ -34,7 +34,7 @@ cleanup() {
   for f in "$work"/*/app.pid; do [ -f "$f" ] && kill "$(cat "$f")" 2>/dev/null; done
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
   wait 2>/dev/null
-  rm -rf "$work"
+  rm -rf "$work" "$out"/*.png.grid
 }
 trap cleanup EXIT
 # Inside a run, $run is its directory.
@@ -86,30 +86,47 @@ steps=(
   "log-setup-dialog-keys dialog:Tab,Tab 258 281 $soft_switch"
 )
 
-# grid IMAGE [REGION...]: the mean grey level of each 10 x 10 region as
-# "x,y level" lines, the given regions blacked out.
-grid() {
-  local image=$1 region draw=()
-  shift
-  for region in "$@"; do draw+=(-draw "rectangle ${region//,/ }"); done
-  convert "$image" -fill black "${draw[@]}" -colorspace gray -scale 10% -depth 8 txt:- |
-    awk -F'[ ,:()]+' 'NR > 1 { print $1 "," $2, $3 }' | sort
+# snap WINDOW FILE [look]: in FILE.grid, the mean grey level of each 10 x 10
+# region of the window as "x,y level" lines, which every comparison reads;
+# without "look", the picture itself in FILE too (one ImageMagick run).
+snap() {
+  local keep=(-write "$2")
+  [ "${3:-}" = look ] && keep=()
+  convert "x:$1" "${keep[@]}" -colorspace gray -scale 10% -depth 8 txt:- |
+    awk -F'[ ,:()]+' 'NR > 1 { print $1 "," $2, $3 }' >"$2.grid"
 }
 
-# differs A B [REGION...]: how many regions tell A and B apart (see above);
-# their coordinates go to regions in the run's directory (or $work).
+# differs A B [REGION...]: how many regions tell pictures A and B apart (see
+# above), leaving out those that meet a REGION; their places go to regions in
+# the run's directory (or $work).
 differs() {
   local a=$1 b=$2
   shift 2
-  join <(grid "$a" "$@") <(grid "$b" "$@") |
-    awk -v strong=$strong -v faint=$faint -v many=$faint_regions '
-      { d = $2 - $3; if (d < 0) d = -d }
-      d > strong { s[++ns] = $1 }
-      d > faint { f[++nf] = $1 }
-      END {
-        if (nf > many) { for (i = 1; i <= nf; i++) print f[i] > "/dev/stderr"; print nf }
-        else { for (i = 1; i <= ns; i++) print s[i] > "/dev/stderr"; print ns + 0 }
-      }' 2>"${run:-$work}/regions"
+  awk -v strong="$strong" -v faint="$faint" -v many="$faint_regions" -v masks="$*" '
+    BEGIN { n = split(masks, m, /[ ,]/) }
+    FNR == NR { level[$1] = $2; next }
+    $1 in level {
+      split($1, p, ",")
+      x = p[1] * 10
+      y = p[2] * 10
+      for (i = 1; i < n; i += 4)
+        if (x <= m[i + 2] && x + 9 >= m[i] && y <= m[i + 3] && y + 9 >= m[i + 1]) next
+      d = level[$1] - $2
+      if (d < 0) d = -d
+      if (d > strong) s[++ns] = $1
+      if (d > faint) f[++nf] = $1
+    }
+    END {
+      if (nf > many) { for (i = 1; i <= nf; i++) print f[i] > "/dev/stderr"; print nf }
+      else { for (i = 1; i <= ns; i++) print s[i] > "/dev/stderr"; print ns + 0 }
+    }' "$a.grid" "$b.grid" 2>"${run:-$work}/regions"
+}
+
+# moved A B [REGION...]: how many regions moved at all (by more than 2
+# levels): a highlight or a focus mark showing, whether or not it is strong
+# enough to count in a comparison.
+moved() {
+  strong=2 faint=2 faint_regions=100000 differs "$@"
 }
 
 # outline IMAGE OUT: IMAGE with the regions of the last comparison outlined.
@@ -121,44 +138,55 @@ outline() {
   convert "$1" -fill none -stroke red "${draw[@]}" "$2"
 }
 
-# settle WINDOW SHOT PAUSE [REGION...]: after PAUSE seconds, shoots the window
-# every 0.15 s until two shots in a row agree (transitions over, the process
-# list loaded).
+# settle WINDOW SHOT [REGION...]: shoots the window every 0.1 s until two
+# shots in a row agree, no region moved (transitions over, the process list
+# loaded): a slow fade moves too little between two shots to count in a
+# comparison, but moves.
 settle() {
-  local wid=$1 shot=$2 pause=$3 i
-  shift 3
-  sleep "$pause"
-  import -window "$wid" "$shot" || return 1
-  for ((i = 0; i < 30; i++)); do
-    sleep 0.15
-    import -window "$wid" "$run/next.png" || return 1
-    [ "$(differs "$shot" "$run/next.png" "$@")" -eq 0 ] && return 0
+  local wid=$1 shot=$2 i
+  shift 2
+  snap "$wid" "$shot" || return 1
+  for ((i = 0; i < 50; i++)); do
+    sleep 0.1
+    snap "$wid" "$run/next.png" || return 1
+    [ "$(moved "$shot" "$run/next.png" "$@")" -eq 0 ] && return 0
     mv "$run/next.png" "$shot"
+    mv "$run/next.png.grid" "$shot.grid"
   done
   return 1
 }
 
-# opened WINDOW SHOT PAGE [REGION...]: shoots the window until it shows
-# something on top of PAGE (more than 20 regions differ), then settles.
-opened() {
-  local wid=$1 shot=$2 page=$3 i
-  shift 3
-  for ((i = 0; i < 30; i++)); do
-    import -window "$wid" "$shot" || return 1
-    [ "$(differs "$page" "$shot" "$@")" -gt 20 ] && break
-    sleep 0.1
+# changes HOW WINDOW SHOT BEFORE [REGION...]: looks at the window every 0.05 s
+# until it no longer shows BEFORE (HOW: "moved", any region moved; "opened",
+# more than 20 regions differ: something on top of the page), for about 10 s
+# at most, then settles. What was asked for shows before the shots settle:
+# a busy program that has not drawn it yet is not taken for a settled one.
+changes() {
+  local how=$1 wid=$2 shot=$3 before=$4 i
+  shift 4
+  for ((i = 0; i < 100; i++)); do
+    snap "$wid" "$shot" look || return 1
+    case $how in
+      moved) [ "$(moved "$before" "$shot" "$@")" -gt 0 ] && break ;;
+      opened) [ "$(differs "$before" "$shot" "$@")" -gt 20 ] && break ;;
+    esac
+    sleep 0.05
   done
-  settle "$wid" "$shot" 0 "$@"
+  settle "$wid" "$shot" "$@"
 }
 
-# back_to WINDOW PAGE [REGION...]: whether the window shows PAGE again (shot
+# back_to WINDOW PAGE [REGION...]: whether the window shows PAGE again, and
+# has settled there: a pop-up still fading out takes the next click (shot
 # every 0.1 s, for at most about 10 s on a busy machine).
 back_to() {
   local wid=$1 page=$2 i
   shift 2
+  rm -f "$run/then.png.grid"
   for ((i = 0; i < 80; i++)); do
-    import -window "$wid" "$run/now.png" || return 1
-    [ "$(differs "$page" "$run/now.png" "$@")" -eq 0 ] && return 0
+    snap "$wid" "$run/now.png" look || return 1
+    [ "$(differs "$page" "$run/now.png" "$@")" -eq 0 ] && [ -f "$run/then.png.grid" ] &&
+      [ "$(moved "$run/then.png" "$run/now.png" "$@")" -eq 0 ] && return 0
+    mv "$run/now.png.grid" "$run/then.png.grid"
     sleep 0.1
   done
   return 1
@@ -220,22 +248,38 @@ shoot() {
     [ -n "$wid" ]
   }
   wait_for 50 find_window || fail "$lang/$renderer: no window"
-  # Shots start once the board has answered the first reading of its input.
   wait_for 50 sh -c "[ \$(grep -c '<< ~G' '$run/sim.log') -gt $readings ]" ||
     fail "$lang/$renderer: the board's input was never read"
-  sleep 0.5
-  local step name action x y masks page="" shot commands stored keys
+  # Shots start once the window has drawn the lamp going on and out, or out
+  # and on, again (the middle of the lamp moving twice by more than 20
+  # levels): by then it shows the first answers of the board, and what the
+  # store holds. A busy machine can hold a starting program up for seconds,
+  # its window drawn but its stored choices not yet shown.
+  local level last="" turns=0 i
+  for ((i = 0; i < 100 && turns < 2; i++)); do
+    snap "$wid" "$run/lamp.png" look || fail "$lang/$renderer: no picture of the window"
+    level=$(awk '$1 == "54,8" { print $2 }' "$run/lamp.png.grid")
+    [ -n "$last" ] && [ $((level > last ? level - last : last - level)) -gt 20 ] && turns=$((turns + 1))
+    last=$level
+    sleep 0.1
+  done
+  [ "$turns" -ge 2 ] || fail "$lang/$renderer: the window's lamp never blinked"
+  local step name action x y masks page="" shot commands stored keys beats lines started
   # Commands the board got, its heartbeat and input readings left out.
   commands() { grep '<< ~' "$run/sim.log" | grep -vc '<< ~[UG]$'; }
+  # answered COMMAND FROM: whether the board answered COMMAND after line FROM
+  # of its log.
+  answered() { awk -v from="$2" -v cmd="<< $1" 'NR > from && index($0, cmd) { c = 1 } c && / >> / { a = 1 } END { exit !a }' "$run/sim.log"; }
   for step in "${steps[@]}"; do
     read -r name action x y masks <<<"$step"
     shot="$out/$lang-$renderer-$name.png"
+    started=$EPOCHREALTIME
     # shellcheck disable=SC2086 # one word per region
     case $action in
       keys:*)
         keys=${action#keys:}
-        xdotool key --delay 150 ${keys//,/ }
-        settle "$wid" "$shot" 0.3 $masks || fail "$lang/$renderer: $name does not settle"
+        xdotool key --delay 50 ${keys//,/ }
+        changes moved "$wid" "$shot" "$page" $masks || fail "$lang/$renderer: $name does not settle"
         [ "$(differs "$page" "$shot" $masks)" -gt 0 ] ||
           fail "$lang/$renderer: $name: no focus mark to be seen"
         xdotool mousemove --window "$wid" "$x" "$y" click 1 mousemove 1000 700
@@ -245,39 +289,53 @@ shoot() {
         commands=$(commands)
         stored=$(cat "$home/.config/Brennic/Tovel3.conf")
         xdotool mousemove --window "$wid" "$x" "$y" click 1 mousemove 1000 700
-        opened "$wid" "$shot" "$page" $masks || fail "$lang/$renderer: $name does not open"
+        changes opened "$wid" "$shot" "$page" $masks || fail "$lang/$renderer: $name does not open"
+        cp "$shot.grid" "$run/dialog.png.grid"
         keys=${action#dialog:}
-        xdotool key --delay 150 ${keys//,/ }
-        settle "$wid" "$shot" 0.3 $masks || fail "$lang/$renderer: $name does not settle"
+        xdotool key --delay 50 ${keys//,/ }
+        changes moved "$wid" "$shot" "$run/dialog.png" $masks ||
+          fail "$lang/$renderer: $name does not settle"
+        beats=$(grep -c '<< ~U$' "$run/sim.log")
         xdotool key space
-        sleep 0.5
+        back_to "$wid" "$page" $masks || fail "$lang/$renderer: $name: Space did not close it"
+        # The link to the board is first come, first served: a command the
+        # keys sent comes before the next heartbeat.
+        wait_for 50 sh -c "[ \$(grep -c '<< ~U$' '$run/sim.log') -gt $beats ]" ||
+          fail "$lang/$renderer: $name: no heartbeat after the dialog"
         [ "$(commands)" -eq "$commands" ] ||
           fail "$lang/$renderer: $name: keys typed in the dialog reached the board: $(grep '<< ~' "$run/sim.log" | grep -v '<< ~[UG]$' | tail -n 1)"
         [ "$(cat "$home/.config/Brennic/Tovel3.conf")" = "$stored" ] ||
           fail "$lang/$renderer: $name: keys typed in the dialog changed the settings"
-        back_to "$wid" "$page" $masks || fail "$lang/$renderer: $name: Space did not close it"
         ;;
       tab)
+        lines=$(wc -l <"$run/sim.log")
         xdotool mousemove --window "$wid" "$x" "$y" click 1 mousemove 1000 700
-        # The settings page reads the board when it is entered.
-        settle "$wid" "$shot" 1 $masks || fail "$lang/$renderer: $name does not settle"
+        if [ -z "$page" ]; then
+          settle "$wid" "$shot" $masks || fail "$lang/$renderer: $name does not settle"
+        else
+          # The settings page reads the board when it is entered.
+          [ "$name" != settings ] || wait_for 50 answered '~F' "$lines" ||
+            fail "$lang/$renderer: $name: the board's settings were not read"
+          changes opened "$wid" "$shot" "$page" $masks || fail "$lang/$renderer: $name does not settle"
+        fi
         page=$shot
         ;;
       hover)
         xdotool mousemove --window "$wid" "$x" "$y"
-        settle "$wid" "$shot" 0.2 $masks || fail "$lang/$renderer: $name does not settle"
+        changes moved "$wid" "$shot" "$page" $masks || fail "$lang/$renderer: $name does not settle"
         xdotool mousemove 1000 700
         back_to "$wid" "$page" $masks || fail "$lang/$renderer: $name: the highlight stays"
         ;;
       click)
         xdotool mousemove --window "$wid" "$x" "$y" click 1 mousemove 1000 700
-        opened "$wid" "$shot" "$page" $masks || fail "$lang/$renderer: $name does not settle"
+        changes opened "$wid" "$shot" "$page" $masks || fail "$lang/$renderer: $name does not settle"
         [ "$(differs "$page" "$shot" $masks)" -gt 20 ] ||
           fail "$lang/$renderer: $name: clicking at $x,$y opened nothing"
         xdotool key Escape
         back_to "$wid" "$page" $masks || fail "$lang/$renderer: $name: Escape did not close it"
         ;;
     esac
+    echo "$lang/$renderer $name: $(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f s", b - a }')"
   done
   kill "$app"
   wait "$app" 2>/dev/null

@@ -471,34 +471,6 @@ private slots:
         QVERIFY2(problems.isEmpty(), qPrintable(QString("%1 problems").arg(problems.size())));
     }
 
-    // The ping-timeout row is drawn in the background colour while the
-    // network check is off: a click where its slider is changes nothing.
-    void hiddenSliderTakesNoClick_data()
-    {
-        QTest::addColumn<bool>("networkCheck");
-        QTest::newRow("network check off") << false;
-        QTest::newRow("network check on") << true;
-    }
-
-    void hiddenSliderTakesNoClick()
-    {
-        QFETCH(bool, networkCheck);
-        writeSettings({{"manualon", true},
-                       {"ping/on", networkCheck},
-                       {"ping/url", "127.0.0.1"},
-                       {"ping/timeout", 1000}});
-        Harness h;
-        QVERIFY(h.load());
-        auto *window = qobject_cast<QQuickWindow *>(h.root);
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        auto *slider = qobject_cast<QQuickItem *>(Harness::control(h.page1, "pingTimeoutSlider"));
-        QVERIFY(slider && slider->isVisible());
-        const QPointF where(slider->width() * 0.2, slider->height() / 2);
-        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier,
-                          slider->mapToScene(where).toPoint());
-        QCOMPARE(stored("ping/timeout") != "1000", networkCheck);
-    }
-
     // With no program for the log, "View log" in the tray menu and "Open" on
     // the application page name the file in a message box.
     void logThatNothingOpensIsNamed_data()

@@ -19,7 +19,6 @@
 #include <QQuickWindow>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -278,14 +277,7 @@ ApplicationWindow {
                     leaks << m.source + " in \"" + text + "\"";
         }
         QVERIFY2(leaks.isEmpty(), qPrintable(leaks.join("\n")));
-
-        const QString dir = qEnvironmentVariable("TOVEL3_RENDER_DIR");
-        if (!dir.isEmpty()) {
-            QTest::qWait(700);
-            window->screen()
-                ->grabWindow(window->winId())
-                .save(dir + "/" + page.toLower() + "-ru.png");
-        }
+        qml.render(page.toLower() + "-ru.png", 700);
     }
 
     // The whole window in Russian with a board: the page shows it in Russian

@@ -15,12 +15,9 @@ private slots:
     void activationReasons_data();
     void activationReasons();
     void menuOrderAndIds();
-    void emptyIdIsSilent();
     void iconAssignment();
     void lampIcons_data();
     void lampIcons();
-    void missingResource();
-    void available();
     void menuDiesWithIcon();
 };
 
@@ -43,13 +40,8 @@ void TestTrayIcon::activationReasons()
     tray.addAction("Show", "show");
     QSignalSpy clicked(&tray, &TrayIcon::iconClicked);
     QSignalSpy triggered(&tray, &TrayIcon::triggered);
-    // The private slot is reached the way the base class's signal reaches it.
     emit tray.activated(QSystemTrayIcon::ActivationReason(reason));
     QCOMPARE(clicked.count(), clicks);
-    QVERIFY(QMetaObject::invokeMethod(
-        &tray, "onActivated",
-        Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::ActivationReason(reason))));
-    QCOMPARE(clicked.count(), 2 * clicks);
     QCOMPARE(triggered.count(), 0);
 }
 
@@ -61,11 +53,12 @@ void TestTrayIcon::menuOrderAndIds()
     tray.addAction("Test reset", "test_reset");
     tray.addAction("Quit", "quit");
     tray.addSeparator();
+    tray.addAction("Caption only", ""); // says nothing when chosen
 
     QMenu *menu = tray.contextMenu();
     QVERIFY(menu);
     const QList<QAction *> actions = menu->actions();
-    QCOMPARE(actions.size(), 5);
+    QCOMPARE(actions.size(), 6);
     QCOMPARE(actions[0]->text(), QString("Show"));
     QVERIFY(actions[1]->isSeparator());
     QCOMPARE(actions[2]->text(), QString("Test reset"));
@@ -79,6 +72,7 @@ void TestTrayIcon::menuOrderAndIds()
     actions[3]->trigger();
     actions[0]->trigger();
     actions[2]->trigger();
+    actions[5]->trigger();
     QCOMPARE(triggered.count(), 3);
     QCOMPARE(triggered[0][0].toString(), QString("quit"));
     QCOMPARE(triggered[1][0].toString(), QString("show"));
@@ -90,22 +84,6 @@ void TestTrayIcon::menuOrderAndIds()
     QCOMPARE(triggered.count(), 3);
 }
 
-void TestTrayIcon::emptyIdIsSilent()
-{
-    TrayIcon tray;
-    tray.addAction("Caption only", "");
-    tray.addAction("Real", "real");
-    const QList<QAction *> actions = tray.contextMenu()->actions();
-    QCOMPARE(actions.size(), 2);
-    QCOMPARE(actions[0]->text(), QString("Caption only"));
-    QSignalSpy triggered(&tray, &TrayIcon::triggered);
-    actions[0]->trigger();
-    QCOMPARE(triggered.count(), 0);
-    actions[1]->trigger();
-    QCOMPARE(triggered.count(), 1);
-    QCOMPARE(triggered[0][0].toString(), QString("real"));
-}
-
 void TestTrayIcon::iconAssignment()
 {
     TrayIcon tray;
@@ -113,27 +91,15 @@ void TestTrayIcon::iconAssignment()
     QCOMPARE(tray.property("iconSource").toString(), QString("tovel3.png"));
     QVERIFY(!tray.icon().isNull());
     QSignalSpy changed(&tray, &TrayIcon::iconChanged);
-
     QVERIFY(tray.setProperty("iconSource", "tovel3_g.png"));
     QCOMPARE(changed.count(), 1);
-    QCOMPARE(tray.property("iconSource").toString(), QString("tovel3_g.png"));
     QCOMPARE(tray.iconResource(), QString("tovel3_g.png"));
     QVERIFY(!tray.icon().isNull());
-    const QImage green = tray.icon().pixmap(16, 16).toImage();
-    QVERIFY(!green.isNull());
-    QCOMPARE(
-        green.convertToFormat(QImage::Format_ARGB32),
-        QIcon(":/tovel3_g.png").pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32));
-
-    tray.setProperty("iconSource", "tovel3_g.png");
+    // A resource that is not there leaves no icon.
+    tray.setIconResource("no_such_image.png");
     QCOMPARE(changed.count(), 2);
-
-    tray.setIconResource("tovel3_y.png");
-    QCOMPARE(changed.count(), 3);
-    QCOMPARE(tray.iconResource(), QString("tovel3_y.png"));
-    const QImage yellow = tray.icon().pixmap(16, 16).toImage();
-    QVERIFY(yellow.convertToFormat(QImage::Format_ARGB32) !=
-            green.convertToFormat(QImage::Format_ARGB32));
+    QCOMPARE(tray.iconResource(), QString("no_such_image.png"));
+    QVERIFY(tray.icon().pixmap(16, 16).isNull());
 }
 
 void TestTrayIcon::lampIcons_data()
@@ -166,34 +132,6 @@ void TestTrayIcon::lampIcons()
     tray.setLamp(lamp);
     tray.setLamp(lamp);
     QCOMPARE(changed.count(), 5);
-}
-
-void TestTrayIcon::missingResource()
-{
-    TrayIcon tray;
-    tray.setIconResource("tovel3.png");
-    QVERIFY(!tray.icon().isNull());
-    QSignalSpy changed(&tray, &TrayIcon::iconChanged);
-    tray.setIconResource("no_such_image.png");
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(tray.iconResource(), QString("no_such_image.png"));
-    QVERIFY(tray.icon().pixmap(16, 16).isNull());
-}
-
-void TestTrayIcon::available()
-{
-    TrayIcon tray;
-    const QMetaProperty prop =
-        tray.metaObject()->property(tray.metaObject()->indexOfProperty("available"));
-    QVERIFY(prop.isValid());
-    QVERIFY(!prop.isWritable());
-    QCOMPARE(tray.property("available").toBool(), QSystemTrayIcon::isSystemTrayAvailable());
-    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
-        QCOMPARE(tray.property("available").toBool(), false);
-    // Without a tray the object still takes every call.
-    tray.setVisible(true);
-    tray.addAction("Show", "show");
-    QCOMPARE(tray.contextMenu()->actions().size(), 1);
 }
 
 void TestTrayIcon::menuDiesWithIcon()
