@@ -23,6 +23,8 @@
 #include <QScreen>
 #include <QtTest>
 
+#include <utility>
+
 using namespace WindowTest;
 
 namespace
@@ -657,6 +659,17 @@ private slots:
         QFETCH(QString, control);
         Harness h;
         QVERIFY(loadUsable(h));
+        // The page done with its start-up (what changes now could be taken
+        // for a halo): two pictures alike.
+        auto grab = [&h] { return window(h)->screen()->grabWindow(window(h)->winId()).toImage(); };
+        QImage before = grab();
+        bool settled = false;
+        for (int i = 0; i < 30 && !settled; ++i) {
+            QTest::qWait(100);
+            const QImage now = grab();
+            settled = std::exchange(before, now) == now;
+        }
+        QVERIFY2(settled, "the page keeps changing");
         QQuickItem *target = item(h, control);
         target->forceActiveFocus(Qt::TabFocusReason);
         QQuickItem *ripple = nullptr;
@@ -668,7 +681,7 @@ private slots:
         const QRect box =
             ripple->mapRectToScene(QRectF(0, 0, ripple->width(), ripple->height())).toRect();
         QTest::qWait(400); // the style's halo fades in
-        const QImage shot = window(h)->screen()->grabWindow(window(h)->winId()).toImage();
+        const QImage shot = grab();
         const qreal dpr = shot.devicePixelRatio();
         auto grey = [&](int x, int y) { return qGray(shot.pixel(int(x * dpr), int(y * dpr))); };
         const int cy = box.center().y();
