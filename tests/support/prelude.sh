@@ -7,7 +7,12 @@
 #   logs+=("glob")     files (relative to $work, or absolute) fail() shows
 #   log_lines=N        how many of their last lines (25)
 # TOVEL3_KEEP_WORK=1 keeps the work directory for a look afterwards.
-# wait_for comes with it (waitfor.sh).
+# wait_for comes with it (waitfor.sh), and for tests with the board simulator
+# ($TOVEL3_BOARDSIM):
+#   start_sim NAME     a model x2 board on the pseudo-terminal $work/NAME, its
+#                      traffic with times in $work/NAME.log; waits until it is
+#                      up and sets sim_pid
+#   beats NAME [FROM]  heartbeats ("~U") the board got after log line FROM
 source "$(dirname "${BASH_SOURCE[0]}")/waitfor.sh"
 work=$(mktemp -d)
 pids=()
@@ -39,3 +44,12 @@ fail() {
   exit 1
 }
 ok() { echo "ok: $*"; }
+
+sim_up() { [ "$(head -n 1 "$work/$1.log" 2>/dev/null)" = "$work/$1" ]; }
+start_sim() {
+  "${TOVEL3_BOARDSIM:?}" --model x2 --link "$work/$1" --verbose >"$work/$1.log" 2>&1 &
+  sim_pid=$!
+  pids+=("$sim_pid")
+  wait_for 5 sim_up "$1" || fail "simulator $1 did not report its port"
+}
+beats() { tail -n +$((${2:-0} + 1)) "$work/$1.log" 2>/dev/null | grep -c ' << ~U$' || true; }

@@ -9,10 +9,9 @@
 # as such are tst_service's and tst_smoke's.
 set -euo pipefail
 build=${TOVEL3_BUILD_DIR:?}
-sim=${TOVEL3_BOARDSIM:?}
 source "${TOVEL3_SOURCE_DIR:?}/tests/support/prelude.sh"
 chmod 700 "$work"
-logs=(sim.log app.err)
+logs=(board.log app.err)
 log_lines=40
 
 # --- the unit, as a staging install writes it
@@ -76,13 +75,7 @@ set -e
 echo "ok: with the session's display variables the program cannot start (code $control)"
 
 # --- the board
-"$sim" --model x2 --link "$work/board" --verbose >"$work/sim.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do
-  [ "$(head -n 1 "$work/sim.log" 2>/dev/null)" = "$work/board" ] && break
-  sleep 0.1
-done
-[ "$(head -n 1 "$work/sim.log")" = "$work/board" ] || fail "simulator did not report its port"
+start_sim board
 
 # --- the service
 started=$(date +%s)
@@ -91,34 +84,22 @@ app=$!
 pids+=("$app")
 
 # Fed: heartbeats, each acknowledged, and the board identified and journaled.
-heartbeats() { grep -c ' << ~U$' "$work/sim.log" || true; }
-acks() { grep -c ' >> ~A\\n' "$work/sim.log" || true; }
-want=3
-while :; do
+acks() { grep -c ' >> ~A\\n' "$work/board.log" || true; }
+fed() {
   kill -0 "$app" 2>/dev/null || fail "the program ended by itself"
-  if [ "$(heartbeats)" -ge "$want" ] && [ "$(acks)" -ge "$want" ] &&
-    tr -d '\r' <"$log" 2>/dev/null | grep -q ' connected$'; then break; fi
-  [ $(($(date +%s) - started)) -lt 30 ] ||
-    fail "only $(heartbeats) heartbeats, $(acks) acknowledged, within 30 s"
-  sleep 0.1
-done
-echo "ok: $(heartbeats) heartbeats reached the board, $(acks) acknowledged"
+  [ "$(beats board)" -ge 3 ] && [ "$(acks)" -ge 3 ] && tr -d '\r' <"$log" 2>/dev/null | grep -q ' connected$'
+}
+wait_for 30 fed || fail "only $(beats board) heartbeats, $(acks) acknowledged, within 30 s"
+echo "ok: $(beats board) heartbeats reached the board, $(acks) acknowledged"
 
 for name in DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; do
   if tr '\0' '\n' <"/proc/$app/environ" | grep -q "^$name="; then fail "service runs with $name"; fi
 done
 
 kill -TERM "$app"
-code=
-for _ in $(seq 100); do
-  if ! kill -0 "$app" 2>/dev/null; then break; fi
-  sleep 0.1
-done
-kill -0 "$app" 2>/dev/null && fail "still running 10 s after SIGTERM"
-set +e
-wait "$app"
-code=$?
-set -e
+timeout 10 tail -s 0.1 --pid="$app" -f /dev/null || fail "still running 10 s after SIGTERM"
+code=0
+wait "$app" || code=$?
 [ "$code" -eq 0 ] || fail "exit code $code after SIGTERM"
 echo "ok: SIGTERM ends the service with code 0"
 

@@ -24,7 +24,6 @@ set -euo pipefail
 tovel3d=${TOVEL3D_BIN:?}
 ctl=${TOVEL3CTL_BIN:?}
 desktop=${TOVEL3_BIN:?}
-sim=${TOVEL3_BOARDSIM:?}
 source "${TOVEL3_SOURCE_DIR:?}/tests/support/nodeexporter.sh"
 source "$TOVEL3_SOURCE_DIR/tests/support/prelude.sh"
 
@@ -45,9 +44,8 @@ one_cycle() { [ "$1" -ge $((cycle - 300)) ] && [ "$1" -le $((cycle + 300)) ]; }
 in_journal() { tr -d '\r' <"$journal" 2>/dev/null | grep -qF -- "$1"; }
 notified() { grep -q -- "$1" "$work/notify.log" 2>/dev/null; }
 
-# --- simulated boards: $work/NAME, commands logged with their time in NAME.log
+# --- simulated boards (start_sim, beats: prelude.sh)
 lines() { wc -l <"$work/$1.log"; }
-beats() { tail -n +$((${2:-0} + 1)) "$work/$1.log" | grep -c ' << ~U$' || true; }
 # Board commands after line FROM, the cycle's own "~U" and "~G" aside.
 sent_since() {
   tail -n +$(($2 + 1)) "$work/$1.log" | awk '$2 == "<<" && $3 != "~U" && $3 != "~G" { print $3 }' |
@@ -57,13 +55,6 @@ sent_since() {
 beat_times() {
   awk '$2 == "<<" && $3 == "~U" { split($1, t, /[:.]/); print ((t[1] * 60 + t[2]) * 60 + t[3]) * 1000 + t[4] }' \
     "$work/$1.log"
-}
-sim_up() { [ "$(head -n 1 "$work/$1.log" 2>/dev/null)" = "$work/$1" ]; }
-start_sim() {
-  "$sim" --model x2 --link "$work/$1" --verbose >"$work/$1.log" 2>&1 &
-  sim_pid=$!
-  pids+=("$sim_pid")
-  wait_for 5 sim_up "$1" || fail "simulator $1 did not report its port"
 }
 
 # --- tovel3ctl: exit code, what it says and what the board received meanwhile

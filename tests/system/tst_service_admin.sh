@@ -20,7 +20,6 @@
 set -euo pipefail
 tovel3d=${TOVEL3D_BIN:?}
 ctl=${TOVEL3CTL_BIN:?}
-sim=${TOVEL3_BOARDSIM:?}
 if [ "$(id -u)" -ne 0 ]; then
   echo "skip: needs root for another user"
   exit 0
@@ -34,13 +33,6 @@ log_lines=20
 useradd -M -s /usr/sbin/nologin -U "$user"
 as_user=(setpriv "--reuid=$user" "--regid=$user" --clear-groups)
 
-start_sim() {
-  "$sim" --model x2 --link "$work/$1" --verbose >"$work/$1.log" 2>&1 &
-  pids+=($!)
-  sim_up() { [ "$(head -n 1 "$work/$1.log" 2>/dev/null)" = "$work/$1" ]; }
-  wait_for 5 sim_up "$1" || fail "simulator $1 did not report its port"
-}
-beats() { grep -c ' << ~U$' "$work/$1.log" || true; }
 count() { grep -cF -- "$2" "$1" 2>/dev/null || true; }
 says() { grep -qF -- "$2" "$1" 2>/dev/null; }
 alive() { kill -0 "$1" 2>/dev/null; }
