@@ -13,6 +13,8 @@
 #                      traffic with times in $work/NAME.log; waits until it is
 #                      up and sets sim_pid
 #   beats NAME [FROM]  heartbeats ("~U") the board got after log line FROM
+# and for the programs it starts:
+#   sigterm PID WHAT   SIGTERM; fails unless WHAT ends with code 0 within 10 s
 source "$(dirname "${BASH_SOURCE[0]}")/waitfor.sh"
 work=$(mktemp -d)
 pids=()
@@ -51,5 +53,12 @@ start_sim() {
   sim_pid=$!
   pids+=("$sim_pid")
   wait_for 5 sim_up "$1" || fail "simulator $1 did not report its port"
+}
+sigterm() {
+  local rc=0
+  kill -TERM "$1"
+  timeout 10 tail -s 0.1 --pid="$1" -f /dev/null || fail "$2 still running 10 s after SIGTERM"
+  wait "$1" || rc=$?
+  [ "$rc" -eq 0 ] || fail "$2 exited $rc after SIGTERM"
 }
 beats() { tail -n +$((${2:-0} + 1)) "$work/$1.log" 2>/dev/null | grep -c ' << ~U$' || true; }

@@ -288,11 +288,7 @@ node_exporter_wait_for '^tovel3_board_connected 1$' 8 >/dev/null || fail "tovel3
 ok "board back on $work/board: fed again, heartbeat gap $gap ms"
 
 # --- SIGTERM
-kill -TERM "$daemon"
-rc=0
-timeout 10 tail -s 0.1 --pid="$daemon" -f /dev/null || fail "still running 10 s after SIGTERM"
-wait "$daemon" || rc=$?
-[ "$rc" -eq 0 ] || fail "exit code $rc after SIGTERM"
+sigterm "$daemon" tovel3d
 mapfile -t closing < <(tail -n 2 "$journal" | tr -d '\r' | sed -E 's/^.* [0-9]{4} //')
 [ "${closing[0]}" = "application is about to be closed" ] && [ "${closing[1]}" = "application closed" ] ||
   fail "journal ends with: ${closing[*]}"
@@ -324,9 +320,5 @@ ctl_board=board2
 ctl_case 0 "" "Ostrel X2|$work/board2" status
 ctl_case 0 "~P1" "suspended" suspend
 ctl_case 0 "~P0" "resumed" resume
-kill -TERM "$app"
-rc=0
-timeout 10 tail -s 0.1 --pid="$app" -f /dev/null || fail "desktop still running 10 s after SIGTERM"
-wait "$app" || rc=$?
-[ "$rc" -eq 0 ] || fail "desktop exit code $rc after SIGTERM"
+sigterm "$app" "the desktop tovel3"
 ok "desktop tovel3 controlled through its own socket; whole run $((($(now_ms) - started) / 1000)) s"

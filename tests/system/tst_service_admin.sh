@@ -137,10 +137,7 @@ kill -HUP "$daemon"
 from=$(beats board)
 wait_for 5 fed $((from + 2)) || fail "no heartbeats after the reader of standard error went"
 alive "$daemon" || fail "SIGPIPE ended tovel3d"
-kill -TERM "$daemon"
-rc=0
-wait "$daemon" || rc=$?
-[ "$rc" -eq 0 ] || fail "exit $rc after SIGTERM"
+sigterm "$daemon" tovel3d
 ok "SIGHUP reloads and journals what changed; no reader of standard error ends nothing"
 
 # --- run as the other user: a port it may not open, a state it cannot write
@@ -158,8 +155,7 @@ refused="<4>cannot open the port $work/locked: Permission denied"
 wait_for 5 says "$work/locked.err" "$refused" || fail "the refused port is not warned about"
 sleep 2
 [ "$(count "$work/locked.err" "$refused")" -eq 1 ] || fail "the refused port is warned about more than once"
-kill -TERM "${pids[-1]}"
-wait "${pids[-1]}" || fail "exit $? after SIGTERM"
+sigterm "${pids[-1]}" tovel3d
 ok "a port the service may not open: one warning with the reason"
 
 start_sim board2
@@ -178,6 +174,5 @@ out=$("${as_user[@]}" env "HOME=$work/uhome" "$ctl" --socket "$work/uhome/contro
 [ "$rc" -eq 0 ] || fail "suspend exited $rc: $out"
 grep -qF "the suspension will not survive a restart: cannot write $work/state/state.conf" <<<"$out" ||
   fail "suspend does not say it will not survive a restart: $out"
-kill -TERM "${pids[-1]}"
-wait "${pids[-1]}" || fail "exit $? after SIGTERM"
+sigterm "${pids[-1]}" tovel3d
 ok "a state that cannot be written: the start warns, suspend says: $(tail -n 1 <<<"$out")"

@@ -111,15 +111,11 @@ wait_for 25 grep -q '<< ~P1' "$work/board.log" || fail "Return on Suspend did no
 wait_for 25 grep -q 'timerstop=true' "$XDG_CONFIG_HOME/Brennic/Tovel3.conf" || fail "Suspend not stored"
 echo "ok: Return on Suspend, reached by Tab, sends ~P1"
 
-sleep 1
 import -window root "$shot" || fail "no screenshot"
 colours=$(identify -format '%k' "$shot")
 [ "$colours" -gt 20 ] || fail "screenshot looks blank ($colours colours)"
 echo "screenshot: $shot"
 
-kill -TERM "$app"
-wait "$app"
-rc=$?
-[ "$rc" -eq 0 ] || fail "terminated with $rc"
+sigterm "$app" tovel3
 grep -q 'application closed' "$XDG_DATA_HOME/Brennic/Tovel3/tovel3.log" || fail "no closing line"
 echo "ok: clean exit"
