@@ -184,28 +184,27 @@ bool QmlPageWindow::finish(QObject *created, const QString &error)
     if (auto *quickWindow = qobject_cast<QQuickWindow *>(created))
         m_fixes->watch(quickWindow);
     m_host->start();
-    if (!created->property("firstFrameDrawn").isValid())
-        return true;
-    return loadMain(nullptr, nullptr, true);
+    return !created->property("firstFrameDrawn").isValid() || waitUntilBuilt();
 }
 
 bool QmlPageWindow::loadMain(Journal *journal, SingleAppHandler *server, bool deferred)
 {
-    if (journal) {
-        // As start-up: the engine loads the file, owns the window and mends
-        // its style itself.
-        prepare();
-        auto *engine = new QQmlApplicationEngine;
-        startEngine(engine, journal, server);
-        engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
-        if (engine->rootObjects().isEmpty())
-            return false;
-        m_root = engine->rootObjects().first();
-        m_ownsRoot = false;
-        m_host->start();
-    }
-    if (!deferred)
-        return true;
+    // As start-up: the engine loads the file, owns the window and mends its
+    // style itself.
+    prepare();
+    auto *engine = new QQmlApplicationEngine;
+    startEngine(engine, journal, server);
+    engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
+    if (engine->rootObjects().isEmpty())
+        return false;
+    m_root = engine->rootObjects().first();
+    m_ownsRoot = false;
+    m_host->start();
+    return !deferred || waitUntilBuilt();
+}
+
+bool QmlPageWindow::waitUntilBuilt()
+{
     // The main window builds its other pages, the field menus and the process
     // dialog after its first frame.
     WindowHost::watchFirstFrame(m_root);

@@ -128,11 +128,14 @@ protected:
 private:
     void startEngine(QQmlEngine *engine, Journal *journal, SingleAppHandler *server);
     bool finish(QObject *created, const QString &error);
+    // Waits until the main window has built what it builds after its first
+    // frame; false, with errorString(), when that took over 10 s.
+    bool waitUntilBuilt();
 
     std::unique_ptr<WindowHost> m_host;
     std::unique_ptr<QQmlEngine> m_engine;
     QObject *m_root = nullptr;
-    bool m_ownsRoot = true;          // false when the engine owns it
+    bool m_ownsRoot = true;           // false when the engine owns it
     MaterialFixes *m_fixes = nullptr; // owned by the engine
     QString m_error;
     bool m_quitRequested = false;

@@ -663,7 +663,9 @@ private slots:
         QVERIFY(loadUsable(h));
         // The page done with its start-up (what changes now could be taken
         // for a halo): two pictures alike.
-        auto grab = [&h] { return h.window()->screen()->grabWindow(h.window()->winId()).toImage(); };
+        auto grab = [&h] {
+            return h.window()->screen()->grabWindow(h.window()->winId()).toImage();
+        };
         QImage before = grab();
         bool settled = false;
         for (int i = 0; i < 30 && !settled; ++i) {
