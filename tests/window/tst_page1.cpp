@@ -4,7 +4,6 @@
 // its controls send to the board and what they store.
 #include "boardsim/boardsimulator.h"
 #include "storage/journal.h"
-#include "support/qmlpagewindow.h"
 #include "support/testenvironment.h"
 #include "support/windowharness.h"
 

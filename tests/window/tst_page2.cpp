@@ -3,11 +3,13 @@
 // board, the page shows what the model reports, and Write is confirmed by the
 // board or shown as failed.
 #include "boardsim/boardsimulator.h"
+#include "device/board.h"
 #include "device/boardprotocol.h"
+#include "engine.h"
 #include "storage/journal.h"
-#include "support/qmlpagewindow.h"
 #include "support/testenvironment.h"
 #include "support/windowharness.h"
+#include "window/windowhost.h"
 
 #include <QQmlPropertyMap>
 #include <QQuickItem>

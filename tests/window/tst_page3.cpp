@@ -3,7 +3,6 @@
 // window that stands where the main window would be.
 #include "storage/journal.h"
 #include "support/feedserver.h"
-#include "support/qmlpagewindow.h"
 #include "support/testenvironment.h"
 #include "support/testfiles.h"
 #include "support/windowharness.h"

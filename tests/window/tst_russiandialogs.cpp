@@ -107,7 +107,7 @@ private slots:
         Harness h;
         QVERIFY(h.load());
         QStringList dialogs;
-        const QList<QObject *> objects = h.root->findChildren<QObject *>();
+        const QList<QObject *> objects = h.root()->findChildren<QObject *>();
         for (QObject *dialog : objects) {
             const bool quick = dialog->inherits("QQuickDialog");
             if (!quick && !dialog->inherits("QQuickPlatformDialog"))

@@ -2,7 +2,9 @@
 // Russian: each tab, each list pop-up and each dialog. Every text fits its
 // control (not elided, not clipped, not running out of its cell, not over
 // another text), and a control that cannot be seen takes no input.
+#include "monitor/heartbeat.h"
 #include "service/loadtranslations.h"
+#include "support/pingstandin.h"
 #include "support/testenvironment.h"
 #include "support/windowharness.h"
 
@@ -11,7 +13,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
-#include <QQmlExpression>
+#include <QQmlContext>
 #include <QQmlProperty>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -26,15 +28,6 @@ using namespace WindowTest;
 
 namespace
 {
-QVariant evaluate(QObject *root, const QString &expression)
-{
-    QQmlExpression expr(qmlContext(root), root, expression);
-    const QVariant value = expr.evaluate();
-    if (expr.hasError())
-        qWarning() << expression << expr.error().toString();
-    return value;
-}
-
 bool isText(const QQuickItem *item)
 {
     return item->inherits("QQuickText") || item->inherits("QQuickTextInput") ||
@@ -328,10 +321,9 @@ private slots:
         qputenv("TOVEL3_EXTRA_PORTS", QFile::encodeName(board.portPath()));
         Harness h;
         QVERIFY(h.load());
-        auto *window = qobject_cast<QQuickWindow *>(h.root);
+        auto *window = h.window();
         QVERIFY(QTest::qWaitForWindowExposed(window));
-        QObject *root = h.root;
-        auto eval = [root](const QString &e) { return evaluate(root, e); };
+        auto eval = [&h](const QString &e) { return h.eval(e); };
         // A short cycle until the board is identified and has sent its
         // reading, then the usual one.
         h.setCycle(200);
@@ -439,7 +431,7 @@ private slots:
             }
         }
         // No dialog of the window was left out.
-        for (QObject *o : h.root->findChildren<QObject *>()) {
+        for (QObject *o : h.root()->findChildren<QObject *>()) {
             if (o->inherits("QQuickDialog"))
                 QVERIFY2(opened.contains(o), qPrintable(o->property("title").toString()));
         }
@@ -447,7 +439,7 @@ private slots:
         // The message boxes (picked out first: items that closed pop-ups
         // leave are deleted once events run).
         QObjectList boxes;
-        for (QObject *o : h.root->findChildren<QObject *>()) {
+        for (QObject *o : h.root()->findChildren<QObject *>()) {
             if (o->inherits("QQuickPlatformMessageDialog"))
                 boxes << o;
         }
@@ -496,7 +488,7 @@ private slots:
 
         Harness h;
         QVERIFY(h.load());
-        auto *window = qobject_cast<QQuickWindow *>(h.root);
+        auto *window = h.window();
         QVERIFY(QTest::qWaitForWindowExposed(window));
         const QString log = h.journal.getLogFile();
         h.journal.log("a line");
@@ -505,7 +497,7 @@ private slots:
         if (fromTray) {
             QMetaObject::invokeMethod(h.tray, "triggered", Q_ARG(QString, "L"));
         } else {
-            evaluate(h.root, "tabBar.currentIndex = 2");
+            h.eval("tabBar.currentIndex = 2");
             auto *link = qobject_cast<QQuickItem *>(Harness::control(h.page3, "logViewText"));
             QVERIFY(link && link->isVisible());
             const QPointF where(link->width() * 0.7, link->height() / 2);

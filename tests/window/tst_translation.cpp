@@ -4,7 +4,6 @@
 // window width, and the engine's journal lines come out in Russian at run time.
 #include "boardsim/boardsimulator.h"
 #include "storage/journal.h"
-#include "support/qmlpagewindow.h"
 #include "support/testenvironment.h"
 #include "support/windowharness.h"
 

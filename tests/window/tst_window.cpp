@@ -3,6 +3,8 @@
 // tray icon, the reaction to a second start, settings export and import
 // through real files, and the window used by keyboard alone.
 
+#include "monitor/heartbeat.h"
+#include "support/pingstandin.h"
 #include "support/testenvironment.h"
 #include "support/windowharness.h"
 #include "tray/trayicon.h"
@@ -90,7 +92,7 @@ private slots:
     {
         Harness h;
         QVERIFY(h.load());
-        auto *window = qobject_cast<QQuickWindow *>(h.root);
+        auto *window = h.window();
         auto *tray = qobject_cast<TrayIcon *>(h.tray);
         QVERIFY(window && tray && tray->contextMenu());
         QCOMPARE(window->title(), QStringLiteral("USB Tovel v3.3.4"));
@@ -302,7 +304,7 @@ private slots:
     {
         Harness h;
         QVERIFY(h.load());
-        auto *window = qobject_cast<QQuickWindow *>(h.root);
+        auto *window = h.window();
         auto *tray = qobject_cast<TrayIcon *>(h.tray);
         QVERIFY(window && tray);
         QVERIFY(!tray->available());
@@ -343,9 +345,9 @@ private slots:
         QVERIFY(tabBar && stack);
         QCOMPARE(stack->property("currentIndex").toInt(), 0);
 
-        h.root->setProperty("visible", false);
+        h.root()->setProperty("visible", false);
         emit tray->triggered(QStringLiteral("A"));
-        QVERIFY(h.root->property("visible").toBool());
+        QVERIFY(h.root()->property("visible").toBool());
         QCOMPARE(tabBar->property("currentIndex").toInt(), 2);
         QCOMPARE(stack->property("currentIndex").toInt(), 2);
 
@@ -355,9 +357,9 @@ private slots:
         QMetaObject::invokeMethod(tabBar, "setCurrentIndex", Q_ARG(int, 2));
         QCOMPARE(stack->property("currentIndex").toInt(), 2);
 
-        QVERIFY(!h.quitRequested);
+        QVERIFY(!h.quitRequested());
         emit tray->triggered(QStringLiteral("Q"));
-        QVERIFY(h.quitRequested);
+        QVERIFY(h.quitRequested());
     }
 
     void exportThenImportThroughRealFiles()
@@ -384,7 +386,7 @@ private slots:
             QCOMPARE(ini.value("monitor").toString(), russian);
             QCOMPARE(ini.value("t1").toInt(), 7);
         }
-        QVERIFY(!h.quitRequested);
+        QVERIFY(!h.quitRequested());
 
         // Changed afterwards, then the exported file is imported back.
         writeSettings({{"monitor", "changed"}, {"t1", 2}});
@@ -397,9 +399,9 @@ private slots:
         QVERIFY(message->property("appclose").toBool());
         QCOMPARE(stored("monitor"), russian);
         QCOMPARE(stored("t1"), QStringLiteral("7"));
-        QVERIFY(!h.quitRequested);
+        QVERIFY(!h.quitRequested());
         QVERIFY(QMetaObject::invokeMethod(message, "accept"));
-        QVERIFY(h.quitRequested);
+        QVERIFY(h.quitRequested());
     }
 
     void failedImportKeepsRunning()
@@ -423,7 +425,7 @@ private slots:
                      QStringLiteral("Settings import failed"));
         QVERIFY(!message->property("appclose").toBool());
         QVERIFY(QMetaObject::invokeMethod(message, "accept"));
-        QVERIFY(!h.quitRequested);
+        QVERIFY(!h.quitRequested());
         QCOMPARE(stored("monitor"), QStringLiteral("kept"));
     }
 
@@ -446,12 +448,12 @@ private slots:
             QTRY_VERIFY(page(h, tab)->isVisible());
             if (tab == 1) // Write is offered once the board's settings are read
                 QTRY_VERIFY(h.eval("page2.writebutton.enabled").toBool());
-            QQuickItem *start = item(h, QString("tabBar.itemAt(%1)").arg(tab));
+            QQuickItem *start = h.item(QString("tabBar.itemAt(%1)").arg(tab));
             start->forceActiveFocus(Qt::TabFocusReason);
-            QStringList visited{nameOf(window(h)->activeFocusItem())};
+            QStringList visited{nameOf(h.window()->activeFocusItem())};
             for (int i = 0; i < 60; ++i) {
-                QTest::keyClick(window(h), Qt::Key_Tab);
-                QQuickItem *focused = window(h)->activeFocusItem();
+                QTest::keyClick(h.window(), Qt::Key_Tab);
+                QQuickItem *focused = h.window()->activeFocusItem();
                 if (focused == start)
                     break;
                 QVERIFY2(focused && focused->isVisible(), qPrintable(nameOf(focused)));
@@ -513,23 +515,23 @@ private slots:
         QVERIFY(loadUsable(h));
         const int tab = tabOf(control);
         h.eval(QString("tabBar.currentIndex = %1").arg(tab));
-        QQuickItem *target = item(h, control);
+        QQuickItem *target = h.item(control);
         QTRY_VERIFY(target && target->isVisible());
         QVERIFY(!h.eval(done).toBool() || done == "true" || control == "page3.text1");
         h.board->clearReceived();
 
         // A click gives the focus without the mark.
-        QQuickItem *shown = item(h, QString("tabBar.itemAt(%1)").arg(tab));
+        QQuickItem *shown = h.item(QString("tabBar.itemAt(%1)").arg(tab));
         QTest::mouseClick(
-            window(h), Qt::LeftButton, Qt::NoModifier,
+            h.window(), Qt::LeftButton, Qt::NoModifier,
             shown->mapToScene(QPointF(shown->width() / 2, shown->height() / 2)).toPoint());
-        QTRY_COMPARE(window(h)->activeFocusItem(), shown);
+        QTRY_COMPARE(h.window()->activeFocusItem(), shown);
         QVERIFY(!h.eval("focusMark.visible").toBool());
 
         target->forceActiveFocus(Qt::TabFocusReason);
         QVERIFY(h.eval("focusMark.visible").toBool());
         QCOMPARE(h.eval("focusMark.parent").value<QObject *>(), target);
-        QTest::keyClick(window(h), Qt::Key(key));
+        QTest::keyClick(h.window(), Qt::Key(key));
         QTRY_VERIFY2(h.eval(done).toBool(), qPrintable(done));
         if (!command.isEmpty())
             QTRY_VERIFY(h.board->receivedTexts().contains(command));
@@ -563,10 +565,10 @@ private slots:
         QVERIFY(loadUsable(h));
         QFile::remove(h.journal.getLogFile());
         h.eval(QString("tabBar.currentIndex = %1").arg(tabOf(opener)));
-        QQuickItem *source = item(h, opener);
+        QQuickItem *source = h.item(opener);
         QTRY_VERIFY(source && source->isVisible());
         source->forceActiveFocus(Qt::TabFocusReason);
-        QTest::keyClick(window(h), Qt::Key_Space);
+        QTest::keyClick(h.window(), Qt::Key_Space);
         QMessageBox *box = nullptr;
         if (dialog.isEmpty())
             QTRY_VERIFY((box = shownMessageBox()));
@@ -581,23 +583,23 @@ private slots:
                                      Qt::Key_Tab, Qt::Key_Tab,   Qt::Key_Tab, Qt::Key_Tab,
                                      Qt::Key_Up,  Qt::Key_Right, Qt::Key_A,   Qt::Key_Tab};
         for (Qt::Key key : keys) {
-            QTest::keyClick(window(h), key);
+            QTest::keyClick(h.window(), key);
             if (box) {
                 QVERIFY(box->isVisible());
                 QCOMPARE(QApplication::activeModalWidget(), box);
             } else {
                 QVERIFY2(h.eval(dialog + ".activeFocus").toBool(),
-                         qPrintable(nameOf(window(h)->activeFocusItem())));
+                         qPrintable(nameOf(h.window()->activeFocusItem())));
             }
         }
         // What the issue saw: Tab, Tab, Tab, Space sent Remote Reset.
         if (box) {
             for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Space})
-                QTest::keyClick(window(h), key);
+                QTest::keyClick(h.window(), key);
             QTest::keyClick(box, Qt::Key_Escape);
             QTRY_VERIFY(!box->isVisible());
         } else {
-            QTest::keyClick(window(h), Qt::Key_Escape);
+            QTest::keyClick(h.window(), Qt::Key_Escape);
             QTRY_VERIFY(!h.eval(dialog + ".visible").toBool());
         }
         QTest::qWait(100);
@@ -608,8 +610,8 @@ private slots:
         // A desktop activates the window again once its message box is gone;
         // here nothing does.
         if (box)
-            window(h)->requestActivate();
-        QTRY_COMPARE(window(h)->activeFocusItem(), source);
+            h.window()->requestActivate();
+        QTRY_COMPARE(h.window()->activeFocusItem(), source);
     }
 
     // The process list is used by keyboard: the arrows move along it, Enter
@@ -618,30 +620,30 @@ private slots:
     {
         Harness h;
         QVERIFY(loadUsable(h));
-        QQuickItem *tool = item(h, "page1.processListTool");
+        QQuickItem *tool = h.item("page1.processListTool");
         tool->forceActiveFocus(Qt::TabFocusReason);
-        QTest::keyClick(window(h), Qt::Key_Space);
+        QTest::keyClick(h.window(), Qt::Key_Space);
         QTRY_VERIFY(h.eval("page1.selectProcessDialog.opened").toBool());
         QTRY_VERIFY(h.eval("page1.processList.count > 2 && !page1.bHolder.running").toBool());
         QVERIFY(h.eval("page1.processList.activeFocus").toBool());
         // Tab goes round the list and the dialog's button.
-        QTest::keyClick(window(h), Qt::Key_Tab);
-        QCOMPARE(nameOf(window(h)->activeFocusItem()),
+        QTest::keyClick(h.window(), Qt::Key_Tab);
+        QCOMPARE(nameOf(h.window()->activeFocusItem()),
                  QCoreApplication::translate("QPlatformTheme", "Cancel"));
-        QTest::keyClick(window(h), Qt::Key_Tab);
+        QTest::keyClick(h.window(), Qt::Key_Tab);
         QVERIFY(h.eval("page1.processList.activeFocus").toBool());
-        QTest::keyClick(window(h), Qt::Key_Down);
-        QTest::keyClick(window(h), Qt::Key_Down);
+        QTest::keyClick(h.window(), Qt::Key_Down);
+        QTest::keyClick(h.window(), Qt::Key_Down);
         QTRY_VERIFY(h.eval("page1.processList.currentItem.marked").toBool());
         const QString chosen = h.eval("page1.processList.currentItem.processName").toString();
         const QString owner = h.eval("page1.processList.currentItem.processOwner").toString();
         QVERIFY(!chosen.isEmpty() && !owner.isEmpty());
-        QTest::keyClick(window(h), Qt::Key_Return);
+        QTest::keyClick(h.window(), Qt::Key_Return);
         QTRY_VERIFY(!h.eval("page1.selectProcessDialog.visible").toBool());
         QCOMPARE(h.eval("page1.monitorField.text").toString(), chosen);
         QCOMPARE(stored("monitor"), chosen);
         QCOMPARE(stored("monitorowner"), owner);
-        QTRY_COMPARE(window(h)->activeFocusItem(), tool);
+        QTRY_COMPARE(h.window()->activeFocusItem(), tool);
     }
 
     // The halo round a focused check box or switch is round, also in
@@ -661,7 +663,9 @@ private slots:
         QVERIFY(loadUsable(h));
         // The page done with its start-up (what changes now could be taken
         // for a halo): two pictures alike.
-        auto grab = [&h] { return window(h)->screen()->grabWindow(window(h)->winId()).toImage(); };
+        auto grab = [&h] {
+            return h.window()->screen()->grabWindow(h.window()->winId()).toImage();
+        };
         QImage before = grab();
         bool settled = false;
         for (int i = 0; i < 30 && !settled; ++i) {
@@ -670,7 +674,7 @@ private slots:
             settled = std::exchange(before, now) == now;
         }
         QVERIFY2(settled, "the page keeps changing");
-        QQuickItem *target = item(h, control);
+        QQuickItem *target = h.item(control);
         target->forceActiveFocus(Qt::TabFocusReason);
         QQuickItem *ripple = nullptr;
         for (QQuickItem *i : target->findChildren<QQuickItem *>()) {
@@ -703,20 +707,20 @@ private slots:
         QVERIFY(loadUsable(h));
         h.eval("page3.releaseNotes = Array(200).join('A line of the release notes.\\n')");
         h.eval("tabBar.currentIndex = 2");
-        QQuickItem *link = item(h, "page3.notesLink");
+        QQuickItem *link = h.item("page3.notesLink");
         QTRY_VERIFY(link->isVisible());
         link->forceActiveFocus(Qt::TabFocusReason);
-        QTest::keyClick(window(h), Qt::Key_Return);
+        QTest::keyClick(h.window(), Qt::Key_Return);
         QTRY_VERIFY(h.eval("page3.notesDialog.opened").toBool());
-        QQuickItem *view = item(h, "page3.notesDialog.notesView");
+        QQuickItem *view = h.item("page3.notesDialog.notesView");
         QVERIFY(view->hasActiveFocus());
-        QTest::keyClick(window(h), Qt::Key_PageDown);
+        QTest::keyClick(h.window(), Qt::Key_PageDown);
         QTRY_VERIFY(view->property("contentY").toReal() >= view->height() * 0.9);
         const qreal paged = view->property("contentY").toReal();
-        QTest::keyClick(window(h), Qt::Key_Down);
+        QTest::keyClick(h.window(), Qt::Key_Down);
         QTRY_VERIFY(view->property("contentY").toReal() > paged);
-        QTest::keyClick(window(h), Qt::Key_PageUp);
-        QTest::keyClick(window(h), Qt::Key_Up);
+        QTest::keyClick(h.window(), Qt::Key_PageUp);
+        QTest::keyClick(h.window(), Qt::Key_Up);
         QTRY_COMPARE(view->property("contentY").toReal(), 0.0);
     }
 
@@ -747,17 +751,12 @@ private:
             return false;
         h.eval("page3.releaseNotes = 'Faster start.'; page3.notesLink.text = page3.notesLinkText;"
                "page3.notesLink.visible = true");
-        return QTest::qWaitForWindowExposed(window(h));
+        return QTest::qWaitForWindowExposed(h.window());
     }
 
-    static QQuickWindow *window(const Harness &h) { return qobject_cast<QQuickWindow *>(h.root); }
-    static QQuickItem *item(const Harness &h, const QString &expression)
-    {
-        return qobject_cast<QQuickItem *>(h.eval(expression).value<QObject *>());
-    }
     static QQuickItem *page(const Harness &h, int tab)
     {
-        return item(h, QString("page%1").arg(tab + 1));
+        return h.item(QString("page%1").arg(tab + 1));
     }
     static bool isOnOtherTab(const Harness &h, QQuickItem *focused, int tab)
     {
